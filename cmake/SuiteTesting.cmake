@@ -1,0 +1,15 @@
+# suite_add_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# One GoogleTest program; each test case becomes its own CTest test.
+function(suite_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  suite_strict_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+    ENVIRONMENT "SUITE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;SUITE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()

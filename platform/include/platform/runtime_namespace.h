@@ -1,0 +1,77 @@
+// The runtime namespace: one directory that holds the device names which
+// Windows keeps in its object namespace and registry (USB scanner endpoints,
+// COM port links, the virtual bus). Every program reads it through here.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Folders of the namespace.
+inline constexpr std::string_view kUsbFolder = "usb";
+inline constexpr std::string_view kComFolder = "dosdevices";
+inline constexpr std::string_view kVbusFolder = "vbus";
+
+// Class suffix of USB device interface paths.
+inline constexpr std::string_view kUsbInterfaceClass = "{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+
+// $KTR_RUNTIME_DIR, else $XDG_RUNTIME_DIR/ktr, else /tmp/ktr-<uid>. Not created.
+std::filesystem::path RuntimeDir();
+
+// "usb#vid_1eab&pid_0d10#sim0001" -> u"\\?\usb#vid_1eab&pid_0d10#sim0001#{a5dcbf10-...}"
+std::u16string UsbDevicePathFromName(std::string_view name);
+// The reverse, case-insensitive on the prefix and the class suffix; the name is
+// lower-cased. Empty when the text is not such a path.
+std::string UsbNameFromDevicePath(std::u16string_view devicePath);
+
+// tty node behind a USB device path or a COM number; nullopt when the entry
+// is missing or its target is gone.
+std::optional<std::filesystem::path> ResolveUsbDevicePath(std::u16string_view devicePath);
+std::optional<std::filesystem::path> ResolveComPort(unsigned portNumber);
+
+// Live entries of a folder ("usb", "dosdevices"), sorted by name; links whose
+// target is gone are left out.
+std::vector<std::string> ListEntries(std::string_view folder);
+// COM numbers present in dosdevices/, ascending.
+std::vector<unsigned> ListComPorts();
+
+// Adds (replacing any old one) or removes a link folder/name -> target.
+// Creates the folders it needs. false with errno set on failure.
+bool AddEntry(std::string_view folder, std::string_view name,
+              const std::filesystem::path& target);
+bool RemoveEntry(std::string_view folder, std::string_view name);
+
+// Arrivals and removals of entries in the watched folders, reported on the
+// watch's own thread until it is stopped or destroyed.
+struct NamespaceEvent {
+    std::string folder;  // "usb" or "dosdevices" (or another watched folder)
+    std::string name;    // entry name
+    bool arrived;        // true: created, false: removed
+};
+
+class NamespaceWatch {
+public:
+    using Handler = std::function<void(const NamespaceEvent&)>;
+    // Watches the given folders (created if missing). Throws nothing;
+    // IsRunning() tells whether the watch started.
+    NamespaceWatch(std::vector<std::string> folders, Handler handler);
+    ~NamespaceWatch();
+    NamespaceWatch(const NamespaceWatch&) = delete;
+    NamespaceWatch& operator=(const NamespaceWatch&) = delete;
+    bool IsRunning() const;
+    // Stops and joins the thread; no handler call runs after it returns.
+    void Stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform
