@@ -1,0 +1,160 @@
+// Faults on demand, unplugging and plugging in again, and the serial flavour's
+// baud-rate gate, all seen from the host over the real pty.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "host_port.h"
+#include "scansim/scanner.h"
+
+namespace {
+
+using scansim::Attachment;
+using scansim::Fault;
+using scansim::Scanner;
+using scansim::ScannerOptions;
+using scansim_test::CommandFrame;
+using scansim_test::HostPort;
+using scansim_test::ReplyFrame;
+using scansim_test::TempNamespace;
+
+constexpr char kAck = 0x06;
+constexpr char kNak = 0x15;
+
+std::unique_ptr<Scanner> StartUsb(const std::string& serial) {
+    ScannerOptions options;
+    options.usbSerial = serial;
+    std::string error;
+    auto scanner = Scanner::Start(options, &error);
+    EXPECT_NE(scanner, nullptr) << error;
+    return scanner;
+}
+
+TEST(Faults, EachFaultShapesTheReply) {
+    TempNamespace ns;
+    auto scanner = StartUsb("faults");
+    ASSERT_NE(scanner, nullptr);
+    HostPort host(scanner->LinkPath());
+    ASSERT_TRUE(host.IsOpen());
+    const std::string good = ReplyFrame("BUFQRY1024", kAck);
+
+    // Silence: nothing at all comes back.
+    scanner->SetFault({Fault::Kind::kSilence, 0, 1});
+    host.Write(CommandFrame("BUFQRY"));
+    EXPECT_EQ(host.ReadFor(500), "");
+
+    // NAK: the same reply, refused.
+    scanner->SetFault({Fault::Kind::kNak, 0, 1});
+    EXPECT_EQ(host.Ask("BUFQRY"), ReplyFrame("BUFQRY1024", kNak));
+
+    // Garbage: bytes that are not a reply frame.
+    scanner->SetFault({Fault::Kind::kGarbage, 0, 1});
+    host.Write(CommandFrame("BUFQRY"));
+    const std::string garbage = host.ReadFor(500);
+    EXPECT_FALSE(garbage.empty());
+    EXPECT_NE(garbage.substr(0, 1), "\x02");
+
+    // Delay: the whole reply, but not before the delay has passed.
+    scanner->SetFault({Fault::Kind::kDelay, 400, 1});
+    host.Write(CommandFrame("BUFQRY"));
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ(host.ReadUntilEnd(";\x03"), good);
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(400));
+
+    // Chunks: the first piece alone is incomplete, the rest follows.
+    scanner->SetFault({Fault::Kind::kChunked, 3, 300});
+    host.Write(CommandFrame("BUFQRY"));
+    std::string pieces = host.ReadCount(1);
+    EXPECT_LT(pieces.size(), good.size());
+    pieces += host.ReadUntilEnd(";\x03");
+    EXPECT_EQ(pieces, good);
+
+    // Cleared: back to normal.
+    scanner->SetFault({});
+    EXPECT_EQ(host.Ask("BUFQRY"), good);
+}
+
+TEST(Faults, DisconnectSendsHalfAReplyThenHangsUp) {
+    TempNamespace ns;
+    auto scanner = StartUsb("dropper");
+    ASSERT_NE(scanner, nullptr);
+    const auto link = scanner->LinkPath();
+    HostPort host(link);
+    ASSERT_TRUE(host.IsOpen());
+    scanner->SetFault({Fault::Kind::kDisconnect, 0, 1});
+    host.Write(CommandFrame("BUFQRY"));
+    const std::string good = ReplyFrame("BUFQRY1024", kAck);
+    EXPECT_EQ(host.ReadCount(good.size() / 2), good.substr(0, good.size() / 2));
+    EXPECT_TRUE(host.SeesHangup());
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_FALSE(scanner->IsPlugged());
+}
+
+TEST(PlugCycle, UnplugRemovesLinkAndHangsUpPlugGivesFreshWorkingLink) {
+    TempNamespace ns;
+    auto scanner = StartUsb("cycle");
+    ASSERT_NE(scanner, nullptr);
+    const auto link = scanner->LinkPath();
+    HostPort before(link);
+    ASSERT_TRUE(before.IsOpen());
+
+    ASSERT_TRUE(scanner->Unplug());
+    EXPECT_FALSE(scanner->Unplug());
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_TRUE(before.SeesHangup());
+    EXPECT_FALSE(scanner->SendScan("lost\r"));
+
+    ASSERT_TRUE(scanner->Plug());
+    EXPECT_FALSE(scanner->Plug());
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    HostPort after(link);
+    ASSERT_TRUE(after.IsOpen());
+    EXPECT_EQ(after.Ask("BUFQRY"), ReplyFrame("BUFQRY1024", kAck));
+    ASSERT_TRUE(scanner->SendScan("back\r"));
+    EXPECT_EQ(after.ReadUntilEnd("\r"), "back\r");
+    // The old host handle stays dead; it does not see the new device's data.
+    EXPECT_TRUE(before.SeesHangup(200));
+}
+
+TEST(PlugCycle, StopRemovesTheLink) {
+    TempNamespace ns;
+    auto scanner = StartUsb("stopper");
+    ASSERT_NE(scanner, nullptr);
+    const auto link = scanner->LinkPath();
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    scanner->Stop();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_FALSE(scanner->Plug());
+}
+
+TEST(ComFlavour, AnswersOnlyAtItsConfiguredBaudRate) {
+    TempNamespace ns;
+    for (unsigned deviceBaud : {57600u, 9600u}) {
+        ScannerOptions options;
+        options.attachment = Attachment::kCom;
+        options.comPort = 7;
+        options.baudRate = deviceBaud;
+        std::string error;
+        auto scanner = Scanner::Start(options, &error);
+        ASSERT_NE(scanner, nullptr) << error;
+        EXPECT_EQ(scanner->LinkPath(), ns.Dir() / "dosdevices" / "COM7");
+        HostPort host(scanner->LinkPath());
+        ASSERT_TRUE(host.IsOpen());
+        // The order a host's detection tries the rates in.
+        std::vector<unsigned> answered;
+        for (unsigned hostBaud : {115200u, 9600u, 57600u, 38400u, 19200u}) {
+            ASSERT_TRUE(host.SetBaud(hostBaud));
+            if (host.Ask("@QRYSYS,PDN,PSN", 1500).find("Product Name:") != std::string::npos) {
+                answered.push_back(hostBaud);
+            }
+        }
+        EXPECT_EQ(answered, std::vector<unsigned>{deviceBaud});
+        bool sawIgnored = false;
+        for (const auto& entry : scanner->Log()) {
+            sawIgnored = sawIgnored || entry.kind == scansim::Received::Kind::kIgnoredBaud;
+        }
+        EXPECT_TRUE(sawIgnored);
+    }
+}
+
+}  // namespace
