@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
@@ -178,8 +179,9 @@ std::string Unescape(const std::string& text) {
             out += '\n';
         } else if (c == 't') {
             out += '\t';
-        } else if (c == 'x' && i + 2 < text.size() + 0 && std::isxdigit(text[i + 1]) &&
-                   std::isxdigit(text[i + 2])) {
+        } else if (c == 'x' && i + 2 < text.size() &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
             out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -149,6 +150,16 @@ bool PtyPort::WriteAll(std::string_view bytes, int giveUpMs) const {
         idleMs += 50;
     }
     return true;
+}
+
+void PtyPort::WaitDrained(int limitMs) const {
+    for (int waited = 0; slave_ >= 0 && waited < limitMs; waited += 10) {
+        int unread = 0;
+        if (ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0) {
+            return;
+        }
+        SleepMs(10);
+    }
 }
 
 WakeHandle::WakeHandle() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}

@@ -34,6 +34,11 @@ class PtyPort {
     // when `giveUpMs` pass without progress.
     bool WriteAll(std::string_view bytes, int giveUpMs = 10000) const;
 
+    // Waits until the host has read everything written so far, at most `limitMs`.
+    // A hang-up discards unread bytes, and a device that drops mid-reply still
+    // got its first half onto the wire.
+    void WaitDrained(int limitMs) const;
+
   private:
     int master_ = -1;
     int slave_ = -1;

@@ -23,6 +23,7 @@ constexpr size_t kReadChunk = 4096;
 constexpr size_t kMaxPendingFrame = 64 * 1024;  // an unterminated frame longer than this is junk
 constexpr int kIdlePollMs = 100;
 constexpr int kDefaultChunkGapMs = 50;
+constexpr int kDrainLimitMs = 2000;
 constexpr std::string_view kGarbage{"\x7F\xFEGARBAGE\x00\x15\xFF", 13};
 
 std::string LowerCase(std::string text) {
@@ -176,6 +177,7 @@ struct Scanner::Impl {
                 break;
             case Fault::Kind::kDisconnect:
                 Write(std::string_view(reply).substr(0, reply.size() / 2));
+                port.WaitDrained(kDrainLimitMs);
                 DoUnplug();
                 break;
         }

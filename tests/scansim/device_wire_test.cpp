@@ -82,6 +82,10 @@ struct CommandCase {
     char status;
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) {
+    *os << c.title;
+}
+
 class CommandReplies : public DeviceWire, public ::testing::WithParamInterface<CommandCase> {};
 
 TEST_P(CommandReplies, LastReplyMatches) {
