@@ -1,0 +1,427 @@
+// Comm state (DCB over termios), time-outs, queues, purge, errors, modem
+// lines and the comm-event mask.
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <array>
+#include <utility>
+
+#include "device.h"
+
+namespace win {
+
+using namespace detail;
+
+namespace {
+
+constexpr std::array<std::pair<DWORD, speed_t>, 31> kSpeeds = {{
+    {50, B50},
+    {75, B75},
+    {110, B110},
+    {134, B134},
+    {150, B150},
+    {200, B200},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {1800, B1800},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
+    {230400, B230400},
+    {460800, B460800},
+    {500000, B500000},
+    {576000, B576000},
+    {921600, B921600},
+    {1000000, B1000000},
+    {1152000, B1152000},
+    {1500000, B1500000},
+    {2000000, B2000000},
+    {2500000, B2500000},
+    {3000000, B3000000},
+    {3500000, B3500000},
+    {4000000, B4000000},
+    {0, B0},
+}};
+
+bool SpeedOf(DWORD baud, speed_t* speed) {
+    for (auto [rate, code] : kSpeeds) {
+        if (rate == baud && rate != 0) {
+            *speed = code;
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD BaudOf(speed_t speed) {
+    for (auto [rate, code] : kSpeeds)
+        if (code == speed)
+            return rate;
+    return 0;
+}
+
+std::shared_ptr<SerialPort> PortOf(HANDLE handle) {
+    auto port = LookupAs<SerialPort>(handle);
+    if (!port)
+        SetLastError(LookupAs<Device>(handle) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
+    return port;
+}
+
+DWORD ErrnoToWin(int error) {
+    switch (error) {
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+            return ERROR_DEVICE_NOT_CONNECTED;
+        case ENOTTY:
+            return ERROR_INVALID_FUNCTION;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+bool DcbIsValid(const DCB& dcb) {
+    speed_t speed;
+    return SpeedOf(dcb.BaudRate, &speed) && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
+           dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
+}
+
+void DcbToTermios(const DCB& dcb, termios* tio) {
+    speed_t speed = B9600;
+    SpeedOf(dcb.BaudRate, &speed);
+    cfsetispeed(tio, speed);
+    cfsetospeed(tio, speed);
+    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    tio->c_cflag |= kSizes[dcb.ByteSize - 5] | CREAD | CLOCAL;
+    switch (dcb.Parity) {
+        case ODDPARITY:
+            tio->c_cflag |= PARENB | PARODD;
+            break;
+        case EVENPARITY:
+            tio->c_cflag |= PARENB;
+            break;
+        case MARKPARITY:
+            tio->c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case SPACEPARITY:
+            tio->c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+    }
+    if (dcb.StopBits != ONESTOPBIT)
+        tio->c_cflag |= CSTOPB;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
+        tio->c_cflag |= CRTSCTS;
+    tio->c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | INPCK);
+    if (dcb.fOutX)
+        tio->c_iflag |= IXON;
+    if (dcb.fInX)
+        tio->c_iflag |= IXOFF;
+    if (dcb.fParity)
+        tio->c_iflag |= INPCK;
+    tio->c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    tio->c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+}
+
+// Termios answers what it holds; the rest comes from the last DCB set.
+void TermiosToDcb(const termios& tio, const DCB& stored, DCB* dcb) {
+    *dcb = stored;
+    dcb->DCBlength = sizeof(DCB);
+    dcb->BaudRate = BaudOf(cfgetospeed(&tio));
+    dcb->fBinary = 1;
+    switch (tio.c_cflag & CSIZE) {
+        case CS5:
+            dcb->ByteSize = 5;
+            break;
+        case CS6:
+            dcb->ByteSize = 6;
+            break;
+        case CS7:
+            dcb->ByteSize = 7;
+            break;
+        default:
+            dcb->ByteSize = 8;
+            break;
+    }
+    if (!(tio.c_cflag & PARENB))
+        dcb->Parity = NOPARITY;
+    else if (tio.c_cflag & CMSPAR)
+        dcb->Parity = (tio.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+    else
+        dcb->Parity = (tio.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+    if (!(tio.c_cflag & CSTOPB))
+        dcb->StopBits = ONESTOPBIT;
+    else
+        dcb->StopBits = stored.StopBits == ONE5STOPBITS ? ONE5STOPBITS : TWOSTOPBITS;
+    bool rtscts = (tio.c_cflag & CRTSCTS) != 0;
+    dcb->fOutxCtsFlow = rtscts ? 1 : 0;
+    if (!rtscts && stored.fRtsControl == RTS_CONTROL_HANDSHAKE)
+        dcb->fRtsControl = RTS_CONTROL_ENABLE;
+    dcb->fOutX = (tio.c_iflag & IXON) ? 1 : 0;
+    dcb->fInX = (tio.c_iflag & IXOFF) ? 1 : 0;
+    dcb->fParity = (tio.c_iflag & INPCK) ? 1 : 0;
+    dcb->XonChar = static_cast<char>(tio.c_cc[VSTART]);
+    dcb->XoffChar = static_cast<char>(tio.c_cc[VSTOP]);
+}
+
+}  // namespace
+
+namespace detail {
+
+// Raw 8N1 at the device's current speed, DTR and RTS on: what a freshly
+// opened Windows port offers.
+void InitPortState(SerialPort& port) {
+    DCB& dcb = port.storedDcb;
+    dcb = DCB{};
+    dcb.DCBlength = sizeof(DCB);
+    dcb.fBinary = 1;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    termios tio{};
+    if (!port.isTty || ::tcgetattr(port.fd, &tio) != 0)
+        return;
+    cfmakeraw(&tio);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    tio.c_cc[VSTART] = 0x11;
+    tio.c_cc[VSTOP] = 0x13;
+    ::tcsetattr(port.fd, TCSANOW, &tio);
+}
+
+}  // namespace detail
+
+BOOL GetCommState(HANDLE file, DCB* dcb) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    if (dcb == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(DispatcherLock());
+    if (port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    termios tio{};
+    if (!port->isTty) {
+        *dcb = port->storedDcb;
+        return TRUE;
+    }
+    if (::tcgetattr(port->fd, &tio) != 0)
+        return Fail(ErrnoToWin(errno), FALSE);
+    TermiosToDcb(tio, port->storedDcb, dcb);
+    return TRUE;
+}
+
+BOOL SetCommState(HANDLE file, const DCB* dcb) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    if (dcb == nullptr || !DcbIsValid(*dcb))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(DispatcherLock());
+    if (port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (port->isTty) {
+        termios tio{};
+        if (::tcgetattr(port->fd, &tio) != 0)
+            return Fail(ErrnoToWin(errno), FALSE);
+        DcbToTermios(*dcb, &tio);
+        if (::tcsetattr(port->fd, TCSANOW, &tio) != 0)
+            return Fail(ErrnoToWin(errno), FALSE);
+    }
+    port->storedDcb = *dcb;
+    return TRUE;
+}
+
+BOOL GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    if (timeouts == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(DispatcherLock());
+    *timeouts = port->timeouts;
+    return TRUE;
+}
+
+BOOL SetCommTimeouts(HANDLE file, const COMMTIMEOUTS* timeouts) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    // All three read values MAXDWORD has no meaning; Windows refuses it.
+    if (timeouts == nullptr || (timeouts->ReadIntervalTimeout == MAXDWORD &&
+                                timeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
+                                timeouts->ReadTotalTimeoutConstant == MAXDWORD))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(DispatcherLock());
+    if (port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    port->timeouts = *timeouts;
+    port->Wake();
+    return TRUE;
+}
+
+BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD /*outQueue: writes are kept whole*/) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    std::lock_guard guard(DispatcherLock());
+    if (port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (inQueue > port->inCapacity)
+        port->inCapacity = inQueue;  // the queue only grows
+    port->Wake();
+    return TRUE;
+}
+
+BOOL PurgeComm(HANDLE file, DWORD flags) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    constexpr DWORD kAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+    if ((flags & ~kAll) != 0)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(DispatcherLock());
+    if (port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (flags & PURGE_TXABORT) {
+        for (auto& w : port->writes)
+            EndRequestLocked(w, ERROR_OPERATION_ABORTED);
+        port->writes.clear();
+    }
+    if (flags & PURGE_RXABORT) {
+        for (auto& r : port->reads)
+            EndRequestLocked(r, ERROR_OPERATION_ABORTED);
+        port->reads.clear();
+    }
+    if ((flags & PURGE_TXCLEAR) && port->isTty)
+        ::tcflush(port->fd, TCOFLUSH);
+    if (flags & PURGE_RXCLEAR) {
+        if (port->isTty)
+            ::tcflush(port->fd, TCIFLUSH);
+        port->inQueue.clear();
+    }
+    port->Wake();
+    return TRUE;
+}
+
+BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    std::lock_guard guard(DispatcherLock());
+    if (port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    port->ServiceLocked();  // bring the input queue up to date
+    if (errors != nullptr)
+        *errors = port->commErrors;
+    port->commErrors = 0;
+    if (stat != nullptr) {
+        *stat = COMSTAT{};
+        stat->cbInQue = static_cast<DWORD>(port->inQueue.size());
+        DWORD out = 0;
+        for (auto& w : port->writes)
+            out += w->length - w->moved;
+        stat->cbOutQue = out;
+    }
+    return TRUE;
+}
+
+BOOL GetCommModemStatus(HANDLE file, DWORD* modemStatus) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    if (modemStatus == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(DispatcherLock());
+    // After a hang-up the lines simply read as dropped.
+    *modemStatus = port->ReadModemLinesLocked();
+    return TRUE;
+}
+
+BOOL SetCommMask(HANDLE file, DWORD mask) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    std::lock_guard guard(DispatcherLock());
+    port->eventMask = mask;
+    port->eventHistory = 0;
+    port->modemLines = port->ReadModemLinesLocked();
+    // A pending wait ends with no events when the mask changes.
+    if (port->commWait) {
+        port->commWait->commEvents = 0;
+        EndRequestLocked(port->commWait, ERROR_SUCCESS);
+        port->commWait.reset();
+    }
+    port->Wake();
+    return TRUE;
+}
+
+BOOL GetCommMask(HANDLE file, DWORD* mask) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    if (mask == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    std::lock_guard guard(DispatcherLock());
+    *mask = port->eventMask;
+    return TRUE;
+}
+
+BOOL EscapeCommFunction(HANDLE file, DWORD function) {
+    auto port = PortOf(file);
+    if (!port)
+        return FALSE;
+    std::lock_guard guard(DispatcherLock());
+    if (port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    int bits = 0;
+    int result = 0;
+    switch (function) {
+        case SETRTS:
+        case CLRRTS:
+            bits = TIOCM_RTS;
+            result = ::ioctl(port->fd, function == SETRTS ? TIOCMBIS : TIOCMBIC, &bits);
+            break;
+        case SETDTR:
+        case CLRDTR:
+            bits = TIOCM_DTR;
+            result = ::ioctl(port->fd, function == SETDTR ? TIOCMBIS : TIOCMBIC, &bits);
+            break;
+        case SETBREAK:
+            result = ::ioctl(port->fd, TIOCSBRK);
+            break;
+        case CLRBREAK:
+            result = ::ioctl(port->fd, TIOCCBRK);
+            break;
+        default:
+            return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    // Pseudo terminals have no lines to drive; the request is accepted.
+    if (result != 0 && errno != ENOTTY && errno != EINVAL)
+        return Fail(ErrnoToWin(errno), FALSE);
+    return TRUE;
+}
+
+BOOL SetCommBreak(HANDLE file) {
+    return EscapeCommFunction(file, SETBREAK);
+}
+BOOL ClearCommBreak(HANDLE file) {
+    return EscapeCommFunction(file, CLRBREAK);
+}
+
+}  // namespace win

@@ -1,0 +1,18 @@
+// The bus device and bus interface: handles over the daemon's control socket.
+#pragma once
+
+#include <filesystem>
+
+#include "device.h"
+
+namespace win::detail {
+
+struct ControlEndpoint : Device {
+    int socketFd = -1;
+    ~ControlEndpoint() override;
+};
+
+// A SOCK_SEQPACKET connection to the control socket, or -1 with errno.
+int ConnectControlSocket(const std::filesystem::path& socketPath);
+
+}  // namespace win::detail

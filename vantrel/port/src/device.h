@@ -1,0 +1,105 @@
+// An open device handle: a serial port (tty, data pipe) served by its own I/O
+// thread, or a control endpoint of the virtual bus daemon.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "objects.h"
+
+namespace win::detail {
+
+using Clock = std::chrono::steady_clock;
+
+// One overlapped request. The caller's buffer is only touched by whoever ends
+// the request, under the dispatcher lock, so a request ended by CancelIo or
+// CloseHandle never writes into the caller's memory afterwards.
+struct Request {
+    enum class Kind { Read, Write, CommEvent };
+    Kind kind = Kind::Read;
+    OVERLAPPED* overlapped = nullptr;
+    std::shared_ptr<EventObject> event;  // kept alive even if its handle is closed
+    std::thread::id issuer;
+    LPOVERLAPPED_COMPLETION_ROUTINE completion = nullptr;
+    void* userBuffer = nullptr;  // read target
+    DWORD* eventMaskOut = nullptr;
+    DWORD commEvents = 0;
+    DWORD length = 0;
+    std::vector<BYTE> data;  // read bytes gathered so far, or the bytes to write
+    DWORD moved = 0;
+    bool started = false;
+    Clock::time_point startTime{};
+    Clock::time_point lastByteTime{};
+    bool ended = false;
+    DWORD error = 0;
+};
+
+// Ends a request: copies what it gathered to the caller, fills the OVERLAPPED
+// record, sets the event, queues the completion routine. Dispatcher lock held.
+void EndRequestLocked(const std::shared_ptr<Request>& request, DWORD error);
+
+// Waits (dispatcher lock held) until the request ends.
+void WaitRequestLocked(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Request>& request);
+
+struct Device : Object {
+    enum class Kind { Serial, Bus, Interface };
+    Kind kind = Kind::Serial;
+    bool canRead = false;
+    bool canWrite = false;
+    bool overlappedMode = false;
+};
+
+struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
+    int fd = -1;
+    int wakeFd = -1;
+    bool isTty = false;
+    std::string comName;  // "COM7" when known, for control requests
+
+    // All below guarded by the dispatcher lock.
+    std::deque<std::shared_ptr<Request>> reads;
+    std::deque<std::shared_ptr<Request>> writes;
+    std::shared_ptr<Request> commWait;
+    std::deque<BYTE> inQueue;
+    size_t inCapacity = 4096;
+    COMMTIMEOUTS timeouts{};
+    DWORD eventMask = 0;
+    DWORD eventHistory = 0;
+    DWORD commErrors = 0;
+    DWORD modemLines = 0;
+    DCB storedDcb{};  // fields that termios cannot hold
+    bool gone = false;
+    bool closing = false;
+    std::thread ioThread;
+
+    ~SerialPort() override;
+    void OnClose() override;
+    void Start();
+    void Wake();
+    // The device work of one round: move bytes, end requests, note events.
+    void ServiceLocked();
+    // Milliseconds until the next timer-driven change, -1 for none.
+    int NextTimeoutLocked(Clock::time_point now) const;
+    void EndAllLocked(DWORD error);
+    DWORD ReadModemLinesLocked() const;
+    void RaiseLocked(DWORD events);
+
+  private:
+    void IoLoop();
+    void DrainInputLocked();
+    void ServeReadsLocked(Clock::time_point now);
+    void ServeWritesLocked(Clock::time_point now);
+    void ServeCommWaitLocked();
+    void CheckModemLinesLocked();
+    void HangUpLocked();
+};
+
+// Whether the head read may end now with what it holds.
+bool ReadMayEnd(const COMMTIMEOUTS& t, const Request& r, Clock::time_point now);
+// When the head read ends by time if no byte arrives, nullopt-like max when never.
+Clock::time_point ReadDeadline(const COMMTIMEOUTS& t, const Request& r);
+
+}  // namespace win::detail

@@ -1,0 +1,64 @@
+// Kernel-object stand-ins shared by the layer's sources: the handle table, the
+// one dispatcher lock under which every waitable state changes, events,
+// threads and the per-thread queues of completion routines.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "port/win_port.h"
+#include "port/win_port_errors.h"
+
+namespace win::detail {
+
+// Sets the last error and answers the given failure value.
+template <typename T>
+T Fail(DWORD code, T result) {
+    SetLastError(code);
+    return result;
+}
+
+struct Object {
+    virtual ~Object() = default;
+    virtual bool Waitable() const { return false; }
+    // Both called with the dispatcher lock held.
+    virtual bool Signaled() const { return false; }
+    virtual void Acquire() {}
+    // Called once when the last handle to the object is closed.
+    virtual void OnClose() {}
+};
+
+std::mutex& DispatcherLock();
+// Notified on every change of a waitable state or of an APC queue.
+std::condition_variable& DispatcherCv();
+
+HANDLE InsertHandle(std::shared_ptr<Object> object);
+std::shared_ptr<Object> LookupHandle(HANDLE handle);
+std::shared_ptr<Object> RemoveHandle(HANDLE handle);
+
+template <typename T>
+std::shared_ptr<T> LookupAs(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+}
+
+struct EventObject : Object {
+    bool manualReset = true;
+    bool signaled = false;
+    bool Waitable() const override { return true; }
+    bool Signaled() const override { return signaled; }
+    void Acquire() override {
+        if (!manualReset)
+            signaled = false;
+    }
+};
+
+// Sets an event; dispatcher lock held.
+void SignalLocked(EventObject& event);
+
+// Queues a completion routine call to a thread; dispatcher lock held.
+void QueueApcLocked(std::thread::id thread, std::function<void()> call);
+
+}  // namespace win::detail

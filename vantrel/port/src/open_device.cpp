@@ -1,0 +1,196 @@
+// CreateFile: the Windows device names of the console mapped onto the runtime
+// namespace and Linux paths; ports open exclusively, like Windows COM ports.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "control_endpoint.h"
+#include "device.h"
+#include "platform/runtime_namespace.h"
+
+namespace win {
+
+using namespace detail;
+
+namespace detail {
+void InitPortState(SerialPort& port);
+}
+
+namespace {
+
+constexpr std::string_view kDevicePrefix = "\\\\.\\";
+constexpr std::string_view kBusName = "KTR_OVRIX_VBUS";
+constexpr std::string_view kDatapipeName = "KTR_Datapipe";
+constexpr std::string_view kInterfaceClass = "#{20161207-6a0c-11d2-b841-00c04fad5171}";
+constexpr char kInterfacePath[] =
+    "\\\\?\\ROOT#KTR_VBUS#0000#{20161207-6a0c-11d2-b841-00c04fad5171}";
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool EndsWithNoCase(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
+}
+
+// "COM<n>" (any case) -> n; nullopt for anything else.
+std::optional<unsigned> ComNumber(std::string_view name) {
+    if (name.size() < 4 || name.size() > 8 || !EqualNoCase(name.substr(0, 3), "COM"))
+        return std::nullopt;
+    unsigned n = 0;
+    for (char c : name.substr(3)) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    return n == 0 ? std::nullopt : std::optional<unsigned>(n);
+}
+
+std::filesystem::path ControlSocketPath() {
+    return platform::RuntimeDir() / std::string(platform::kVbusFolder) / "control";
+}
+
+// The COM name whose link leads to the same device node, "" when none does.
+std::string ComNameOf(const std::filesystem::path& node) {
+    std::error_code error;
+    auto canonical = std::filesystem::canonical(node, error);
+    if (error)
+        return {};
+    for (unsigned n : platform::ListComPorts()) {
+        auto target = platform::ResolveComPort(n);
+        if (target && *target == canonical)
+            return "COM" + std::to_string(n);
+    }
+    return {};
+}
+
+DWORD OpenErrorOf(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EBUSY:
+        case EWOULDBLOCK:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ERROR_FILE_NOT_FOUND;
+    }
+}
+
+int OpenNode(const std::filesystem::path& node, bool read, bool write) {
+    struct stat st {};
+    if (::stat(node.c_str(), &st) != 0)
+        return -1;
+    if (S_ISSOCK(st.st_mode)) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, node.c_str(), sizeof addr.sun_path - 1);
+        int flags = 0;
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&
+            errno != EINPROGRESS) {
+            flags = errno;
+            ::close(fd);
+            errno = flags == ECONNREFUSED ? ENOENT : flags;
+            return -1;
+        }
+        return fd;
+    }
+    int mode = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
+    return ::open(node.c_str(), mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+HANDLE OpenSerial(const std::filesystem::path& node, std::string comName, DWORD access,
+                  DWORD flags) {
+    bool read = (access & GENERIC_READ) != 0;
+    bool write = (access & GENERIC_WRITE) != 0;
+    int fd = OpenNode(node, read, write);
+    if (fd < 0)
+        return Fail(OpenErrorOf(errno), INVALID_HANDLE_VALUE);
+    // Exclusive like a Windows COM port: the lock keeps out every opener that
+    // asks the same way, TIOCEXCL also keeps out other programs.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    }
+    auto port = std::make_shared<SerialPort>();
+    port->fd = fd;
+    port->isTty = ::isatty(fd) == 1;
+    if (port->isTty)
+        ::ioctl(fd, TIOCEXCL);
+    port->canRead = read;
+    port->canWrite = write;
+    port->overlappedMode = (flags & FILE_FLAG_OVERLAPPED) != 0;
+    port->comName = comName.empty() ? ComNameOf(node) : std::move(comName);
+    InitPortState(*port);
+    port->Start();
+    return InsertHandle(std::move(port));
+}
+
+HANDLE OpenControl(Device::Kind kind, DWORD access) {
+    int fd = ConnectControlSocket(ControlSocketPath());
+    if (fd < 0)
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    auto device = std::make_shared<ControlEndpoint>();
+    device->kind = kind;
+    device->socketFd = fd;
+    device->canRead = (access & GENERIC_READ) != 0;
+    device->canWrite = (access & GENERIC_WRITE) != 0;
+    return InsertHandle(std::move(device));
+}
+
+}  // namespace
+
+const char* VbusInterfacePath() {
+    struct stat st {};
+    if (::stat(ControlSocketPath().c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
+        return "";
+    return kInterfacePath;
+}
+
+HANDLE CreateFile(const char* path, DWORD access, DWORD, void*, DWORD, DWORD flags, HANDLE) {
+    if (path == nullptr || *path == '\0')
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    std::string_view text(path);
+    if (EndsWithNoCase(text, kInterfaceClass))
+        return OpenControl(Device::Kind::Interface, access);
+    bool prefixed = text.substr(0, kDevicePrefix.size()) == kDevicePrefix;
+    std::string_view name = prefixed ? text.substr(kDevicePrefix.size()) : text;
+    if (auto number = ComNumber(name)) {
+        // Without the prefix only COM1..COM9 are known names.
+        if (!prefixed && *number > 9)
+            return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+        auto node = platform::ResolveComPort(*number);
+        if (!node)
+            return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+        return OpenSerial(*node, "COM" + std::to_string(*number), access, flags);
+    }
+    if (prefixed) {
+        if (EqualNoCase(name, kBusName))
+            return OpenControl(Device::Kind::Bus, access);
+        if (EqualNoCase(name, kDatapipeName)) {
+            auto node = platform::RuntimeDir() / std::string(platform::kVbusFolder) / "datapipe";
+            return OpenSerial(node, {}, access, flags);
+        }
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
+    return OpenSerial(std::filesystem::path(text), {}, access, flags);
+}
+
+}  // namespace win

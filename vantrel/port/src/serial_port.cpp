@@ -1,0 +1,360 @@
+// The serial port's I/O thread: it owns the descriptor, keeps the input queue
+// filled, serves reads and writes in order under the port's time-outs and
+// notes comm events.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_map>
+
+#include "device.h"
+
+namespace win::detail {
+
+namespace {
+
+std::unordered_map<OVERLAPPED*, std::shared_ptr<Request>>& PendingByOverlapped() {
+    static auto* pending = new std::unordered_map<OVERLAPPED*, std::shared_ptr<Request>>;
+    return *pending;
+}
+
+constexpr auto kNever = Clock::time_point::max();
+constexpr int kModemPollMs = 50;
+
+Clock::time_point After(Clock::time_point from, uint64_t ms) {
+    // Very long totals (MAXDWORD multipliers) mean "never" in practice.
+    if (ms > (uint64_t{1} << 40))
+        return kNever;
+    return from + std::chrono::milliseconds(ms);
+}
+
+bool ReturnsAtOnce(const COMMTIMEOUTS& t) {
+    return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+           t.ReadTotalTimeoutConstant == 0;
+}
+
+bool WaitsForFirstByte(const COMMTIMEOUTS& t) {
+    return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+           t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+}
+
+uint64_t ReadTotalMs(const COMMTIMEOUTS& t, DWORD length) {
+    return uint64_t{t.ReadTotalTimeoutMultiplier} * length + t.ReadTotalTimeoutConstant;
+}
+
+Clock::time_point WriteDeadline(const COMMTIMEOUTS& t, const Request& w) {
+    uint64_t total =
+        uint64_t{t.WriteTotalTimeoutMultiplier} * w.length + t.WriteTotalTimeoutConstant;
+    return total == 0 ? kNever : After(w.startTime, total);
+}
+
+}  // namespace
+
+bool ReadMayEnd(const COMMTIMEOUTS& t, const Request& r, Clock::time_point now) {
+    if (r.moved == r.length || ReturnsAtOnce(t))
+        return true;
+    if (WaitsForFirstByte(t))
+        return r.moved > 0 || now >= After(r.startTime, t.ReadTotalTimeoutConstant);
+    return now >= ReadDeadline(t, r);
+}
+
+Clock::time_point ReadDeadline(const COMMTIMEOUTS& t, const Request& r) {
+    if (WaitsForFirstByte(t))
+        return After(r.startTime, t.ReadTotalTimeoutConstant);
+    Clock::time_point deadline = kNever;
+    uint64_t total = ReadTotalMs(t, r.length);
+    if (total != 0)
+        deadline = After(r.startTime, total);
+    DWORD interval = t.ReadIntervalTimeout;
+    if (interval != 0 && interval != MAXDWORD && r.moved > 0)
+        deadline = std::min(deadline, After(r.lastByteTime, interval));
+    return deadline;
+}
+
+void EndRequestLocked(const std::shared_ptr<Request>& request, DWORD error) {
+    if (request->ended)
+        return;
+    request->ended = true;
+    request->error = error;
+    if (request->kind == Request::Kind::Read && request->moved > 0)
+        std::memcpy(request->userBuffer, request->data.data(), request->moved);
+    if (request->kind == Request::Kind::CommEvent && request->eventMaskOut != nullptr)
+        *request->eventMaskOut = error == 0 ? request->commEvents : 0;
+    if (OVERLAPPED* ov = request->overlapped) {
+        ov->Internal = error;
+        ov->InternalHigh = request->moved;
+        auto& pending = PendingByOverlapped();
+        auto it = pending.find(ov);
+        if (it != pending.end() && it->second == request)
+            pending.erase(it);
+    }
+    if (request->event)
+        SignalLocked(*request->event);
+    if (request->completion != nullptr) {
+        auto routine = request->completion;
+        DWORD moved = request->moved;
+        OVERLAPPED* ov = request->overlapped;
+        QueueApcLocked(request->issuer, [routine, error, moved, ov] { routine(error, moved, ov); });
+    }
+    DispatcherCv().notify_all();
+}
+
+void WaitRequestLocked(std::unique_lock<std::mutex>& lock,
+                       const std::shared_ptr<Request>& request) {
+    DispatcherCv().wait(lock, [&] { return request->ended; });
+}
+
+void RegisterPendingLocked(const std::shared_ptr<Request>& request) {
+    if (request->overlapped != nullptr) {
+        request->overlapped->Internal = STATUS_PENDING;
+        request->overlapped->InternalHigh = 0;
+        PendingByOverlapped()[request->overlapped] = request;
+    }
+}
+
+std::shared_ptr<Request> FindPendingLocked(OVERLAPPED* overlapped) {
+    auto& pending = PendingByOverlapped();
+    auto it = pending.find(overlapped);
+    return it == pending.end() ? nullptr : it->second;
+}
+
+SerialPort::~SerialPort() {
+    if (fd >= 0)
+        ::close(fd);
+    if (wakeFd >= 0)
+        ::close(wakeFd);
+}
+
+void SerialPort::Start() {
+    wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    modemLines = ReadModemLinesLocked();
+    ioThread = std::thread([this] { IoLoop(); });
+}
+
+void SerialPort::Wake() {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
+}
+
+void SerialPort::OnClose() {
+    {
+        std::lock_guard guard(DispatcherLock());
+        closing = true;
+        EndAllLocked(ERROR_OPERATION_ABORTED);
+    }
+    Wake();
+    if (ioThread.joinable())
+        ioThread.join();
+    if (isTty)
+        ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    fd = -1;
+}
+
+void SerialPort::EndAllLocked(DWORD error) {
+    for (auto& r : reads)
+        EndRequestLocked(r, error);
+    for (auto& w : writes)
+        EndRequestLocked(w, error);
+    reads.clear();
+    writes.clear();
+    if (commWait)
+        EndRequestLocked(commWait, error);
+    commWait.reset();
+}
+
+void SerialPort::RaiseLocked(DWORD events) {
+    eventHistory |= events & eventMask;
+}
+
+DWORD SerialPort::ReadModemLinesLocked() const {
+    if (gone)
+        return 0;
+    int bits = 0;
+    if (isTty && ::ioctl(fd, TIOCMGET, &bits) == 0) {
+        DWORD lines = 0;
+        if (bits & TIOCM_CTS)
+            lines |= MS_CTS_ON;
+        if (bits & TIOCM_DSR)
+            lines |= MS_DSR_ON;
+        if (bits & TIOCM_RNG)
+            lines |= MS_RING_ON;
+        if (bits & TIOCM_CAR)
+            lines |= MS_RLSD_ON;
+        return lines;
+    }
+    // A pseudo terminal has no modem lines: its peer being there counts as
+    // clear-to-send, data-set-ready and carrier.
+    return MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+}
+
+void SerialPort::CheckModemLinesLocked() {
+    DWORD lines = ReadModemLinesLocked();
+    DWORD changed = lines ^ modemLines;
+    modemLines = lines;
+    DWORD events = 0;
+    if (changed & MS_CTS_ON)
+        events |= EV_CTS;
+    if (changed & MS_DSR_ON)
+        events |= EV_DSR;
+    if (changed & MS_RLSD_ON)
+        events |= EV_RLSD;
+    if ((changed & MS_RING_ON) && !(lines & MS_RING_ON))
+        events |= EV_RING;
+    RaiseLocked(events);
+}
+
+void SerialPort::HangUpLocked() {
+    gone = true;
+    CheckModemLinesLocked();  // lines drop: the wait hears of it first
+}
+
+void SerialPort::DrainInputLocked() {
+    BYTE chunk[4096];
+    while (!gone && inQueue.size() < inCapacity) {
+        size_t room = std::min(sizeof chunk, inCapacity - inQueue.size());
+        ssize_t n = ::read(fd, chunk, room);
+        if (n > 0) {
+            inQueue.insert(inQueue.end(), chunk, chunk + n);
+            DWORD events = EV_RXCHAR;
+            if (std::memchr(chunk, storedDcb.EvtChar, static_cast<size_t>(n)) != nullptr)
+                events |= EV_RXFLAG;
+            RaiseLocked(events);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        HangUpLocked();  // 0 (hang-up EOF) or EIO: the device is gone
+    }
+}
+
+void SerialPort::ServeReadsLocked(Clock::time_point now) {
+    while (!reads.empty()) {
+        auto& r = *reads.front();
+        if (!r.started) {
+            r.started = true;
+            r.startTime = now;
+        }
+        size_t take = std::min<size_t>(inQueue.size(), r.length - r.moved);
+        if (take > 0) {
+            std::copy_n(inQueue.begin(), take, r.data.begin() + r.moved);
+            inQueue.erase(inQueue.begin(), inQueue.begin() + static_cast<ptrdiff_t>(take));
+            r.moved += static_cast<DWORD>(take);
+            r.lastByteTime = now;
+        }
+        if (!ReadMayEnd(timeouts, r, now))
+            break;
+        EndRequestLocked(reads.front(), ERROR_SUCCESS);
+        reads.pop_front();
+    }
+}
+
+void SerialPort::ServeWritesLocked(Clock::time_point now) {
+    while (!writes.empty() && !gone) {
+        auto& w = *writes.front();
+        if (!w.started) {
+            w.started = true;
+            w.startTime = now;
+        }
+        while (w.moved < w.length) {
+            ssize_t n = ::write(fd, w.data.data() + w.moved, w.length - w.moved);
+            if (n > 0) {
+                w.moved += static_cast<DWORD>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            HangUpLocked();
+            return;
+        }
+        // A write that runs out of time ends successfully with what went out.
+        if (w.moved < w.length && now < WriteDeadline(timeouts, w))
+            break;
+        EndRequestLocked(writes.front(), ERROR_SUCCESS);
+        writes.pop_front();
+        if (writes.empty())
+            RaiseLocked(EV_TXEMPTY);
+    }
+}
+
+void SerialPort::ServeCommWaitLocked() {
+    if (!commWait)
+        return;
+    DWORD happened = eventHistory & eventMask;
+    if (happened != 0) {
+        commWait->commEvents = happened;
+        eventHistory &= ~happened;
+        EndRequestLocked(commWait, ERROR_SUCCESS);
+        commWait.reset();
+    }
+}
+
+void SerialPort::ServiceLocked() {
+    if (closing)
+        return;
+    if (!gone)
+        DrainInputLocked();
+    auto now = Clock::now();
+    ServeReadsLocked(now);
+    ServeWritesLocked(now);
+    if (commWait && !gone)
+        CheckModemLinesLocked();
+    ServeCommWaitLocked();
+    if (gone)
+        EndAllLocked(ERROR_DEVICE_NOT_CONNECTED);
+}
+
+int SerialPort::NextTimeoutLocked(Clock::time_point now) const {
+    Clock::time_point next = kNever;
+    if (!reads.empty() && reads.front()->started)
+        next = std::min(next, ReadDeadline(timeouts, *reads.front()));
+    if (!writes.empty() && writes.front()->started)
+        next = std::min(next, WriteDeadline(timeouts, *writes.front()));
+    int timeout = -1;
+    if (next != kNever) {
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+        timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
+    }
+    bool watchLines = commWait && (eventMask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) && isTty;
+    if (watchLines && (timeout < 0 || timeout > kModemPollMs))
+        timeout = kModemPollMs;
+    return timeout;
+}
+
+void SerialPort::IoLoop() {
+    std::unique_lock lock(DispatcherLock());
+    while (!closing) {
+        ServiceLocked();
+        if (closing)
+            break;
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {gone ? -1 : fd, 0, 0}};
+        if (inQueue.size() < inCapacity)
+            fds[1].events |= POLLIN;
+        if (!writes.empty())
+            fds[1].events |= POLLOUT;
+        int timeout = NextTimeoutLocked(Clock::now());
+        lock.unlock();
+        ::poll(fds, 2, timeout);
+        uint64_t count;
+        while (::read(wakeFd, &count, sizeof count) > 0) {
+        }
+        lock.lock();
+        if (!closing && !gone && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            DrainInputLocked();
+            if (!gone)
+                HangUpLocked();
+        }
+    }
+}
+
+}  // namespace win::detail
