@@ -127,9 +127,9 @@ QVDS_API int qvds_unregister_notify(QVDS_HANDLE h, int bStatus, int bData, int n
 QVDS_API int qvds_notify_status(QVDS_HANDLE h, int* pbStatus, int* pbData, int nFlags);
 
 /* One log line. The format is printf's; %s and %ls take char16_t texts in
- * logout_line_u, and %ls takes a char16_t text in logout_line as well. */
-QVDS_API void logout_line(int nLevel, const char* szSource, int nLine, const char* szFormat, ...)
-    __attribute__((format(printf, 4, 5)));
+ * logout_line_u, and %ls takes a char16_t text in logout_line as well.
+ * (No printf format attribute: the compiler would demand wchar_t for %ls.) */
+QVDS_API void logout_line(int nLevel, const char* szSource, int nLine, const char* szFormat, ...);
 QVDS_API void logout_line_u(int nLevel, const char* szSource, int nLine, const char16_t* wszFormat,
                             ...);
 

@@ -89,7 +89,8 @@ int ApplyLineSettings(int fd, uint32_t baudRate, uint8_t dataBits) {
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= size | CLOCAL | CREAD;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    tio.c_cc[VMIN] = 0;
+    // VMIN 1 with O_NONBLOCK: an empty read says EAGAIN, so 0 only means hang-up.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
