@@ -24,6 +24,7 @@ constexpr size_t kMaxPendingFrame = 64 * 1024;  // an unterminated frame longer 
 constexpr int kIdlePollMs = 100;
 constexpr int kDefaultChunkGapMs = 50;
 constexpr int kDrainLimitMs = 2000;
+constexpr size_t kMaxLogEntries = 20000;
 constexpr std::string_view kGarbage{"\x7F\xFEGARBAGE\x00\x15\xFF", 13};
 
 std::string LowerCase(std::string text) {
@@ -74,6 +75,10 @@ struct Scanner::Impl {
 
     void Record(Received::Kind kind, std::string bytes) {
         std::lock_guard lock(mu);
+        // A long-running program keeps only the newest entries.
+        if (log.size() >= kMaxLogEntries) {
+            log.erase(log.begin(), log.begin() + kMaxLogEntries / 2);
+        }
         log.push_back({kind, std::move(bytes)});
     }
 

@@ -59,7 +59,8 @@ struct ScannerOptions {
 };
 
 // A line of the log of what the scanner received: the bytes exactly as they
-// came, cut into frames, firmware blocks and unframed runs.
+// came, cut into frames, firmware blocks and unframed runs. The log keeps the
+// newest 10000 to 20000 entries.
 struct Received {
     enum class Kind { kFrame, kFirmwareBlock, kRaw, kIgnoredBaud };
     Kind kind;
