@@ -132,8 +132,10 @@ void DcbToTermios(const DCB& dcb, termios* tio) {
     tio->c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
 }
 
-// Termios answers what it holds; the rest comes from the last DCB set.
-void TermiosToDcb(const termios& tio, const DCB& stored, DCB* dcb) {
+// Termios answers what it holds; the rest comes from the last DCB set. A
+// pseudo terminal always reads as 8 bits without parity, so there the frame
+// shape of the last DCB set stands.
+void TermiosToDcb(const termios& tio, const DCB& stored, bool keepsFrame, DCB* dcb) {
     *dcb = stored;
     dcb->DCBlength = sizeof(DCB);
     dcb->BaudRate = BaudOf(cfgetospeed(&tio));
@@ -171,6 +173,15 @@ void TermiosToDcb(const termios& tio, const DCB& stored, DCB* dcb) {
     dcb->fParity = (tio.c_iflag & INPCK) ? 1 : 0;
     dcb->XonChar = static_cast<char>(tio.c_cc[VSTART]);
     dcb->XoffChar = static_cast<char>(tio.c_cc[VSTOP]);
+    if (!keepsFrame) {
+        dcb->ByteSize = stored.ByteSize;
+        dcb->Parity = stored.Parity;
+    }
+}
+
+bool FrameKept(const termios& wanted, const termios& got) {
+    constexpr tcflag_t kFrame = CSIZE | PARENB;
+    return (wanted.c_cflag & kFrame) == (got.c_cflag & kFrame);
 }
 
 }  // namespace
@@ -222,7 +233,7 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
     }
     if (::tcgetattr(port->fd, &tio) != 0)
         return Fail(ErrnoToWin(errno), FALSE);
-    TermiosToDcb(tio, port->storedDcb, dcb);
+    TermiosToDcb(tio, port->storedDcb, port->keepsFrame, dcb);
     return TRUE;
 }
 
@@ -242,6 +253,9 @@ BOOL SetCommState(HANDLE file, const DCB* dcb) {
         DcbToTermios(*dcb, &tio);
         if (::tcsetattr(port->fd, TCSANOW, &tio) != 0)
             return Fail(ErrnoToWin(errno), FALSE);
+        termios now{};
+        if (::tcgetattr(port->fd, &now) == 0)
+            port->keepsFrame = FrameKept(tio, now);
     }
     port->storedDcb = *dcb;
     return TRUE;

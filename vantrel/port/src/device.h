@@ -70,7 +70,8 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     DWORD eventHistory = 0;
     DWORD commErrors = 0;
     DWORD modemLines = 0;
-    DCB storedDcb{};  // fields that termios cannot hold
+    DCB storedDcb{};         // fields that termios cannot hold
+    bool keepsFrame = true;  // false: the device ignores byte size and parity (pty)
     bool gone = false;
     bool closing = false;
     std::thread ioThread;
