@@ -1,0 +1,442 @@
+// Code-page conversion over iconv, shaped to give Windows' results.
+//
+// Single-byte code pages are converted through a 256-entry table built from
+// iconv one byte at a time. Converting byte by byte matters: glibc's CP1255
+// and CP1258 converters compose a letter and a following combining mark into
+// one precomposed character, while Windows keeps the two units.
+#include "platform/codepage.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace platform {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t kDefaultChar = u'?';
+
+enum class Kind { kUnknown, kUtf8, kSingleByte, kMultiByte };
+
+struct CodePageInfo {
+    Kind kind = Kind::kUnknown;
+    std::string charset;
+};
+
+CodePageInfo LocaleCodePage() {
+    std::string codeset = nl_langinfo(CODESET);
+    if (codeset == "UTF-8" || codeset == "utf8") {
+        return {Kind::kUtf8, "UTF-8"};
+    }
+    return {MB_CUR_MAX == 1 ? Kind::kSingleByte : Kind::kMultiByte, codeset};
+}
+
+CodePageInfo LookUp(unsigned codePage) {
+    switch (codePage) {
+        case kAnsiCodePage:
+            return LocaleCodePage();
+        case kUtf8CodePage:
+            return {Kind::kUtf8, "UTF-8"};
+        case 932:
+        case 936:
+        case 949:
+        case 950:
+            return {Kind::kMultiByte, "CP" + std::to_string(codePage)};
+        case 20127:
+            return {Kind::kSingleByte, "ASCII"};
+        case 437:
+        case 737:
+        case 775:
+        case 850:
+        case 852:
+        case 855:
+        case 857:
+        case 860:
+        case 861:
+        case 862:
+        case 863:
+        case 864:
+        case 865:
+        case 866:
+        case 869:
+        case 874:
+            return {Kind::kSingleByte, "CP" + std::to_string(codePage)};
+        default:
+            break;
+    }
+    if (codePage >= 1250 && codePage <= 1258) {
+        return {Kind::kSingleByte, "CP" + std::to_string(codePage)};
+    }
+    if (codePage >= 28591 && codePage <= 28606 && codePage != 28600 && codePage != 28602) {
+        return {Kind::kSingleByte, "ISO-8859-" + std::to_string(codePage - 28590)};
+    }
+    if (codePage == 20866) {
+        return {Kind::kSingleByte, "KOI8-R"};
+    }
+    if (codePage == 21866) {
+        return {Kind::kSingleByte, "KOI8-U"};
+    }
+    return {};
+}
+
+class Iconv {
+  public:
+    Iconv(const std::string& to, const std::string& from)
+        : handle_(iconv_open(to.c_str(), from.c_str())) {}
+    ~Iconv() {
+        if (Valid()) {
+            iconv_close(handle_);
+        }
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+
+    bool Valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+    void Reset() { iconv(handle_, nullptr, nullptr, nullptr, nullptr); }
+
+    // Converts the whole input or stops at the first bad sequence; returns
+    // the number of input bytes used and appends the output.
+    size_t Convert(std::string_view in, std::string& out, int& error) {
+        char* inPtr = const_cast<char*>(in.data());
+        size_t inLeft = in.size();
+        error = 0;
+        while (inLeft > 0) {
+            char buffer[256];
+            char* outPtr = buffer;
+            size_t outLeft = sizeof buffer;
+            size_t rc = iconv(handle_, &inPtr, &inLeft, &outPtr, &outLeft);
+            out.append(buffer, static_cast<size_t>(outPtr - buffer));
+            if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+                error = errno;
+                break;
+            }
+        }
+        // Flush a pending shift state.
+        char buffer[32];
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        iconv(handle_, nullptr, nullptr, &outPtr, &outLeft);
+        out.append(buffer, static_cast<size_t>(outPtr - buffer));
+        return in.size() - inLeft;
+    }
+
+  private:
+    iconv_t handle_;
+};
+
+std::u16string FromUtf16Le(const std::string& bytes) {
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        units.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                              (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+    }
+    return units;
+}
+
+std::string ToUtf16Le(std::u16string_view units) {
+    std::string bytes;
+    bytes.reserve(units.size() * 2);
+    for (char16_t unit : units) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+// ---- UTF-8 -------------------------------------------------------------
+
+void AppendCodePoint(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+// Length and first-byte payload of a well-formed sequence start; 0 when the
+// byte cannot start one.
+int SequenceLength(uint8_t lead) {
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+// Range of the second byte, which excludes overlong forms, surrogates and
+// code points above U+10FFFF.
+bool SecondByteFits(uint8_t lead, uint8_t second) {
+    uint8_t low = 0x80, high = 0xBF;
+    if (lead == 0xE0)
+        low = 0xA0;
+    if (lead == 0xED)
+        high = 0x9F;
+    if (lead == 0xF0)
+        low = 0x90;
+    if (lead == 0xF4)
+        high = 0x8F;
+    return second >= low && second <= high;
+}
+
+// Decodes UTF-8; each maximal ill-formed subpart becomes one U+FFFD.
+std::u16string DecodeUtf8(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+        uint8_t lead = static_cast<uint8_t>(bytes[i]);
+        int length = SequenceLength(lead);
+        if (length == 1) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        if (length == 0) {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        char32_t cp = lead & (0xFF >> (length + 1));
+        size_t used = 1;
+        bool complete = true;
+        for (int k = 1; k < length; ++k) {
+            if (i + used >= bytes.size()) {
+                complete = false;
+                break;
+            }
+            uint8_t next = static_cast<uint8_t>(bytes[i + used]);
+            bool fits = k == 1 ? SecondByteFits(lead, next) : (next >= 0x80 && next <= 0xBF);
+            if (!fits) {
+                complete = false;
+                break;
+            }
+            cp = (cp << 6) | (next & 0x3F);
+            ++used;
+        }
+        if (complete) {
+            AppendCodePoint(out, cp);
+        } else {
+            out.push_back(kReplacement);
+        }
+        i += used;
+    }
+    return out;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool IsHighSurrogate(char16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+// Splits UTF-16 into code points; an unpaired surrogate is reported as
+// itself so each target decides how to write it.
+template <typename Sink>
+void ForEachCodePoint(std::u16string_view text, Sink&& sink) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t unit = text[i];
+        if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            char32_t cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+            sink(cp, text.substr(i, 2));
+            ++i;
+        } else {
+            sink(static_cast<char32_t>(unit), text.substr(i, 1));
+        }
+    }
+}
+
+std::string EncodeUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size() * 3);
+    ForEachCodePoint(text, [&](char32_t cp, std::u16string_view) {
+        bool lone = cp >= 0xD800 && cp <= 0xDFFF;
+        AppendUtf8(out, lone ? kReplacement : cp);
+    });
+    return out;
+}
+
+// ---- single-byte code pages ------------------------------------------------
+
+struct SingleByteTable {
+    char16_t toWide[256];
+    std::unordered_map<char16_t, uint8_t> fromWide;
+};
+
+std::shared_ptr<const SingleByteTable> BuildTable(const std::string& charset) {
+    Iconv decoder("UTF-16LE", charset);
+    if (!decoder.Valid()) {
+        return nullptr;
+    }
+    auto table = std::make_shared<SingleByteTable>();
+    for (int byte = 0; byte < 256; ++byte) {
+        decoder.Reset();
+        std::string out;
+        int error = 0;
+        char in = static_cast<char>(byte);
+        decoder.Convert(std::string_view(&in, 1), out, error);
+        std::u16string units = FromUtf16Le(out);
+        // A byte the code page leaves undefined keeps its own value.
+        char16_t unit = (error == 0 && units.size() == 1) ? units[0] : static_cast<char16_t>(byte);
+        table->toWide[byte] = unit;
+        table->fromWide.emplace(unit, static_cast<uint8_t>(byte));
+    }
+    return table;
+}
+
+std::shared_ptr<const SingleByteTable> TableFor(const std::string& charset) {
+    static std::mutex mutex;
+    static std::map<std::string, std::shared_ptr<const SingleByteTable>> tables;
+    std::lock_guard lock(mutex);
+    auto found = tables.find(charset);
+    if (found != tables.end()) {
+        return found->second;
+    }
+    auto table = BuildTable(charset);
+    if (table) {
+        tables.emplace(charset, table);
+    }
+    return table;
+}
+
+// ---- multi-byte code pages ------------------------------------------------
+
+std::optional<std::u16string> DecodeMultiByte(const std::string& charset, std::string_view bytes) {
+    Iconv decoder("UTF-16LE", charset);
+    if (!decoder.Valid()) {
+        return std::nullopt;
+    }
+    std::string out;
+    std::u16string result;
+    while (!bytes.empty()) {
+        int error = 0;
+        size_t used = decoder.Convert(bytes, out, error);
+        bytes.remove_prefix(used);
+        if (error != 0) {
+            // A bad or cut-off sequence: one '?' for its first byte, then
+            // carry on after it.
+            result += FromUtf16Le(out);
+            out.clear();
+            result.push_back(kDefaultChar);
+            bytes.remove_prefix(bytes.empty() ? 0 : 1);
+            decoder.Reset();
+        }
+    }
+    result += FromUtf16Le(out);
+    return result;
+}
+
+std::optional<std::string> EncodeMultiByte(const std::string& charset, std::u16string_view text) {
+    Iconv encoder(charset, "UTF-16LE");
+    if (!encoder.Valid()) {
+        return std::nullopt;
+    }
+    std::string out;
+    ForEachCodePoint(text, [&](char32_t, std::u16string_view units) {
+        std::string bytes;
+        int error = 0;
+        encoder.Reset();
+        encoder.Convert(ToUtf16Le(units), bytes, error);
+        if (error != 0 || bytes.empty()) {
+            out.push_back(static_cast<char>(kDefaultChar));
+        } else {
+            out += bytes;
+        }
+    });
+    return out;
+}
+
+}  // namespace
+
+std::string CodePageCharset(unsigned codePage) {
+    return LookUp(codePage).charset;
+}
+
+std::optional<std::u16string> MultiByteToWide(unsigned codePage, std::string_view bytes) {
+    CodePageInfo info = LookUp(codePage);
+    switch (info.kind) {
+        case Kind::kUtf8:
+            return DecodeUtf8(bytes);
+        case Kind::kSingleByte: {
+            auto table = TableFor(info.charset);
+            if (!table) {
+                return std::nullopt;
+            }
+            std::u16string out;
+            out.reserve(bytes.size());
+            for (char byte : bytes) {
+                out.push_back(table->toWide[static_cast<uint8_t>(byte)]);
+            }
+            return out;
+        }
+        case Kind::kMultiByte:
+            return DecodeMultiByte(info.charset, bytes);
+        case Kind::kUnknown:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> WideToMultiByte(unsigned codePage, std::u16string_view text) {
+    CodePageInfo info = LookUp(codePage);
+    switch (info.kind) {
+        case Kind::kUtf8:
+            return EncodeUtf8(text);
+        case Kind::kSingleByte: {
+            auto table = TableFor(info.charset);
+            if (!table) {
+                return std::nullopt;
+            }
+            std::string out;
+            out.reserve(text.size());
+            ForEachCodePoint(text, [&](char32_t cp, std::u16string_view) {
+                auto found = cp < 0x10000 ? table->fromWide.find(static_cast<char16_t>(cp))
+                                          : table->fromWide.end();
+                out.push_back(found != table->fromWide.end() ? static_cast<char>(found->second)
+                                                             : static_cast<char>(kDefaultChar));
+            });
+            return out;
+        }
+        case Kind::kMultiByte:
+            return EncodeMultiByte(info.charset, text);
+        case Kind::kUnknown:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform
