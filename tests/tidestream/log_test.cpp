@@ -64,8 +64,12 @@ TEST_F(LogTest, ThresholdComesFromTheEnvironment) {
     logout_line(5, "Ferrolink", 11, "trace");
     ::setenv("TIDESTREAM_LOG_LEVEL", "0", 1);
     logout_line(2, "Ferrolink", 12, "silenced");
-    ASSERT_EQ(lines_.size(), 1u);
+    ::setenv("TIDESTREAM_LOG_LEVEL", "verbose", 1);  // no number: the default stays
+    logout_line(2, "Ferrolink", 13, "error kept");
+    logout_line(4, "Ferrolink", 14, "event dropped");
+    ASSERT_EQ(lines_.size(), 2u);
     EXPECT_EQ(lines_[0].text, "trace");
+    EXPECT_EQ(lines_[1].text, "error kept");
 }
 
 TEST_F(LogTest, NarrowFormatTakesChar16TextsForLs) {

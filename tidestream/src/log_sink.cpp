@@ -29,7 +29,15 @@ class LogSink {
 
     bool Wants(int level) {
         const char* text = std::getenv("TIDESTREAM_LOG_LEVEL");
-        const int threshold = (text != nullptr && *text != '\0') ? std::atoi(text) : kDefaultLevel;
+        int threshold = kDefaultLevel;
+        if (text != nullptr && *text != '\0') {
+            char* end = nullptr;
+            const long value = std::strtol(text, &end, 10);
+            // A value that is no number keeps the default rather than silencing errors.
+            if (*end == '\0') {
+                threshold = static_cast<int>(value);
+            }
+        }
         return level <= threshold;
     }
 

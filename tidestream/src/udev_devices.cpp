@@ -72,6 +72,31 @@ std::string NamePart(const char* text) {
     return part;
 }
 
+struct FoundTty {
+    std::string device;     // usb#vid_xxxx&pid_xxxx
+    std::string serial;     // serial number or tty name
+    std::string interface;  // interface number, "00", "02", ...
+    std::string node;
+};
+
+// usb#vid_xxxx&pid_xxxx#<serial>; a device with several ttys (one per
+// interface) gets "&mi_<interface>" after the product id, as composite
+// devices are named on Windows, so that every tty keeps its own name.
+std::vector<UsbSerialTty> NameEntries(std::vector<FoundTty> found) {
+    std::vector<UsbSerialTty> ttys;
+    for (const auto& tty : found) {
+        const bool shared = std::count_if(found.begin(), found.end(), [&](const FoundTty& other) {
+                                return other.device == tty.device && other.serial == tty.serial;
+                            }) > 1;
+        const std::string device =
+            shared && !tty.interface.empty() ? tty.device + "&mi_" + tty.interface : tty.device;
+        ttys.push_back({device + "#" + tty.serial, tty.node});
+    }
+    std::sort(ttys.begin(), ttys.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    return ttys;
+}
+
 }  // namespace
 
 std::vector<UsbId> ParseUsbIds(std::string_view text) {
@@ -127,10 +152,10 @@ bool UsbIdAccepted(const std::vector<UsbId>& ids, uint32_t vendor, uint32_t prod
 }
 
 std::vector<UsbSerialTty> ListUsbSerialTtys() {
-    std::vector<UsbSerialTty> ttys;
+    std::vector<FoundTty> ttys;
     udev* context = udev_new();
     if (context == nullptr) {
-        return ttys;
+        return {};
     }
     const auto ids = AcceptedUsbIds();
     udev_enumerate* enumerate = udev_enumerate_new(context);
@@ -152,19 +177,21 @@ std::vector<UsbSerialTty> ListUsbSerialTtys() {
             ParseHex16(OrEmpty(udev_device_get_sysattr_value(usb, "idProduct")), product) &&
             UsbIdAccepted(ids, vendor, product)) {
             const char* serial = udev_device_get_sysattr_value(usb, "serial");
-            char prefix[32];
-            std::snprintf(prefix, sizeof prefix, "usb#vid_%04x&pid_%04x#", vendor, product);
+            udev_device* function =
+                udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_interface");
+            const char* interface =
+                function ? udev_device_get_sysattr_value(function, "bInterfaceNumber") : nullptr;
+            char prefix[48];
+            std::snprintf(prefix, sizeof prefix, "usb#vid_%04x&pid_%04x", vendor, product);
             // Without a serial number the tty's own name keeps entries apart.
-            ttys.push_back(
-                {prefix + NamePart(serial ? serial : udev_device_get_sysname(tty)), node});
+            ttys.push_back({prefix, NamePart(serial ? serial : udev_device_get_sysname(tty)),
+                            NamePart(interface), node});
         }
         udev_device_unref(tty);
     }
     udev_enumerate_unref(enumerate);
     udev_unref(context);
-    std::sort(ttys.begin(), ttys.end(),
-              [](const auto& a, const auto& b) { return a.name < b.name; });
-    return ttys;
+    return NameEntries(std::move(ttys));
 }
 
 }  // namespace tidestream
