@@ -237,3 +237,25 @@ TEST(Handles, CloseWakesAReadWaitingOnAnotherThread) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StreamOpen, PlainLinuxPathOpensAndANonTtyIsNoDevice) {
+    TempRuntimeDir dir;
+    Pty pty;
+    Handle h;
+    int err = -1;
+    const std::u16string node = pty.node().u16string();
+    EXPECT_EQ(qvds_open_usb(h, node.c_str(), 3, &err), 1);
+    EXPECT_EQ(err, QVDS_OK);
+
+    const auto file = dir.path() / "plain-file";
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    Handle other;
+    EXPECT_EQ(qvds_open_usb(other, file.u16string().c_str(), 3, &err), 0);
+    EXPECT_EQ(err, QVDS_ERR_NO_DEVICE);
+}
+
+}  // namespace
