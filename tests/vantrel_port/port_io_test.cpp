@@ -231,6 +231,29 @@ INSTANTIATE_TEST_SUITE_P(
         TimeoutCase{"ZeroByteReadEndsAtOnce", {0, 0, 0, 0, 0}, 0, "", "", true, "", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(PortIo, TimeoutsBindWhenTheRequestIsIssued) {
+    // Another thread changing the time-outs (as a clearing read does) must not
+    // end a read that was issued to wait for its full count.
+    OverlappedCall waiting;
+    char buf[4] = {};
+    DWORD done = 0;
+    ASSERT_FALSE(ReadFile(port, buf, 4, &done, &waiting.ov));
+    SetTimeouts(port, MAXDWORD, MAXDWORD, 50);
+    pty.Send("ab");
+    EXPECT_EQ(WaitForSingleObject(waiting.event, 200), WAIT_TIMEOUT);
+    pty.Send("cd");
+    ASSERT_TRUE(GetOverlappedResult(port, &waiting.ov, &done, TRUE));
+    EXPECT_EQ(std::string(buf, done), "abcd");
+    OverlappedCall quick;
+    auto start = Clock::now();
+    if (!ReadFile(port, buf, 4, &done, &quick.ov)) {
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        ASSERT_TRUE(GetOverlappedResult(port, &quick.ov, &done, TRUE));
+    }
+    EXPECT_EQ(done, 0u);
+    EXPECT_GE(Clock::now() - start, 50ms);
+}
+
 TEST_F(PortIo, CancelIoEndsWithBytesSoFarAndNeverTouchesTheBufferAgain) {
     auto buf = std::make_unique<char[]>(64);
     std::memset(buf.get(), 'Z', 64);

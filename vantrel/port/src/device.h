@@ -31,6 +31,7 @@ struct Request {
     DWORD length = 0;
     std::vector<BYTE> data;  // read bytes gathered so far, or the bytes to write
     DWORD moved = 0;
+    COMMTIMEOUTS timeouts{};  // as set when the request was issued
     bool started = false;
     Clock::time_point startTime{};
     Clock::time_point lastByteTime{};

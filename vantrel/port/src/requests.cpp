@@ -104,11 +104,12 @@ BOOL IssueRequest(HANDLE handle, const Issue& issue) {
     }
     if (request->event)
         request->event->signaled = false;
+    request->timeouts = port->timeouts;
     RegisterPendingLocked(request);
     QueueLocked(*port, request);
     port->ServiceLocked();
-    if (!request->ended)
-        port->Wake();  // its time-outs now count
+    // The I/O thread looks again: time-outs now count, queue room may have grown.
+    port->Wake();
     if (!request->ended && !port->overlappedMode)
         WaitRequestLocked(lock, request);
     if (request->ended)

@@ -250,7 +250,7 @@ void SerialPort::ServeReadsLocked(Clock::time_point now) {
             r.moved += static_cast<DWORD>(take);
             r.lastByteTime = now;
         }
-        if (!ReadMayEnd(timeouts, r, now))
+        if (!ReadMayEnd(r.timeouts, r, now))
             break;
         EndRequestLocked(reads.front(), ERROR_SUCCESS);
         reads.pop_front();
@@ -278,7 +278,7 @@ void SerialPort::ServeWritesLocked(Clock::time_point now) {
             return;
         }
         // A write that runs out of time ends successfully with what went out.
-        if (w.moved < w.length && now < WriteDeadline(timeouts, w))
+        if (w.moved < w.length && now < WriteDeadline(w.timeouts, w))
             break;
         EndRequestLocked(writes.front(), ERROR_SUCCESS);
         writes.pop_front();
@@ -317,9 +317,9 @@ void SerialPort::ServiceLocked() {
 int SerialPort::NextTimeoutLocked(Clock::time_point now) const {
     Clock::time_point next = kNever;
     if (!reads.empty() && reads.front()->started)
-        next = std::min(next, ReadDeadline(timeouts, *reads.front()));
+        next = std::min(next, ReadDeadline(reads.front()->timeouts, *reads.front()));
     if (!writes.empty() && writes.front()->started)
-        next = std::min(next, WriteDeadline(timeouts, *writes.front()));
+        next = std::min(next, WriteDeadline(writes.front()->timeouts, *writes.front()));
     int timeout = -1;
     if (next != kNever) {
         auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
