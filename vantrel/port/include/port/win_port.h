@@ -18,6 +18,12 @@
 
 #include "port/win_types.h"
 
+// The console's log layer names the last error through this header when it is
+// there; the declarations below are the same.
+#if __has_include("port/win_error.h")
+#include "port/win_error.h"
+#endif
+
 namespace win {
 
 DWORD GetLastError();
