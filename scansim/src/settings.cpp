@@ -70,7 +70,7 @@ SettingsTable SettingsTable::Builtin() {
     table.Define("CPRSET", "", "*");
     table.Define("DFMADD", "", "*");
     table.Define("DFMSET", "0", "0|1");
-    table.Define("IMGROI", "0", "0-1000");
+    table.Define("IMGROI", "0", "*");
     return table;
 }
 

@@ -2,7 +2,10 @@
 // baud-rate gate, all seen from the host over the real pty.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <set>
+#include <thread>
 
 #include "host_port.h"
 #include "scansim/scanner.h"
@@ -155,6 +158,54 @@ TEST(ComFlavour, AnswersOnlyAtItsConfiguredBaudRate) {
         }
         EXPECT_TRUE(sawIgnored);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Concurrency, ScansFromManyThreadsArriveWholeBesideReplies) {
+    TempNamespace ns;
+    auto scanner = StartUsb("busy");
+    ASSERT_NE(scanner, nullptr);
+    HostPort host(scanner->LinkPath());
+    ASSERT_TRUE(host.IsOpen());
+    constexpr int kThreads = 4;
+    constexpr int kScans = 50;
+    constexpr size_t kFill = 3000;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < kScans; ++i) {
+                scanner->SendScan("T" + std::to_string(t) + "-" + std::to_string(i) +
+                                  std::string(kFill, 'x') + "\r");
+                scanner->SetSetting("232BAD", std::to_string(i % 10));
+            }
+        });
+    }
+    // Read while they write: scans larger than the pty's buffer go out in pieces.
+    std::string bytes;
+    for (int waited = 0;
+         waited < 300 && std::count(bytes.begin(), bytes.end(), '\r') < kThreads * kScans;
+         ++waited) {
+        bytes += host.ReadFor(100);
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    std::set<std::string> seen;
+    size_t start = 0;
+    for (size_t end = bytes.find('\r'); end != std::string::npos; end = bytes.find('\r', start)) {
+        const std::string scan = bytes.substr(start, end - start);
+        const size_t firstX = scan.find('x');
+        EXPECT_EQ(scan.substr(0, 1), "T") << scan.substr(0, 8);
+        EXPECT_EQ(scan.find_first_not_of('x', firstX), std::string::npos) << scan.substr(0, 8);
+        EXPECT_EQ(scan.size() - firstX, kFill) << scan.substr(0, 8);
+        seen.insert(scan);
+        start = end + 1;
+    }
+    EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kScans));
+    EXPECT_EQ(host.Ask("INTERF*"), ReplyFrame("INTERF0", kAck));
 }
 
 }  // namespace
