@@ -254,6 +254,46 @@ TEST_F(PortIo, TimeoutsBindWhenTheRequestIsIssued) {
     EXPECT_GE(Clock::now() - start, 50ms);
 }
 
+TEST_F(PortIo, IntervalTimerRestartsWithEveryByte) {
+    SetTimeouts(port, 150, 0, 0);
+    OverlappedCall call;
+    char buf[16] = {};
+    DWORD done = 0;
+    ASSERT_FALSE(ReadFile(port, buf, sizeof buf, &done, &call.ov));
+    for (const char* piece : {"a", "b", "c"}) {
+        pty.Send(piece);
+        std::this_thread::sleep_for(40ms);  // well inside the interval
+    }
+    ASSERT_TRUE(GetOverlappedResult(port, &call.ov, &done, TRUE));
+    EXPECT_EQ(std::string(buf, done), "abc");
+}
+
+TEST_F(PortIo, CloseHandleEndsRequestsWaitedOnByOtherThreads) {
+    DWORD error = 0, done = 99;
+    HANDLE closing = port;
+    port = INVALID_HANDLE_VALUE;
+    HANDLE issued = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    std::thread reader([&] {
+        OverlappedCall call;
+        char buf[8];
+        BOOL ok = ReadFile(closing, buf, 8, &done, &call.ov);
+        DWORD why = GetLastError();
+        SetEvent(issued);
+        if (!ok && why == ERROR_IO_PENDING && !GetOverlappedResult(closing, &call.ov, &done, TRUE))
+            error = GetLastError();
+    });
+    ASSERT_EQ(WaitForSingleObject(issued, 5000), WAIT_OBJECT_0);
+    CloseHandle(issued);
+    ASSERT_TRUE(CloseHandle(closing));
+    reader.join();
+    EXPECT_EQ(error, ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(done, 0u);
+    char b;
+    OverlappedCall late;
+    EXPECT_FALSE(ReadFile(closing, &b, 1, &done, &late.ov));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
 TEST_F(PortIo, CancelIoEndsWithBytesSoFarAndNeverTouchesTheBufferAgain) {
     auto buf = std::make_unique<char[]>(64);
     std::memset(buf.get(), 'Z', 64);

@@ -224,6 +224,8 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
     if (dcb == nullptr)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     if (port->gone)
         return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     termios tio{};
@@ -244,6 +246,8 @@ BOOL SetCommState(HANDLE file, const DCB* dcb) {
     if (dcb == nullptr || !DcbIsValid(*dcb))
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     if (port->gone)
         return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     if (port->isTty) {
@@ -268,6 +272,8 @@ BOOL GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
     if (timeouts == nullptr)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     *timeouts = port->timeouts;
     return TRUE;
 }
@@ -282,6 +288,8 @@ BOOL SetCommTimeouts(HANDLE file, const COMMTIMEOUTS* timeouts) {
                                 timeouts->ReadTotalTimeoutConstant == MAXDWORD))
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     if (port->gone)
         return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     port->timeouts = *timeouts;
@@ -294,6 +302,8 @@ BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD /*outQueue: writes are kept who
     if (!port)
         return FALSE;
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     if (port->gone)
         return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     if (inQueue > port->inCapacity)
@@ -310,6 +320,8 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
     if ((flags & ~kAll) != 0)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     if (port->gone)
         return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     if (flags & PURGE_TXABORT) {
@@ -338,6 +350,8 @@ BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat) {
     if (!port)
         return FALSE;
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     if (port->gone)
         return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     port->ServiceLocked();  // bring the input queue up to date
@@ -362,6 +376,8 @@ BOOL GetCommModemStatus(HANDLE file, DWORD* modemStatus) {
     if (modemStatus == nullptr)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     // After a hang-up the lines simply read as dropped.
     *modemStatus = port->ReadModemLinesLocked();
     return TRUE;
@@ -372,6 +388,8 @@ BOOL SetCommMask(HANDLE file, DWORD mask) {
     if (!port)
         return FALSE;
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     port->eventMask = mask;
     port->eventHistory = 0;
     port->modemLines = port->ReadModemLinesLocked();
@@ -392,6 +410,8 @@ BOOL GetCommMask(HANDLE file, DWORD* mask) {
     if (mask == nullptr)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     *mask = port->eventMask;
     return TRUE;
 }
@@ -401,6 +421,8 @@ BOOL EscapeCommFunction(HANDLE file, DWORD function) {
     if (!port)
         return FALSE;
     std::lock_guard guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     if (port->gone)
         return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     int bits = 0;
