@@ -1,0 +1,89 @@
+// Names of Windows error codes and the size, rate and time-out renderers.
+#include <cstdint>
+
+#include "port/win_error.h"
+#include "texts.h"
+
+namespace vantrel::log {
+
+namespace {
+
+struct NamedCode {
+    uint32_t code;
+    const char* name;
+};
+
+using namespace win::error_code;
+
+constexpr NamedCode kWinErrNames[] = {
+    {kSuccess, "ERROR_SUCCESS"},
+    {kInvalidFunction, "ERROR_INVALID_FUNCTION"},
+    {kFileNotFound, "ERROR_FILE_NOT_FOUND"},
+    {kPathNotFound, "ERROR_PATH_NOT_FOUND"},
+    {kAccessDenied, "ERROR_ACCESS_DENIED"},
+    {kInvalidHandle, "ERROR_INVALID_HANDLE"},
+    {kNotReady, "ERROR_NOT_READY"},
+    {kOperationAborted, "ERROR_OPERATION_ABORTED"},
+    {kIoPending, "ERROR_IO_PENDING"},
+    {kNotEnoughMemory, "ERROR_NOT_ENOUGH_MEMORY"},
+    {kOutOfMemory, "ERROR_OUTOFMEMORY"},
+    {kBadCommand, "ERROR_BAD_COMMAND"},
+    {kInvalidParameter, "ERROR_INVALID_PARAMETER"},
+    {kTimeout, "ERROR_TIMEOUT"},
+    {kDeviceNotConnected, "ERROR_DEVICE_NOT_CONNECTED"},
+    {kDevNotExist, "ERROR_DEV_NOT_EXIST"},
+    {kInsufficientBuffer, "ERROR_INSUFFICIENT_BUFFER"},
+    {kNoAccess, "ERROR_NOACCESS"},
+    {kGenFailure, "ERROR_GEN_FAILURE"},
+    {kSemTimeout, "ERROR_SEM_TIMEOUT"},
+    {kInvalidName, "ERROR_INVALID_NAME"},
+};
+
+}  // namespace
+
+const char* WinErrName(uint32_t code) {
+    for (const NamedCode& entry : kWinErrNames)
+        if (entry.code == code)
+            return entry.name;
+    return "UnknownWinErrCode";
+}
+
+std::string SizeText(uint64_t value, const char* unit) {
+    char text[64];
+    if (value >= 1000000000u)
+        fmtx_snprintf(text, sizeof text, "%.2f G%s", static_cast<double>(value) / 1e9, unit);
+    else if (value >= 1000000u)
+        fmtx_snprintf(text, sizeof text, "%.2f M%s", static_cast<double>(value) / 1e6, unit);
+    else if (value < 1000u)
+        fmtx_snprintf(text, sizeof text, "%d %s", static_cast<int>(value), unit);
+    else
+        fmtx_snprintf(text, sizeof text, "%.2f K%s", static_cast<double>(value) / 1000, unit);
+    return text;
+}
+
+std::string RateText(uint64_t bytes, uint64_t milliseconds) {
+    // A zero duration would divide by zero; and bytes * 1000 must not wrap.
+    if (milliseconds == 0)
+        milliseconds = 1;
+    unsigned __int128 perSecond = static_cast<unsigned __int128>(bytes) * 1000 / milliseconds;
+    uint64_t rate = perSecond > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(perSecond);
+    return SizeText(rate, "B/s");
+}
+
+std::string TimeoutText(uint32_t value) {
+    switch (value) {
+        case 0xFFFFFFFFu:
+            return "MAXDWORD";
+        case 0xFFFFFFFEu:
+            return "MAXDWORD-1";
+        case 0xFFFFFFFDu:
+            return "MAXDWORD-2";
+        default: {
+            char text[16];
+            fmtx_snprintf(text, sizeof text, "%u", value);
+            return text;
+        }
+    }
+}
+
+}  // namespace vantrel::log
