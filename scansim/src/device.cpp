@@ -40,6 +40,13 @@ ItemHandler IdentityEdit(std::string_view prefix, bool DeviceState::*enabled,
         if (dropTrailingD && !value.empty() && value.back() == 'D') {
             value.remove_suffix(1);
         }
+        // Hosts cut the serial out of "Serial Number: X", sometimes with the blank.
+        while (!value.empty() && value.front() == ' ') {
+            value.remove_prefix(1);
+        }
+        while (!value.empty() && value.back() == ' ') {
+            value.remove_suffix(1);
+        }
         if (!(s.*enabled) || value.empty()) {
             return Nak(item);
         }

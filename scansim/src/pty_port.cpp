@@ -153,12 +153,22 @@ bool PtyPort::WriteAll(std::string_view bytes, int giveUpMs) const {
 }
 
 void PtyPort::WaitDrained(int limitMs) const {
-    for (int waited = 0; slave_ >= 0 && waited < limitMs; waited += 10) {
+    // Bytes written to the master reach the slave's queue a little later, so
+    // "nothing unread" counts only after they were seen there or a while passed.
+    constexpr int kStepMs = 5;
+    constexpr int kArrivalMs = 200;
+    bool seen = false;
+    for (int waited = 0; slave_ >= 0 && waited < limitMs; waited += kStepMs) {
         int unread = 0;
-        if (ioctl(slave_, FIONREAD, &unread) != 0 || unread == 0) {
+        if (ioctl(slave_, FIONREAD, &unread) != 0) {
             return;
         }
-        SleepMs(10);
+        if (unread > 0) {
+            seen = true;
+        } else if (seen || waited >= kArrivalMs) {
+            return;
+        }
+        SleepMs(kStepMs);
     }
 }
 

@@ -135,8 +135,11 @@ TEST_F(DeviceWire, BackupSerialEditChangesOemSerialLine) {
     host->Ask("BPINFE1");
     EXPECT_EQ(host->Ask("BSNEDTSN12345D"), ReplyFrame("BSNEDTSN12345D", kAck));
     EXPECT_EQ(scanner->GetIdentity().oemSerialNumber, "SN12345");
-    EXPECT_NE(host->Ask("@QRYSYS,PDN,PSN").find("OEM Serial Number: SN12345\r\n"),
-              std::string::npos);
+    // The serial as cut from the identification text, blank included.
+    EXPECT_EQ(host->Ask("BSNEDT SN777D"), ReplyFrame("BSNEDT SN777D", kAck));
+    EXPECT_EQ(scanner->GetIdentity().oemSerialNumber, "SN777");
+    EXPECT_EQ(host->Ask("BSNEDT D"), ReplyFrame("BSNEDT D", kNak));
+    EXPECT_NE(host->Ask("@QRYSYS,PDN,PSN").find("OEM Serial Number: SN777\r\n"), std::string::npos);
 }
 
 TEST_F(DeviceWire, HashCommandWithoutAtPrefixIsUnderstoodToo) {
