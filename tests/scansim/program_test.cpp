@@ -188,3 +188,39 @@ TEST(Program, StdinScansControlLinesAndSignals) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Program, ProfileAndScanFileFromTheCommandLine) {
+    TempNamespace ns;
+    const auto profile = ns.Dir() / "reader.ini";
+    std::ofstream(profile) << "[device]\nproduct = Profile Reader\nbuffer_size = 512\n"
+                              "[settings]\nINTERF = 3, 0-4\n";
+    const auto scans = ns.Dir() / "scans.txt";
+    std::ofstream(scans) << "first-code\nsecond-code\n";
+    Running program({"--runtime-dir", ns.Dir().string(), "--usb", "filer", "--profile",
+                     profile.string(), "--scan-file", scans.string(), "--scan-suffix", "\\r\\n",
+                     "--scan-delay", "300"});
+    const auto link = ns.Dir() / "usb" / "usb#vid_1eab&pid_0d10#filer";
+    EXPECT_EQ(program.Line(), "link " + link.string());
+    HostPort host(link);
+    ASSERT_TRUE(host.IsOpen());
+    EXPECT_EQ(host.ReadUntilEnd("second-code\r\n"), "first-code\r\nsecond-code\r\n");
+    EXPECT_NE(host.Ask("@QRYSYS,PDN,PSN").find("Product Name: Profile Reader\r\n"),
+              std::string::npos);
+    EXPECT_EQ(host.Ask("BUFQRY"), ReplyFrame("BUFQRY512", 0x06));
+    EXPECT_EQ(host.Ask("INTERF*"), ReplyFrame("INTERF3", 0x06));
+    // The profile's table replaced the built-in one.
+    EXPECT_EQ(host.Ask("ALLENA*"), ReplyFrame("ALLENA*", 0x15));
+    program.Signal(SIGINT);
+    EXPECT_EQ(program.Wait(), 0);
+
+    std::ofstream(profile) << "[device]\nproduct\n";
+    int status = -1;
+    const std::string output =
+        RunToEnd("--runtime-dir " + ns.Dir().string() + " --profile " + profile.string(), &status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << output;
+    EXPECT_NE(output.find("reader.ini:2"), std::string::npos) << output;
+}
+
+}  // namespace
