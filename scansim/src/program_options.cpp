@@ -258,7 +258,7 @@ Device:
   --decoder TEXT       decoder version         --serial TEXT     serial number
   --oem-serial TEXT    OEM serial number
   --image-size WxH     size of the image answered to IMGGET (default 640x480)
-  --fault SPEC         misbehave on every reply: none, silence, delay:MS, chunks:N[:MS],
+  --fault FAULT         misbehave on every reply: none, silence, delay:MS, chunks:N[:MS],
                        nak, garbage, disconnect
 
 Scans (texts take \r \n \t \\ \xHH escapes):
@@ -268,7 +268,7 @@ Scans (texts take \r \n \t \\ \xHH escapes):
   --scan-delay MS      wait before the first scan (default 0)
   --scan-every MS      send the --scan list again every MS milliseconds
   --stdin              read standard input: each line is a scan, except control lines
-                       :unplug  :plug  :fault SPEC  :quit
+                       :unplug  :plug  :fault FAULT  :quit
 
 Signals: SIGUSR1 unplugs, SIGUSR2 plugs in again, SIGINT/SIGTERM end the program.
 
