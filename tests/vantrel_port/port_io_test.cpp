@@ -1,5 +1,8 @@
 // Reads, writes, time-outs, cancelling, completion routines and hang-up on
 // real pseudo-terminal pairs.
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -83,6 +86,35 @@ TEST(PortOpen, PortIsExclusiveUntilClosed) {
     HANDLE again = OpenOverlapped("COM5");
     EXPECT_NE(again, INVALID_HANDLE_VALUE);
     CloseHandle(again);
+}
+
+TEST(PortOpen, KilledHolderLeavesThePortFree) {
+    RuntimeDirScope runtime;
+    Pty pty;
+    PublishCom(8, pty);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HANDLE h = OpenOverlapped("COM8");
+        char answer = h == INVALID_HANDLE_VALUE ? 'n' : 'y';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &answer, 1);
+        ::pause();  // held until killed, never closed
+        ::_exit(0);
+    }
+    char answer = 0;
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    ASSERT_EQ(answer, 'y');
+    EXPECT_EQ(OpenOverlapped("COM8"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    HANDLE h = OpenOverlapped("COM8");
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(h);
+    ::close(ready[0]);
+    ::close(ready[1]);
 }
 
 TEST(PortOpen, ReadOnlyHandleRefusesWrites) {

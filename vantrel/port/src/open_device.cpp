@@ -123,8 +123,10 @@ HANDLE OpenSerial(const std::filesystem::path& node, std::string comName, DWORD 
     int fd = OpenNode(node, read, write);
     if (fd < 0)
         return Fail(OpenErrorOf(errno), INVALID_HANDLE_VALUE);
-    // Exclusive like a Windows COM port: the lock keeps out every opener that
-    // asks the same way, TIOCEXCL also keeps out other programs.
+    // Exclusive like a Windows COM port, by an advisory lock that the kernel
+    // drops when the process ends. TIOCEXCL is not used: its mark outlives a
+    // killed holder while the daemon keeps the node open, and would keep every
+    // non-root user off the port until the daemon restarts.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
@@ -132,8 +134,6 @@ HANDLE OpenSerial(const std::filesystem::path& node, std::string comName, DWORD 
     auto port = std::make_shared<SerialPort>();
     port->fd = fd;
     port->isTty = ::isatty(fd) == 1;
-    if (port->isTty)
-        ::ioctl(fd, TIOCEXCL);
     port->canRead = read;
     port->canWrite = write;
     port->overlappedMode = (flags & FILE_FLAG_OVERLAPPED) != 0;

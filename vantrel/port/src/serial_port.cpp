@@ -151,8 +151,6 @@ void SerialPort::OnClose() {
     Wake();
     if (ioThread.joinable())
         ioThread.join();
-    if (isTty)
-        ::ioctl(fd, TIOCNXCL);
     ::close(fd);
     fd = -1;
 }
