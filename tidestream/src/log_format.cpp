@@ -23,23 +23,23 @@ struct Conversion {
 // snprintf of one conversion with its own argument.
 template <typename T>
 void AppendPrintf(std::string& out, const Conversion& c, T value) {
-    std::string spec = "%" + c.flags;
+    std::string pattern = "%" + c.flags;
     if (c.width >= 0) {
-        spec += std::to_string(c.width);
+        pattern += std::to_string(c.width);
     }
     if (c.precision >= 0) {
-        spec += "." + std::to_string(c.precision);
+        pattern += "." + std::to_string(c.precision);
     }
     if constexpr (std::is_same_v<T, long double>) {
-        spec += 'L';
+        pattern += 'L';
     } else if constexpr (std::is_same_v<T, long> || std::is_same_v<T, unsigned long>) {
-        spec += 'l';
+        pattern += 'l';
     } else if constexpr (std::is_same_v<T, long long> || std::is_same_v<T, unsigned long long>) {
-        spec += "ll";
+        pattern += "ll";
     }
-    spec += c.type;
+    pattern += c.type;
     char small[128];
-    const int needed = std::snprintf(small, sizeof small, spec.c_str(), value);
+    const int needed = std::snprintf(small, sizeof small, pattern.c_str(), value);
     if (needed < 0) {
         return;
     }
@@ -48,7 +48,7 @@ void AppendPrintf(std::string& out, const Conversion& c, T value) {
         return;
     }
     std::string big(static_cast<size_t>(needed) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), pattern.c_str(), value);
     out.append(big.data(), static_cast<size_t>(needed));
 }
 
