@@ -1,0 +1,102 @@
+// Scan bytes to text: the UTF-8 test and the conversion that follows it.
+#include "delivery/text_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+namespace {
+
+struct Utf8Case {
+    const char* name;
+    std::string bytes;
+    bool utf8;
+};
+
+class Utf8Test : public testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8Test, ClassifiesBytes) {
+    EXPECT_EQ(quillon::IsUtf8Text(GetParam().bytes), GetParam().utf8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, Utf8Test,
+                         testing::Values(Utf8Case{"Empty", "", false},
+                                         // Pure ASCII is left to the code page.
+                                         Utf8Case{"Ascii", "123\r\n", false},
+                                         Utf8Case{"TwoByte", "\xC3\x9C", true},
+                                         Utf8Case{"ThreeByte", "a\xE4\xB8\xAD", true},
+                                         Utf8Case{"FourByte", "\xF0\x9F\x98\x80", true},
+                                         // The loose check takes the old five- and six-byte forms.
+                                         Utf8Case{"FiveByte", "\xF8\x88\x80\x80\x80", true},
+                                         Utf8Case{"SixByte", "\xFC\x84\x80\x80\x80\x80", true},
+                                         Utf8Case{"LoneLatin1", "\xDC", false},
+                                         Utf8Case{"StrayContinuation", "a\x9C", false},
+                                         Utf8Case{"CutAtEnd", "\xE4\xB8", false},
+                                         Utf8Case{"AsciiInsteadOfContinuation",
+                                                  "\xC3"
+                                                  "A",
+                                                  false},
+                                         // 0xFE and 0xFF count as five-byte leads like 0xF8.
+                                         Utf8Case{"ByteFE", "\xFE\x80\x80\x80\x80", true},
+                                         Utf8Case{"ByteFFCut", "\xFF\x80\x80\x80", false}),
+                         [](const testing::TestParamInfo<Utf8Case>& info) {
+                             return info.param.name;
+                         });
+
+class ConvertToWideTest : public testing::Test {
+  protected:
+    // The program runs under the user's locale; the tests pin one.
+    void SetUp() override {
+        saved_ = setlocale(LC_ALL, nullptr);
+        ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    }
+    void TearDown() override { setlocale(LC_ALL, saved_.c_str()); }
+    std::string saved_;
+};
+
+struct ConvertCase {
+    const char* name;
+    std::string bytes;
+    unsigned codePage;
+    std::u16string expected;
+};
+
+class ConvertCases : public ConvertToWideTest, public testing::WithParamInterface<ConvertCase> {};
+
+TEST_P(ConvertCases, ConvertsWithinCapacity) {
+    const ConvertCase& c = GetParam();
+    auto wide = quillon::ConvertToWide(c.bytes, c.bytes.size(), c.codePage);
+    ASSERT_TRUE(wide.has_value());
+    EXPECT_EQ(*wide, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scans, ConvertCases,
+    testing::Values(ConvertCase{"AsciiDigitsAnsi", "123", 0, u"123"},
+                    ConvertCase{"Utf8Umlaut", "\xC3\x9C", 0, u"\u00DC"},
+                    // UTF-8 wins over any configured code page.
+                    ConvertCase{"Utf8Over1251", "\xC3\x9C", 1251, u"\u00DC"},
+                    ConvertCase{"SingleByte1252", "\xDC", 1252, u"\u00DC"},
+                    ConvertCase{"SingleByte1251", "\xDC", 1251, u"\u042C"},
+                    // Malformed UTF-8 is not taken as UTF-8: the code page decides.
+                    ConvertCase{"MalformedUtf8Via1252", "\xC3\x9C\xDC", 1252,
+                                u"\u00C3\u0153\u00DC"},
+                    ConvertCase{"Gbk", "\xD6\xD0\xCE\xC4", 936, u"\u4E2D\u6587"},
+                    ConvertCase{"ShiftJisLooksLikeUtf8Not", "\x82\xA0", 932, u"\u3042"},
+                    ConvertCase{"ScannerLineEnd", "A1\r\n", 0, u"A1\r\n"}),
+    [](const testing::TestParamInfo<ConvertCase>& info) { return info.param.name; });
+
+TEST_F(ConvertToWideTest, MoreUnitsThanCapacityGiveNone) {
+    EXPECT_FALSE(quillon::ConvertToWide("1234", 3, 0).has_value());
+    EXPECT_FALSE(quillon::ConvertToWide("\xF0\x9F\x98\x80", 1, 0).has_value());
+    auto exact = quillon::ConvertToWide("\xF0\x9F\x98\x80", 2, 0);
+    ASSERT_TRUE(exact.has_value());
+    EXPECT_EQ(*exact, u"\U0001F600");
+}
+
+TEST_F(ConvertToWideTest, UnsupportedCodePageGivesNone) {
+    EXPECT_FALSE(quillon::ConvertToWide("\xDC", 1, 4242).has_value());
+}
+
+}  // namespace
