@@ -99,7 +99,9 @@ unsigned PtyPort::SlaveBaud() const {
     if (slave_ < 0 || tcgetattr(slave_, &tio) != 0) {
         return 0;
     }
-    return SpeedToBaud(cfgetispeed(&tio));
+    // An input speed of 0 means "the same as the output speed".
+    const speed_t input = cfgetispeed(&tio);
+    return SpeedToBaud(input != B0 ? input : cfgetospeed(&tio));
 }
 
 PtyPort::WaitResult PtyPort::Wait(int wakeFd, int timeoutMs) const {
