@@ -1,0 +1,89 @@
+#include "control_socket.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "driver/ovrix_wire.h"
+
+namespace ovrix::detail {
+
+namespace {
+
+bool MakeAddress(const std::filesystem::path& path, sockaddr_un* addr) {
+    *addr = sockaddr_un{};
+    addr->sun_family = AF_UNIX;
+    if (path.native().size() >= sizeof addr->sun_path)
+        return false;
+    std::memcpy(addr->sun_path, path.c_str(), path.native().size());
+    return true;
+}
+
+bool SomebodyListens(const sockaddr_un& addr) {
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return connected;
+}
+
+}  // namespace
+
+int ListenControl(const std::filesystem::path& path, std::string* error) {
+    sockaddr_un addr;
+    if (!MakeAddress(path, &addr)) {
+        *error = "control socket path too long: " + path.string();
+        return -1;
+    }
+    if (SomebodyListens(addr)) {
+        *error = "another ovrixd already serves " + path.string();
+        return -1;
+    }
+    ::unlink(path.c_str());
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, 16) != 0) {
+        *error = "cannot listen on " + path.string() + ": " + std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int AcceptClient(int listenFd) {
+    return ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+bool ReceiveMessage(int fd, std::vector<uint8_t>* message, uid_t* caller) {
+    // One byte more than the largest request, so an oversized one shows as
+    // truncated instead of passing as a shorter valid one.
+    message->resize(sizeof(ovrix::RequestHeader) + ovrix::kMaxPayload + 1);
+    ssize_t n;
+    do {
+        n = ::recv(fd, message->data(), message->size(), MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno == EAGAIN) {
+        message->clear();  // woken without a message: nothing to answer yet
+        return true;
+    }
+    if (n <= 0)
+        return false;
+    message->resize(static_cast<size_t>(n));
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    *caller = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0
+                  ? cred.uid
+                  : static_cast<uid_t>(-1);
+    return true;
+}
+
+void SendMessage(int fd, const std::vector<uint8_t>& message) {
+    ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+}
+
+}  // namespace ovrix::detail

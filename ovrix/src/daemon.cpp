@@ -1,0 +1,460 @@
+#include "ovrix/daemon.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "control_requests.h"
+#include "control_socket.h"
+#include "driver/ovrix_wire.h"
+#include "platform/runtime_namespace.h"
+#include "publish.h"
+#include "tty.h"
+#include "virtual_port.h"
+
+namespace ovrix {
+
+using namespace detail;
+
+namespace {
+
+uint64_t NowEpochMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+std::string InstanceText(unsigned number) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04u", number);
+    return text;
+}
+
+// What one pollfd entry stands for.
+enum class Source { Wake, Listen, Client, Datapipe, PortMaster, UsbEndpoint };
+struct Watched {
+    Source source;
+    VirtualPort* port = nullptr;
+};
+
+}  // namespace
+
+struct Daemon::Impl final : Bus {
+    DaemonOptions options;
+    mutable std::mutex mutex;
+    std::vector<std::unique_ptr<VirtualPort>> ports;
+    unsigned nextInstance = 1;
+    int listenFd = -1;
+    std::vector<int> clients;
+    Pty datapipe;
+    int wake[2] = {-1, -1};
+    std::deque<platform::NamespaceEvent> events;  // guarded by mutex
+    std::unique_ptr<platform::NamespaceWatch> watch;
+    std::thread loop;
+    std::atomic<bool> stopping{false};
+    bool started = false;
+
+    // --- Bus -----------------------------------------------------------
+    VirtualPort* FindByInstance(std::string_view instance) override {
+        for (auto& port : ports)
+            if (port->instance == instance)
+                return port.get();
+        return nullptr;
+    }
+    VirtualPort* FindByComName(std::string_view comName) override {
+        for (auto& port : ports)
+            if (comName.size() > 3 && (comName[0] | 0x20) == 'c' && (comName[1] | 0x20) == 'o' &&
+                (comName[2] | 0x20) == 'm' && comName.substr(3) == std::to_string(port->comNumber))
+                return port.get();
+        return nullptr;
+    }
+    void UnplugAll() override {
+        RemovePortsIf([](const VirtualPort& port) { return !port.usbName.empty(); });
+    }
+    void Reinstall() override {
+        UnplugAll();
+        for (const std::string& name : platform::ListEntries(platform::kUsbFolder))
+            UsbArrived(name);
+    }
+    bool IsAdministrator(uid_t uid) const override { return options.isAdministrator(uid); }
+
+    // --- ports ---------------------------------------------------------
+    VirtualPort* FindByUsb(const std::string& usbName) {
+        for (auto& port : ports)
+            if (port->usbName == usbName)
+                return port.get();
+        return nullptr;
+    }
+
+    bool ComTaken(unsigned number) {
+        for (auto& port : ports)
+            if (port->comNumber == number)
+                return true;
+        return platform::ResolveComPort(number).has_value();
+    }
+
+    unsigned FreeComNumber() {
+        unsigned number = std::max(options.comBase, 1u);
+        while (ComTaken(number))
+            ++number;
+        return number;
+    }
+
+    VirtualPort* MakePort(unsigned comNumber, const std::string& usbName) {
+        auto port = std::make_unique<VirtualPort>();
+        if (!OpenPty(&port->pty))
+            return nullptr;
+        port->instance = InstanceText(nextInstance++);
+        port->comNumber = comNumber;
+        port->usbName = usbName;
+        port->lifemode = usbName.empty() ? Lifemode::Persistent : options.lifemode;
+        if (!PublishPort(port->instance, comNumber, port->pty.slavePath,
+                         usbName.empty() ? std::string() : port->UsbDevinstpath())) {
+            UnpublishPort(port->instance, comNumber, port->pty.slavePath);
+            ClosePty(&port->pty);
+            return nullptr;
+        }
+        ports.push_back(std::move(port));
+        return ports.back().get();
+    }
+
+    void RemovePort(VirtualPort* doomed) {
+        RemovePortsIf([doomed](const VirtualPort& port) { return &port == doomed; });
+    }
+
+    template <typename Pred>
+    void RemovePortsIf(Pred pred) {
+        for (auto& port : ports) {
+            if (!pred(*port))
+                continue;
+            UnpublishPort(port->instance, port->comNumber, port->pty.slavePath);
+            CloseFd(&port->usbFd);
+            ClosePty(&port->pty);
+            if (port->peer != nullptr)
+                port->peer->peer = nullptr;
+        }
+        std::erase_if(ports, [&](const std::unique_ptr<VirtualPort>& port) { return pred(*port); });
+    }
+
+    void UsbArrived(const std::string& name) {
+        auto node = platform::ResolveUsbDevicePath(platform::UsbDevicePathFromName(name));
+        if (!node)
+            return;
+        VirtualPort* port = FindByUsb(name);
+        if (port != nullptr && port->UsbOnline())
+            return;
+        int fd = OpenEndpoint(node->string());
+        if (fd < 0) {
+            std::fprintf(stderr, "ovrixd: cannot open USB endpoint %s\n", node->c_str());
+            return;
+        }
+        if (port == nullptr)
+            port = MakePort(FreeComNumber(), name);
+        if (port == nullptr) {
+            ::close(fd);
+            std::fprintf(stderr, "ovrixd: cannot make a virtual port for %s\n", name.c_str());
+            return;
+        }
+        port->usbFd = fd;
+        port->lastOnlineMs = NowEpochMs();
+    }
+
+    // The USB device behind the port went away: a Temporal port (or one with
+    // the one-time temporal switch on) goes with it, the others wait for it.
+    void UsbGone(VirtualPort* port) {
+        CloseFd(&port->usbFd);
+        port->lastOfflineMs = NowEpochMs();
+        if (port->lifemode == Lifemode::Temporal || port->oneTimeTemporal)
+            RemovePort(port);
+    }
+
+    void HandleNamespaceEvent(const platform::NamespaceEvent& event) {
+        if (event.folder != platform::kUsbFolder)
+            return;
+        if (event.arrived) {
+            UsbArrived(event.name);
+            return;
+        }
+        VirtualPort* port = FindByUsb(event.name);
+        if (port != nullptr && port->UsbOnline())
+            UsbGone(port);
+    }
+
+    // --- the loop ------------------------------------------------------
+    void Wake() {
+        char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake[1], &byte, 1);
+    }
+
+    void Collect(std::vector<pollfd>* fds, std::vector<Watched>* what) {
+        auto add = [&](int fd, Source source, VirtualPort* port = nullptr) {
+            fds->push_back(pollfd{fd, POLLIN, 0});
+            what->push_back(Watched{source, port});
+        };
+        add(wake[0], Source::Wake);
+        add(listenFd, Source::Listen);
+        for (int fd : clients)
+            add(fd, Source::Client);
+        add(datapipe.master, Source::Datapipe);
+        for (auto& port : ports) {
+            add(port->pty.master, Source::PortMaster, port.get());
+            if (port->UsbOnline())
+                add(port->usbFd, Source::UsbEndpoint, port.get());
+        }
+    }
+
+    bool StillServed(const VirtualPort* port, int fd) const {
+        for (auto& live : ports)
+            if (live.get() == port)
+                return fd == port->pty.master || fd == port->usbFd;
+        return false;
+    }
+
+    void ServeClient(int fd) {
+        std::vector<uint8_t> message;
+        uid_t caller = 0;
+        if (!ReceiveMessage(fd, &message, &caller)) {
+            ::close(fd);
+            std::erase(clients, fd);
+            return;
+        }
+        if (!message.empty())
+            SendMessage(fd, AnswerRequest(message.data(), message.size(), caller, *this));
+    }
+
+    void FromPort(VirtualPort* port) {
+        char buffer[4096];
+        ssize_t n = ::read(port->pty.master, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        // Bytes written to a port while its scanner is away are dropped,
+        // as a device that is not there cannot take them.
+        if (port->peer != nullptr)
+            WriteAll(port->peer->pty.master, buffer, static_cast<size_t>(n));
+        else if (port->UsbOnline() && !WriteAll(port->usbFd, buffer, static_cast<size_t>(n)))
+            UsbGone(port);
+    }
+
+    void FromUsb(VirtualPort* port, short revents) {
+        char buffer[4096];
+        ssize_t n = ::read(port->usbFd, buffer, sizeof buffer);
+        if (n > 0) {
+            WriteAll(port->pty.master, buffer, static_cast<size_t>(n));
+            return;
+        }
+        if ((n < 0 && errno != EAGAIN && errno != EINTR) || n == 0 ||
+            (revents & (POLLHUP | POLLERR)) != 0)
+            UsbGone(port);
+    }
+
+    // The data pipe hands every byte written to it back to its reader.
+    void FromDatapipe() {
+        char buffer[4096];
+        ssize_t n = ::read(datapipe.master, buffer, sizeof buffer);
+        if (n > 0)
+            WriteAll(datapipe.master, buffer, static_cast<size_t>(n));
+    }
+
+    void Dispatch(const pollfd& fd, const Watched& what) {
+        switch (what.source) {
+            case Source::Wake: {
+                char drain[64];
+                [[maybe_unused]] ssize_t n = ::read(wake[0], drain, sizeof drain);
+                while (!events.empty()) {
+                    platform::NamespaceEvent event = std::move(events.front());
+                    events.pop_front();
+                    HandleNamespaceEvent(event);
+                }
+                break;
+            }
+            case Source::Listen: {
+                int client = AcceptClient(listenFd);
+                if (client >= 0)
+                    clients.push_back(client);
+                break;
+            }
+            case Source::Client:
+                if (std::find(clients.begin(), clients.end(), fd.fd) != clients.end())
+                    ServeClient(fd.fd);
+                break;
+            case Source::Datapipe:
+                FromDatapipe();
+                break;
+            case Source::PortMaster:
+                if (StillServed(what.port, fd.fd))
+                    FromPort(what.port);
+                break;
+            case Source::UsbEndpoint:
+                if (StillServed(what.port, fd.fd))
+                    FromUsb(what.port, fd.revents);
+                break;
+        }
+    }
+
+    void Run() {
+        std::vector<pollfd> fds;
+        std::vector<Watched> what;
+        while (!stopping) {
+            fds.clear();
+            what.clear();
+            {
+                std::lock_guard lock(mutex);
+                Collect(&fds, &what);
+            }
+            if (::poll(fds.data(), fds.size(), 1000) <= 0)
+                continue;
+            std::lock_guard lock(mutex);
+            for (size_t i = 0; i < fds.size(); ++i)
+                if (fds[i].revents != 0)
+                    Dispatch(fds[i], what[i]);
+        }
+    }
+
+    // --- start and stop ------------------------------------------------
+    bool StartPairs(std::string* error) {
+        for (const PortPair& pair : options.pairs) {
+            if (pair.first == pair.second || ComTaken(pair.first) || ComTaken(pair.second)) {
+                *error = "COM" + std::to_string(pair.first) + ":COM" + std::to_string(pair.second) +
+                         " cannot be linked: a port is in use";
+                return false;
+            }
+            VirtualPort* first = MakePort(pair.first, {});
+            VirtualPort* second = first ? MakePort(pair.second, {}) : nullptr;
+            if (second == nullptr) {
+                *error = "cannot make the linked pair COM" + std::to_string(pair.first);
+                return false;
+            }
+            first->peer = second;
+            second->peer = first;
+        }
+        return true;
+    }
+
+    bool Start(std::string* error) {
+        std::error_code ec;
+        std::filesystem::create_directories(VbusDir(), ec);
+        listenFd = ListenControl(VbusDir() / kControlSocketName, error);
+        if (listenFd < 0)
+            return false;
+        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 || !OpenPty(&datapipe) ||
+            !platform::AddEntry(platform::kVbusFolder, "datapipe", datapipe.slavePath)) {
+            *error = "cannot set up the data pipe";
+            return false;
+        }
+        std::lock_guard lock(mutex);
+        if (!StartPairs(error))
+            return false;
+        watch = std::make_unique<platform::NamespaceWatch>(
+            std::vector<std::string>{std::string(platform::kUsbFolder)},
+            [this](const platform::NamespaceEvent& event) {
+                std::lock_guard lock(mutex);
+                events.push_back(event);
+                Wake();
+            });
+        if (!watch->IsRunning()) {
+            *error = "cannot watch the usb folder of the runtime namespace";
+            return false;
+        }
+        for (const std::string& name : platform::ListEntries(platform::kUsbFolder))
+            UsbArrived(name);
+        loop = std::thread([this] { Run(); });
+        return true;
+    }
+
+    void Stop() {
+        stopping = true;
+        if (loop.joinable()) {
+            Wake();
+            loop.join();
+        }
+        if (watch)
+            watch->Stop();
+        watch.reset();
+        std::lock_guard lock(mutex);
+        RemovePortsIf([](const VirtualPort&) { return true; });
+        for (int fd : clients)
+            ::close(fd);
+        clients.clear();
+        if (listenFd >= 0)
+            ::unlink((VbusDir() / kControlSocketName).c_str());
+        CloseFd(&listenFd);
+        std::error_code ec;
+        if (!datapipe.slavePath.empty() &&
+            std::filesystem::read_symlink(VbusDir() / "datapipe", ec) == datapipe.slavePath)
+            platform::RemoveEntry(platform::kVbusFolder, "datapipe");
+        ClosePty(&datapipe);
+        CloseFd(&wake[0]);
+        CloseFd(&wake[1]);
+    }
+};
+
+namespace {
+
+PortInfo Describe(const VirtualPort& port) {
+    PortInfo info;
+    info.instance = port.instance;
+    info.comNumber = port.comNumber;
+    info.ttyPath = port.pty.slavePath;
+    info.usbName = port.usbName;
+    info.lifemode = port.lifemode;
+    info.usbOnline = port.UsbOnline();
+    info.oneTimeTemporal = port.oneTimeTemporal;
+    return info;
+}
+
+}  // namespace
+
+Daemon::Daemon(DaemonOptions options) : impl_(std::make_unique<Impl>()) {
+    impl_->options = std::move(options);
+}
+
+Daemon::~Daemon() {
+    Stop();
+}
+
+bool Daemon::Start(std::string* error) {
+    std::string ignored;
+    if (error == nullptr)
+        error = &ignored;
+    if (impl_->started) {
+        *error = "already started";
+        return false;
+    }
+    impl_->started = true;
+    if (impl_->Start(error))
+        return true;
+    impl_->Stop();
+    return false;
+}
+
+void Daemon::Stop() {
+    if (impl_->started)
+        impl_->Stop();
+    impl_->started = false;
+}
+
+std::vector<PortInfo> Daemon::Ports() const {
+    std::lock_guard lock(impl_->mutex);
+    std::vector<PortInfo> result;
+    for (auto& port : impl_->ports)
+        result.push_back(Describe(*port));
+    return result;
+}
+
+std::optional<PortInfo> Daemon::PortForUsb(const std::string& usbName) const {
+    std::lock_guard lock(impl_->mutex);
+    for (auto& port : impl_->ports)
+        if (port->usbName == usbName)
+            return Describe(*port);
+    return std::nullopt;
+}
+
+}  // namespace ovrix

@@ -1,0 +1,44 @@
+// ovrixd: runs the virtual COM-port bus in the foreground until SIGINT or
+// SIGTERM.
+#include <signal.h>
+
+#include <cstdio>
+
+#include "options.h"
+#include "ovrix/daemon.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    ovrix::CommandLine line = ovrix::ParseCommandLine(args);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "ovrixd: %s\nTry 'ovrixd --help'.\n", line.error.c_str());
+        return 2;
+    }
+    if (line.showHelp) {
+        std::fputs(ovrix::HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (line.showVersion) {
+        std::fputs(ovrix::VersionText().c_str(), stdout);
+        return 0;
+    }
+    // The signals are taken synchronously below; block them before any thread
+    // starts so every thread inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    ovrix::Daemon daemon(line.daemon);
+    std::string error;
+    if (!daemon.Start(&error)) {
+        std::fprintf(stderr, "ovrixd: %s\n", error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "ovrixd: serving\n");
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    daemon.Stop();
+    return 0;
+}

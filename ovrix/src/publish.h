@@ -1,0 +1,26 @@
+// What ovrixd shows in the runtime namespace: dosdevices/COM<n> links and the
+// per-port values under vbus/Ktr_vcom/<instance>/.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace ovrix::detail {
+
+std::filesystem::path VbusDir();
+std::filesystem::path InstanceDir(const std::string& instance);
+
+// Links dosdevices/COM<n> to the tty and writes PortName and, when known,
+// HardwareDevinstpath. false when the link could not be made.
+bool PublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath,
+                 const std::string& hardwarePath);
+// Removes the instance's values, and the COM link while it still points at
+// the tty (a link somebody else replaced is theirs).
+void UnpublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath);
+
+// Target the COM link holds now; empty when there is none.
+std::string ComLinkTarget(unsigned comNumber);
+// True when dosdevices/COM<n> exists at all (even with a dead target).
+bool ComLinkExists(unsigned comNumber);
+
+}  // namespace ovrix::detail

@@ -1,0 +1,30 @@
+// The tty side of ovrixd: ptys for virtual ports and the USB endpoint's node.
+#pragma once
+
+#include <string>
+
+namespace ovrix::detail {
+
+// A pty whose slave side the daemon keeps open itself, so the master never
+// sees a hang-up while no program has the port open.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string slavePath;
+};
+
+// Opens a raw pty (no echo, no line discipline). false on failure.
+bool OpenPty(Pty* pty);
+void ClosePty(Pty* pty);
+
+// Opens a USB endpoint's tty node raw and non-blocking; -1 on failure.
+int OpenEndpoint(const std::string& path);
+
+void CloseFd(int* fd);
+
+// Writes all bytes to a non-blocking fd, waiting a little for room; bytes
+// nobody takes within that wait are dropped (a port without a reader must not
+// stall the bus). false when the fd failed.
+bool WriteAll(int fd, const char* data, size_t size);
+
+}  // namespace ovrix::detail

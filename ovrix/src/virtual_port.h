@@ -1,0 +1,44 @@
+// One virtual port of the bus and the operations control requests need.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "driver/ovrix_ioctl.h"
+#include "tty.h"
+
+namespace ovrix::detail {
+
+struct VirtualPort {
+    std::string instance;  // "0001"
+    unsigned comNumber = 0;
+    Pty pty;
+    std::string usbName;          // usb/ entry; empty for an end of a linked pair
+    int usbFd = -1;               // open endpoint while the USB device is online
+    VirtualPort* peer = nullptr;  // linked pair: the other end
+    Lifemode lifemode = Lifemode::Temporal;
+    bool oneTimeTemporal = false;
+    uint64_t lastOnlineMs = 0;   // ms since the epoch, 0 = never
+    uint64_t lastOfflineMs = 0;  // ms since the epoch, 0 = never
+
+    bool UsbOnline() const { return usbFd >= 0; }
+    std::string VcomDevinstpath() const { return kVcomInstancePrefix + instance; }
+    // "usb#vid_1eab&pid_0d10#sim0001" -> "USB\VID_1EAB&PID_0D10\SIM0001"
+    std::string UsbDevinstpath() const;
+};
+
+// What control requests act on; the daemon implements it.
+class Bus {
+  public:
+    virtual ~Bus() = default;
+    virtual VirtualPort* FindByInstance(std::string_view instance) = 0;
+    virtual VirtualPort* FindByComName(std::string_view comName) = 0;
+    virtual void UnplugAll() = 0;
+    virtual void Reinstall() = 0;
+    virtual bool IsAdministrator(uid_t uid) const = 0;
+};
+
+}  // namespace ovrix::detail
