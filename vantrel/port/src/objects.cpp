@@ -125,6 +125,20 @@ void QueueApcLocked(std::thread::id thread, std::function<void()> call) {
     DispatcherCv().notify_all();
 }
 
+namespace {
+struct ApcQueueOwner {
+    ~ApcQueueOwner() {
+        std::lock_guard guard(DispatcherLock());
+        ApcQueues().erase(std::this_thread::get_id());
+    }
+};
+}  // namespace
+
+void NoteApcThread() {
+    thread_local ApcQueueOwner owner;
+    (void)owner;
+}
+
 }  // namespace detail
 
 using namespace detail;

@@ -60,5 +60,8 @@ void SignalLocked(EventObject& event);
 
 // Queues a completion routine call to a thread; dispatcher lock held.
 void QueueApcLocked(std::thread::id thread, std::function<void()> call);
+// Called by a thread that issues requests with completion routines: routines
+// still queued when it ends are dropped with it.
+void NoteApcThread();
 
 }  // namespace win::detail

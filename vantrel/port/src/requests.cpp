@@ -139,6 +139,7 @@ BOOL ReadFileEx(HANDLE file, void* buffer, DWORD bytesToRead, OVERLAPPED* overla
                 LPOVERLAPPED_COMPLETION_ROUTINE completion) {
     if (overlapped == nullptr || completion == nullptr)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    NoteApcThread();
     BOOL ok = IssueRequest(file, {Request::Kind::Read, buffer, nullptr, bytesToRead, nullptr,
                                   nullptr, overlapped, completion});
     // Queued or ended at once, the routine will run; only a refusal fails.
@@ -151,6 +152,7 @@ BOOL WriteFileEx(HANDLE file, const void* buffer, DWORD bytesToWrite, OVERLAPPED
                  LPOVERLAPPED_COMPLETION_ROUTINE completion) {
     if (overlapped == nullptr || completion == nullptr)
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    NoteApcThread();
     BOOL ok = IssueRequest(file, {Request::Kind::Write, nullptr, buffer, bytesToWrite, nullptr,
                                   nullptr, overlapped, completion});
     if (!ok && GetLastError() == ERROR_IO_PENDING)
