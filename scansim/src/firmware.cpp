@@ -59,6 +59,10 @@ size_t FirmwareReceiver::BlockLength(std::string_view bytes) {
     return kBlockHead + ReadLe(bytes, 4, 2) + kBlockCrc;
 }
 
+bool FirmwareReceiver::BlockHeadDamaged(std::string_view bytes) {
+    return bytes.size() >= kBlockHead && (bytes[1] != 'B' || ReadLe(bytes, 4, 2) > kMaxBlockData);
+}
+
 char FirmwareReceiver::TakeBlock(std::string_view block) {
     if (!active_) {
         return kCan;

@@ -16,6 +16,8 @@ class FirmwareReceiver {
 
     // Bytes a whole block needs, read from its first 6 bytes; 0 while fewer are there.
     static size_t BlockLength(std::string_view bytes);
+    // The first 6 bytes announce more data than a block may carry.
+    static bool BlockHeadDamaged(std::string_view bytes);
     // Answer to one whole block: ACK, NAK (damaged or out of order), CAN (gave up).
     char TakeBlock(std::string_view block);
 

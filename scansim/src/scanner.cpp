@@ -249,6 +249,14 @@ struct Scanner::Impl {
                     continue;
                 }
             } else if (first == kBlockStart && FirmwareActive()) {
+                if (FirmwareReceiver::BlockHeadDamaged(input)) {
+                    // Waiting for the bytes a damaged length announces would stall
+                    // the transfer: refuse at once and drop what is buffered.
+                    Record(Received::Kind::kFirmwareBlock, input);
+                    input.clear();
+                    Write(std::string_view(&kNak, 1));
+                    return;
+                }
                 const size_t length = FirmwareReceiver::BlockLength(input);
                 if (length == 0 || input.size() < length) {
                     return;

@@ -112,6 +112,10 @@ TEST_F(FirmwareTransfer, CorruptedBlockIsNakkedAndItsResendTaken) {
     EXPECT_EQ(SendBlock(first), kAck);
     EXPECT_EQ(SendBlock(first), kAck);  // a repeat after a lost ACK is not appended twice
     EXPECT_EQ(SendBlock(Block(5, "out of order")), kNak);
+    // A damaged length field is refused at once, not waited out.
+    std::string badLength = Block(1, "short");
+    badLength[5] = 0x7F;
+    EXPECT_EQ(SendBlock(badLength), kNak);
     EXPECT_EQ(SendBlock(Block(1, std::string_view(image).substr(1024))), kAck);
     EXPECT_EQ(host->Ask("FWEND"), ReplyFrame("FWEND", kAck));
     EXPECT_EQ(scanner->GetIdentity().firmwareVersion, "V3.0");
