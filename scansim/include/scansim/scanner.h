@@ -77,7 +77,8 @@ class Scanner {
     Scanner& operator=(const Scanner&) = delete;
 
     // Namespace folder and entry name ("usb", "usb#vid_1eab&pid_0d10#sim0001"
-    // or "dosdevices", "COM3") and the full link path; empty path while unplugged.
+    // or "dosdevices", "COM3") and the full link path under the runtime namespace
+    // (where the link is while plugged in).
     std::string Folder() const;
     std::string EntryName() const;
     std::filesystem::path LinkPath() const;
