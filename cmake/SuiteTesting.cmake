@@ -8,8 +8,13 @@ function(suite_add_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
-    ENVIRONMENT "SUITE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;SUITE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  # Each property value is a single item: an empty value or a list would
+  # shift the name/value pairs of the generated test properties.
+  set(_props TIMEOUT ${ARG_TIMEOUT}
+      ENVIRONMENT "SUITE_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+      ENVIRONMENT_MODIFICATION "SUITE_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
+  if(ARG_LABELS)
+    list(APPEND _props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${_props})
 endfunction()
