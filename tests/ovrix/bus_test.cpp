@@ -91,6 +91,19 @@ TEST_F(BusTest, BytesFlowBothWaysBetweenPortAndScanner) {
     writer.join();
 }
 
+TEST_F(BusTest, ScannerBytesWaitUntouchedForTheFirstReader) {
+    // Until a program opens the port, the bus's own hold on it must not act
+    // as a terminal: no echo back to the scanner, no line editing.
+    FakeEndpoint scanner(kScanner);
+    StartBus();
+    ovrix::PortInfo port = PortOf(kScanner);
+    const std::string scan("4006381333931\r", 14);
+    WriteText(scanner.master(), scan);
+    EXPECT_EQ(ReadBytes(scanner.master(), 1, 1), "") << "the scan was echoed to the scanner";
+    TtyHandle com(ComLink(port.comNumber));
+    EXPECT_EQ(ReadBytes(com.fd(), scan.size()), scan);
+}
+
 TEST_F(BusTest, TemporalPortGoesWithItsScanner) {
     FakeEndpoint scanner(kScanner);
     StartBus();
