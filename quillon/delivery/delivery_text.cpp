@@ -55,6 +55,8 @@ DeliveryText BuildDeliveryText(std::u16string_view pending, bool hexOut) {
 
 std::string FormatLengthLog(std::u16string_view pending) {
     auto unitAt = [&](size_t i) { return i < pending.size() ? unsigned{pending[i]} : 0u; };
+    // "%.2X" prints what the Windows format "%02.2X" prints: at least two
+    // digits, more for a unit above 0xFF.
     char line[64];
     std::snprintf(line, sizeof line, "Length=%zu %.2X%.2X%.2X", pending.size(), unitAt(0),
                   unitAt(1), unitAt(2));

@@ -16,6 +16,11 @@ struct ToWideCase {
     std::u16string expected;
 };
 
+// Test names carry the case name; printing it keeps CTest's list readable.
+void PrintTo(const ToWideCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ToWide : public testing::TestWithParam<ToWideCase> {};
 
 TEST_P(ToWide, GivesWindowsUnits) {
@@ -64,6 +69,10 @@ struct ToBytesCase {
     std::u16string text;
     std::string expected;
 };
+
+void PrintTo(const ToBytesCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ToBytes : public testing::TestWithParam<ToBytesCase> {};
 

@@ -13,6 +13,11 @@ struct LineEndCase {
     size_t lineEnds;
 };
 
+// Test names carry the case name; printing it keeps CTest's list readable.
+void PrintTo(const LineEndCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class LineEnds : public testing::TestWithParam<LineEndCase> {};
 
 TEST_P(LineEnds, CountsTheLastTwoUnits) {
@@ -48,6 +53,10 @@ struct HexCase {
     bool hexOut;
     bool hex;
 };
+
+void PrintTo(const HexCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class HexForm : public testing::TestWithParam<HexCase> {};
 

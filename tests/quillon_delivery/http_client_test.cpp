@@ -45,6 +45,11 @@ struct ReplyCase {
     std::string expected;
 };
 
+// Test names carry the case name; printing it keeps CTest's list readable.
+void PrintTo(const ReplyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class Replies : public HttpTest, public testing::WithParamInterface<ReplyCase> {};
 
 // The reply text comes back as the server sent it; judging it is the caller's
@@ -86,6 +91,10 @@ struct BodyCase {
     const char* name;
     std::string scan;
 };
+
+void PrintTo(const BodyCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ScanBodies : public HttpTest, public testing::WithParamInterface<BodyCase> {};
 

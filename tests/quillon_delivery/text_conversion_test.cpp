@@ -14,6 +14,11 @@ struct Utf8Case {
     bool utf8;
 };
 
+// Test names carry the case name; printing it keeps CTest's list readable.
+void PrintTo(const Utf8Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class Utf8Test : public testing::TestWithParam<Utf8Case> {};
 
 TEST_P(Utf8Test, ClassifiesBytes) {
@@ -61,6 +66,10 @@ struct ConvertCase {
     unsigned codePage;
     std::u16string expected;
 };
+
+void PrintTo(const ConvertCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ConvertCases : public ConvertToWideTest, public testing::WithParamInterface<ConvertCase> {};
 
