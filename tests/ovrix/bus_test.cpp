@@ -105,13 +105,24 @@ TEST_F(BusTest, ScannerBytesWaitUntouchedForTheFirstReader) {
 }
 
 TEST_F(BusTest, TemporalPortGoesWithItsScanner) {
-    FakeEndpoint scanner(kScanner);
-    StartBus();
-    unsigned number = PortOf(kScanner).comNumber;
-    scanner.Unplug();
-    EXPECT_TRUE(Eventually([&] { return !daemon_->PortForUsb(kScanner).has_value(); }));
-    EXPECT_FALSE(fs::is_symlink(ComLink(number)));
-    EXPECT_FALSE(fs::exists(Path("vbus/Ktr_vcom/0001")));
+    // However the scanner leaves: its entry removed, its tty hung up, or both.
+    struct Way {
+        const char* name;
+        void (FakeEndpoint::*leave)();
+    } ways[] = {{"unplug", &FakeEndpoint::Unplug},
+                {"link removed", &FakeEndpoint::RemoveLink},
+                {"hang-up", &FakeEndpoint::HangUp}};
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        FakeEndpoint scanner(kScanner);
+        StartBus();
+        ovrix::PortInfo port = PortOf(kScanner);
+        (scanner.*way.leave)();
+        EXPECT_TRUE(Eventually([&] { return !daemon_->PortForUsb(kScanner).has_value(); }));
+        EXPECT_FALSE(fs::is_symlink(ComLink(port.comNumber)));
+        EXPECT_FALSE(fs::exists(Path("vbus/Ktr_vcom/" + port.instance)));
+        daemon_.reset();
+    }
 }
 
 TEST_F(BusTest, KeptPortWaitsOfflineAndReconnects) {

@@ -114,6 +114,13 @@ TEST_F(ControlTest, QueryVcomFdoPdoNamesThePortAndTheLinkTargetItMade) {
     EXPECT_EQ(fs::read_symlink(ComLink(port_.comNumber)).string(),
               Narrow(answer.correctLinkTarget));
 
+    // With the link removed behind the bus's back the answer still names the
+    // correct target, so the caller can tell the link is missing.
+    ASSERT_TRUE(platform::RemoveEntry(platform::kComFolder, com_));
+    reply = Ask(request);
+    ASSERT_EQ(reply.header.winError, 0u);
+    EXPECT_EQ(Narrow(As<ovrix::VcomFdoPdo>(reply).correctLinkTarget), port_.ttyPath);
+
     request.input = Wide("0999", ovrix::kQueryVcomInputBytes);
     EXPECT_EQ(Ask(request).header.winError, ovrix::kErrorFileNotFound);
     request.input = Wide(port_.instance, ovrix::kQueryVcomInputBytes);

@@ -124,6 +124,13 @@ class FakeEndpoint {
         ::close(master_);
         master_ = -1;
     }
+    // Only one half of a removal: the entry goes, or the device side hangs up.
+    void RemoveLink() { platform::RemoveEntry(platform::kUsbFolder, name_); }
+    void HangUp() {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
     int master() const { return master_; }
     const std::string& name() const { return name_; }
 
