@@ -206,6 +206,20 @@ TEST(DeviceControl, RequestsCarryTargetCodeInputAndAnswerOutput) {
         EXPECT_EQ(out[expected], 0xEE) << i;  // nothing beyond the answer is written
     }
 
+    // Given an OVERLAPPED record, the request still ends within the call and
+    // reports through the record and its event.
+    {
+        daemon.Answer(0, version);
+        OverlappedCall call;
+        uint8_t out[180];
+        DWORD returned = 0, transferred = 0;
+        EXPECT_TRUE(
+            DeviceIoControl(iface, kGetVersion, nullptr, 0, out, sizeof out, &returned, &call.ov));
+        EXPECT_EQ(WaitForSingleObject(call.event, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(GetOverlappedResult(iface, &call.ov, &transferred, FALSE));
+        EXPECT_EQ(transferred, version.size());
+    }
+
     // The daemon's error becomes the caller's last error.
     daemon.Answer(ERROR_INVALID_FUNCTION, {});
     DWORD returned = 5;

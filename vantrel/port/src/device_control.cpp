@@ -80,8 +80,10 @@ void PutPortName(const std::string& name, char16_t (&out)[32]) {
 
 }  // namespace
 
-BOOL DeviceIoControl(HANDLE handle, DWORD code, const void* in, DWORD inSize, void* out,
-                     DWORD outSize, DWORD* bytesReturned, OVERLAPPED*) {
+namespace {
+
+BOOL ControlRequest(HANDLE handle, DWORD code, const void* in, DWORD inSize, void* out,
+                    DWORD outSize, DWORD* bytesReturned) {
     auto device = LookupAs<Device>(handle);
     if (!device)
         return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -150,6 +152,29 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, const void* in, DWORD inSize, vo
     if (answer.outputLength > outSize)
         return Fail(ERROR_MORE_DATA, FALSE);
     return TRUE;
+}
+
+}  // namespace
+
+// Control requests end within the call; an OVERLAPPED record given with one
+// is filled and its event set, as for a request that ended at once.
+BOOL DeviceIoControl(HANDLE handle, DWORD code, const void* in, DWORD inSize, void* out,
+                     DWORD outSize, DWORD* bytesReturned, OVERLAPPED* overlapped) {
+    DWORD returned = 0;
+    BOOL ok = ControlRequest(handle, code, in, inSize, out, outSize, &returned);
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    if (bytesReturned != nullptr)
+        *bytesReturned = returned;
+    if (overlapped != nullptr) {
+        auto event = LookupAs<EventObject>(overlapped->hEvent);
+        std::lock_guard guard(DispatcherLock());
+        overlapped->Internal = error;
+        overlapped->InternalHigh = returned;
+        if (event)
+            SignalLocked(*event);
+    }
+    SetLastError(error);
+    return ok;
 }
 
 }  // namespace win
