@@ -16,6 +16,8 @@ int HexDigitCount(uint64_t value) {
     return count;
 }
 
+constexpr int kCellMax = 2 * kCellDecorationMax + 2 + kCellSeparatorMax;
+
 struct AddressShape {
     int digits;
     const char* separator;
@@ -51,6 +53,13 @@ class RowWriter {
         std::memcpy(data_ + fill_, text, static_cast<size_t>(length));
         fill_ += length;
     }
+    // Room for `length` characters written in place, then Commit.
+    char* Reserve(int length) {
+        if (fill_ + length > static_cast<int>(sizeof data_))
+            Flush();
+        return data_ + fill_;
+    }
+    void Commit(char* end) { fill_ = static_cast<int>(end - data_); }
     void Spaces(int64_t count) {
         Flush();
         out_.Run(' ', count);
@@ -63,7 +72,7 @@ class RowWriter {
 
   private:
     Output& out_;
-    char data_[1024];
+    char data_[4096];
     int fill_ = 0;
 };
 
@@ -142,21 +151,20 @@ void PutDump(Output& out, const Spec& spec, Settings& settings, const unsigned c
         }
         row.Spaces(int64_t{offset} * cellWidth);
         int64_t cells = std::min(count - done, perRow - offset);
+        const unsigned char* cellBytes = bytes + done;
         for (int64_t i = 0; i < cells; ++i) {
-            unsigned char b = bytes[done + i];
-            char cell[2 * kCellDecorationMax + 2 + kCellSeparatorMax];
-            int n = 0;
-            std::memcpy(cell + n, settings.cellPrefix, static_cast<size_t>(prefixLength));
-            n += prefixLength;
-            cell[n++] = hex[b >> 4];
-            cell[n++] = hex[b & 0xF];
-            std::memcpy(cell + n, settings.cellSuffix, static_cast<size_t>(suffixLength));
-            n += suffixLength;
-            if (i + 1 < cells) {
-                std::memcpy(cell + n, settings.cellSeparator, static_cast<size_t>(separatorLength));
-                n += separatorLength;
-            }
-            row.Put(cell, n);
+            // Short decorations are copied by hand: a call per cell costs more.
+            char* w = row.Reserve(kCellMax);
+            for (int k = 0; k < prefixLength; ++k)
+                *w++ = settings.cellPrefix[k];
+            *w++ = hex[cellBytes[i] >> 4];
+            *w++ = hex[cellBytes[i] & 0xF];
+            for (int k = 0; k < suffixLength; ++k)
+                *w++ = settings.cellSuffix[k];
+            if (i + 1 < cells)
+                for (int k = 0; k < separatorLength; ++k)
+                    *w++ = settings.cellSeparator[k];
+            row.Commit(w);
         }
         done += cells;
         if (done >= count)
