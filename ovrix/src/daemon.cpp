@@ -344,6 +344,9 @@ struct Daemon::Impl final : Bus {
         listenFd = ListenControl(VbusDir() / kControlSocketName, error);
         if (listenFd < 0)
             return false;
+        // No other bus serves this namespace, so port values still there were
+        // left by one that died; readers must not find ports that are gone.
+        std::filesystem::remove_all(VbusDir() / "Ktr_vcom", ec);
         if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 || !OpenPty(&datapipe) ||
             !platform::AddEntry(platform::kVbusFolder, "datapipe", datapipe.slavePath)) {
             *error = "cannot set up the data pipe";

@@ -58,9 +58,14 @@ TEST_F(BusTest, PortIsPublishedWithItsValuesOnTheFirstFreeNumber) {
     // COM7 is already somebody else's live port: the bus must not take it.
     ASSERT_TRUE(platform::AddEntry(platform::kComFolder, "COM7", "/dev/null"));
 
+    // Values left behind by a bus that died.
+    fs::create_directories(Path("vbus/Ktr_vcom/0005"));
+    std::ofstream(Path("vbus/Ktr_vcom/0005/PortName")) << "COM3";
+
     FakeEndpoint scanner(kScanner);
     StartBus();
     ovrix::PortInfo port = PortOf(kScanner);
+    EXPECT_FALSE(fs::exists(Path("vbus/Ktr_vcom/0005"))) << "stale port values kept";
     EXPECT_EQ(port.comNumber, 8u);
     EXPECT_EQ(port.instance, "0001");
     EXPECT_EQ(fs::read_symlink(ComLink(8)), port.ttyPath);
