@@ -100,15 +100,16 @@ void PutHeader(RowWriter& row, const Settings& settings, int columns, int addres
 
 }  // namespace
 
-void PutDump(Output& out, const Spec& spec, Settings& settings, const unsigned char* bytes) {
+void PutDump(Output& out, const Fields& fields, Settings& settings, const unsigned char* bytes) {
     static const unsigned char kEmpty[1] = {0};
     if (!bytes)
         bytes = kEmpty;
     int64_t count =
-        spec.widthGiven
-            ? spec.width
-            : (spec.zero ? 0
-                         : static_cast<int64_t>(std::strlen(reinterpret_cast<const char*>(bytes))));
+        fields.widthGiven
+            ? fields.width
+            : (fields.zero
+                   ? 0
+                   : static_cast<int64_t>(std::strlen(reinterpret_cast<const char*>(bytes))));
     uint64_t start = settings.dumpStart;
     // These two hold for one dump only.
     settings.dumpStart = 0;
@@ -138,7 +139,7 @@ void PutDump(Output& out, const Spec& spec, Settings& settings, const unsigned c
     RowWriter row(out);
     if (header)
         PutHeader(row, settings, columns, addressWidth);
-    const char* hex = spec.conversion == 'M' ? "0123456789ABCDEF" : "0123456789abcdef";
+    const char* hex = fields.conversion == 'M' ? "0123456789ABCDEF" : "0123456789abcdef";
     const char* lineEnd = LineEnd();
     int lineEndLength = static_cast<int>(std::strlen(lineEnd));
     uint64_t rowAddress = start - static_cast<uint64_t>(offset);

@@ -35,38 +35,38 @@ class Engine {
   private:
     const char* Directive(const char* start) {
         const char* p = start + 1;
-        Spec spec;
-        ParseFlags(p, spec);
-        ParseWidth(p, spec);
-        ParsePrecision(p, spec);
-        ParseLength(p, spec);
+        Fields fields;
+        ParseFlags(p, fields);
+        ParseWidth(p, fields);
+        ParsePrecision(p, fields);
+        ParseLength(p, fields);
         if (*p == '\0') {
             Unknown(start, p);
             return p;
         }
-        spec.conversion = *p++;
-        if (!Convert(spec))
+        fields.conversion = *p++;
+        if (!Convert(fields))
             Unknown(start, p);
         return p;
     }
 
-    static void ParseFlags(const char*& p, Spec& spec) {
+    static void ParseFlags(const char*& p, Fields& fields) {
         for (;; ++p) {
             switch (*p) {
                 case '0':
-                    spec.zero = true;
+                    fields.zero = true;
                     continue;
                 case '-':
-                    spec.minus = true;
+                    fields.minus = true;
                     continue;
                 case '+':
-                    spec.plus = true;
+                    fields.plus = true;
                     continue;
                 case ' ':
-                    spec.space = true;
+                    fields.space = true;
                     continue;
                 case '#':
-                    spec.alt = true;
+                    fields.alt = true;
                     continue;
                 case '\'':
                     continue;
@@ -85,91 +85,91 @@ class Engine {
         return static_cast<int>(value);
     }
 
-    void ParseWidth(const char*& p, Spec& spec) {
+    void ParseWidth(const char*& p, Fields& fields) {
         if (*p == '*') {
             ++p;
             int width = va_arg(args_, int);
-            spec.widthGiven = true;
+            fields.widthGiven = true;
             if (width < 0) {
-                spec.minus = true;
+                fields.minus = true;
                 width = width == INT_MIN ? INT_MAX : -width;
             }
-            spec.width = width;
+            fields.width = width;
         } else if (*p >= '0' && *p <= '9') {
-            spec.widthGiven = true;
-            spec.width = Digits(p);
+            fields.widthGiven = true;
+            fields.width = Digits(p);
         }
     }
 
-    void ParsePrecision(const char*& p, Spec& spec) {
+    void ParsePrecision(const char*& p, Fields& fields) {
         if (*p != '.')
             return;
         ++p;
         if (*p == '*') {
             ++p;
             int precision = va_arg(args_, int);
-            spec.precision = precision < 0 ? -1 : precision;
+            fields.precision = precision < 0 ? -1 : precision;
         } else {
-            spec.precision = Digits(p);
+            fields.precision = Digits(p);
         }
     }
 
-    static void ParseLength(const char*& p, Spec& spec) {
+    static void ParseLength(const char*& p, Fields& fields) {
         if (*p == 'h') {
             ++p;
         } else if (*p == 'l') {
             ++p;
             if (*p == 'l') {
                 ++p;
-                spec.longLong = true;
+                fields.longLong = true;
             }
         }
     }
 
     void Unknown(const char* start, const char* end) { out_.Piece(start, end - start); }
 
-    bool Convert(Spec& spec) {
-        switch (spec.conversion) {
+    bool Convert(Fields& fields) {
+        switch (fields.conversion) {
             case '%': {
                 static const char kPercent = '%';
-                PadText(spec, &kPercent, 1);
+                PadText(fields, &kPercent, 1);
                 return true;
             }
             case 'c': {
                 char c = static_cast<char>(va_arg(args_, int));
-                PadText(spec, &c, 1);
+                PadText(fields, &c, 1);
                 return true;
             }
             case 's':
-                String(spec);
+                String(fields);
                 return true;
             case 'D':
             case 'U':
                 if (!settings_.bigGroupSeparator)
                     settings_.bigGroupSeparator = " ";
-                Integer(spec);
+                Integer(fields);
                 return true;
             case 'd':
             case 'u':
             case 'o':
             case 'x':
             case 'X':
-                Integer(spec);
+                Integer(fields);
                 return true;
             case 'p':
             case 'P':
-                PutInteger(out_, spec, settings_, reinterpret_cast<uintptr_t>(va_arg(args_, void*)),
-                           false);
+                PutInteger(out_, fields, settings_,
+                           reinterpret_cast<uintptr_t>(va_arg(args_, void*)), false);
                 return true;
             case 'e':
             case 'E':
             case 'f':
             case 'g':
             case 'G':
-                PutFloating(out_, spec, va_arg(args_, double));
+                PutFloating(out_, fields, va_arg(args_, double));
                 return true;
             case 'n':
-                Repeat(spec);
+                Repeat(fields);
                 return true;
             case 'w':
                 Nested();
@@ -179,15 +179,15 @@ class Engine {
                 return true;
             case 'm':
             case 'M':
-                PutDump(out_, spec, settings_, va_arg(args_, const unsigned char*));
+                PutDump(out_, fields, settings_, va_arg(args_, const unsigned char*));
                 return true;
             default:
-                return Setting(spec);
+                return Setting(fields);
         }
     }
 
-    bool Setting(const Spec& spec) {
-        switch (spec.conversion) {
+    bool Setting(const Fields& fields) {
+        switch (fields.conversion) {
             case 't':
                 settings_.groupSeparator = va_arg(args_, const char*);
                 break;
@@ -205,12 +205,13 @@ class Engine {
                 break;
             case 'R':
             case 'r':
-                Rows(spec, va_arg(args_, int));
+                Rows(fields, va_arg(args_, int));
                 break;
             case 'v':
                 settings_.dumpStart = va_arg(args_, uint64_t);
-                settings_.addressGroup = spec.width;
-                settings_.addressPrecision = spec.precision == 0 ? -1 : std::max(spec.precision, 0);
+                settings_.addressGroup = fields.width;
+                settings_.addressPrecision =
+                    fields.precision == 0 ? -1 : std::max(fields.precision, 0);
                 break;
             default:
                 return false;
@@ -232,63 +233,63 @@ class Engine {
         CopyCut(settings_.cellSuffix, text ? text + half : nullptr, kCellDecorationMax);
     }
 
-    void Rows(const Spec& spec, int columns) {
+    void Rows(const Fields& fields, int columns) {
         settings_.columns = columns;
-        if (spec.width > 0)
-            settings_.indent = std::min(spec.width, kIndentMax);
-        settings_.firstRowOffset = std::max(spec.precision, 0);
-        if (spec.conversion == 'R')
+        if (fields.width > 0)
+            settings_.indent = std::min(fields.width, kIndentMax);
+        settings_.firstRowOffset = std::max(fields.precision, 0);
+        if (fields.conversion == 'R')
             settings_.header = true;
     }
 
-    void Integer(const Spec& spec) {
-        bool isSigned = spec.conversion == 'd' || spec.conversion == 'D';
-        if (spec.longLong) {
+    void Integer(const Fields& fields) {
+        bool isSigned = fields.conversion == 'd' || fields.conversion == 'D';
+        if (fields.longLong) {
             if (isSigned) {
                 long long v = va_arg(args_, long long);
                 uint64_t magnitude =
                     v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-                PutInteger(out_, spec, settings_, magnitude, v < 0);
+                PutInteger(out_, fields, settings_, magnitude, v < 0);
             } else {
-                PutInteger(out_, spec, settings_, va_arg(args_, unsigned long long), false);
+                PutInteger(out_, fields, settings_, va_arg(args_, unsigned long long), false);
             }
         } else if (isSigned) {
             int v = va_arg(args_, int);
             uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(v))
                                        : static_cast<uint64_t>(v);
-            PutInteger(out_, spec, settings_, magnitude, v < 0);
+            PutInteger(out_, fields, settings_, magnitude, v < 0);
         } else {
-            PutInteger(out_, spec, settings_, va_arg(args_, unsigned), false);
+            PutInteger(out_, fields, settings_, va_arg(args_, unsigned), false);
         }
     }
 
-    void PadText(const Spec& spec, const char* text, int64_t length) {
-        int64_t pad = std::max<int64_t>(0, spec.width - length);
-        if (!spec.minus)
-            out_.Run(spec.zero ? '0' : ' ', pad);
+    void PadText(const Fields& fields, const char* text, int64_t length) {
+        int64_t pad = std::max<int64_t>(0, fields.width - length);
+        if (!fields.minus)
+            out_.Run(fields.zero ? '0' : ' ', pad);
         out_.Piece(text, length);
-        if (spec.minus)
+        if (fields.minus)
             out_.Run(' ', pad);
     }
 
-    void String(const Spec& spec) {
+    void String(const Fields& fields) {
         const char* text = va_arg(args_, const char*);
         if (!text)
             return;
-        size_t length = spec.precision >= 0 ? strnlen(text, static_cast<size_t>(spec.precision))
-                                            : std::strlen(text);
-        PadText(spec, text, static_cast<int64_t>(length));
+        size_t length = fields.precision >= 0 ? strnlen(text, static_cast<size_t>(fields.precision))
+                                              : std::strlen(text);
+        PadText(fields, text, static_cast<int64_t>(length));
     }
 
-    void Repeat(const Spec& spec) {
+    void Repeat(const Fields& fields) {
         const char* text = va_arg(args_, const char*);
         size_t length = text ? std::strlen(text) : 0;
-        if (length == 0 || spec.width == 0) {
+        if (length == 0 || fields.width == 0) {
             out_.Nothing();
         } else if (length == 1) {
-            out_.Run(text[0], spec.width);
+            out_.Run(text[0], fields.width);
         } else {
-            for (int i = 0; i < spec.width; ++i)
+            for (int i = 0; i < fields.width; ++i)
                 out_.Piece(text, static_cast<int64_t>(length));
         }
     }

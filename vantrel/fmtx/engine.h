@@ -34,7 +34,7 @@ struct Settings {
 };
 
 // One parsed directive.
-struct Spec {
+struct Fields {
     bool zero = false;
     bool minus = false;
     bool plus = false;
@@ -67,10 +67,10 @@ struct Output {
 int GenerateDigits(uint64_t value, int radix, bool upper, int minDigits, const char* separator,
                    int group, char* out, int outSize);
 
-void PutInteger(Output& out, const Spec& spec, const Settings& settings, uint64_t magnitude,
+void PutInteger(Output& out, const Fields& fields, const Settings& settings, uint64_t magnitude,
                 bool negative);
-void PutFloating(Output& out, const Spec& spec, double value);
-void PutDump(Output& out, const Spec& spec, Settings& settings, const unsigned char* bytes);
+void PutFloating(Output& out, const Fields& fields, double value);
+void PutDump(Output& out, const Fields& fields, Settings& settings, const unsigned char* bytes);
 
 const char* LineEnd();
 

@@ -53,15 +53,15 @@ int RadixOf(char conversion) {
 }
 
 // Spaces, then prefix/zeros/digits, then spaces.
-void Assemble(Output& out, const Spec& spec, const char* prefix, int prefixLength, int zeros,
+void Assemble(Output& out, const Fields& fields, const char* prefix, int prefixLength, int zeros,
               const char* digits, int digitLength) {
     int64_t length = int64_t{prefixLength} + zeros + digitLength;
-    if (!spec.minus && spec.precision < 0 && spec.zero) {
-        zeros += static_cast<int>(std::max<int64_t>(0, spec.width - length));
+    if (!fields.minus && fields.precision < 0 && fields.zero) {
+        zeros += static_cast<int>(std::max<int64_t>(0, fields.width - length));
         length = int64_t{prefixLength} + zeros + digitLength;
     }
-    int64_t pad = std::max<int64_t>(0, spec.width - length);
-    if (!spec.minus)
+    int64_t pad = std::max<int64_t>(0, fields.width - length);
+    if (!fields.minus)
         out.Run(' ', pad);
     if (zeros > 0) {
         out.Piece(prefix, prefixLength);
@@ -73,15 +73,15 @@ void Assemble(Output& out, const Spec& spec, const char* prefix, int prefixLengt
         out.Piece(prefix, prefixLength);
         out.Piece(digits, digitLength);
     }
-    if (spec.minus)
+    if (fields.minus)
         out.Run(' ', pad);
 }
 
 }  // namespace
 
-void PutInteger(Output& out, const Spec& spec, const Settings& settings, uint64_t magnitude,
+void PutInteger(Output& out, const Fields& fields, const Settings& settings, uint64_t magnitude,
                 bool negative) {
-    char c = spec.conversion;
+    char c = fields.conversion;
     bool pointer = c == 'p' || c == 'P';
     bool isSigned = c == 'd' || c == 'D';
     bool upper = c == 'X' || c == 'P';
@@ -91,51 +91,51 @@ void PutInteger(Output& out, const Spec& spec, const Settings& settings, uint64_
     if (isSigned) {
         if (negative)
             text[prefixLength++] = '-';
-        else if (spec.plus)
+        else if (fields.plus)
             text[prefixLength++] = '+';
-        else if (spec.space)
+        else if (fields.space)
             text[prefixLength++] = ' ';
-    } else if (spec.alt && magnitude != 0 && (c == 'x' || c == 'X' || pointer)) {
+    } else if (fields.alt && magnitude != 0 && (c == 'x' || c == 'X' || pointer)) {
         text[prefixLength++] = '0';
         text[prefixLength++] = upper ? 'X' : 'x';
     }
-    int precision = spec.precision < 0 ? 1 : spec.precision;
+    int precision = fields.precision < 0 ? 1 : fields.precision;
     bool big = c == 'D' || c == 'U';
     const char* separator = big ? settings.bigGroupSeparator : settings.groupSeparator;
     int group = big ? 3 : settings.groupSize;
     char* digits = text + prefixLength;
     int digitLength = 0;
-    if (!(spec.precision == 0 && magnitude == 0)) {
-        int minDigits = pointer ? 16 : (spec.zero && precision != 0 ? precision : 0);
+    if (!(fields.precision == 0 && magnitude == 0)) {
+        int minDigits = pointer ? 16 : (fields.zero && precision != 0 ? precision : 0);
         digitLength = GenerateDigits(magnitude, RadixOf(c), upper, minDigits, separator, group,
                                      digits, kDigitStringSize);
     }
     // The alternate octal form shows a leading 0; a larger precision already does.
-    if (c == 'o' && spec.alt && (digitLength == 0 || digits[0] != '0'))
+    if (c == 'o' && fields.alt && (digitLength == 0 || digits[0] != '0'))
         precision = std::max(precision, digitLength + 1);
     int zeros = std::max(0, precision - digitLength);
-    Assemble(out, spec, text, prefixLength, zeros, digits, digitLength);
+    Assemble(out, fields, text, prefixLength, zeros, digits, digitLength);
 }
 
-void PutFloating(Output& out, const Spec& spec, double value) {
+void PutFloating(Output& out, const Fields& fields, double value) {
     char format[24];
-    int precision = spec.precision < 0 ? 6 : spec.precision;
-    std::snprintf(format, sizeof format, "%%.%d%c", precision, spec.conversion);
+    int precision = fields.precision < 0 ? 6 : fields.precision;
+    std::snprintf(format, sizeof format, "%%.%d%c", precision, fields.conversion);
     // The whole number text, sign included, stays within the 128-character
     // number buffer; a '+' or ' ' sign takes the slot in front of the text.
     char text[kNumberBufferSize];
-    bool signSlot = spec.plus || spec.space;
+    bool signSlot = fields.plus || fields.space;
     char* body = signSlot ? text + 1 : text;
     int room = signSlot ? kNumberBufferSize - 1 : kNumberBufferSize;
     int length =
         std::clamp(std::snprintf(body, static_cast<size_t>(room), format, value), 0, room - 1);
     if (length > 0 && body[0] == '-') {
-        Assemble(out, spec, body, 1, 0, body + 1, length - 1);
+        Assemble(out, fields, body, 1, 0, body + 1, length - 1);
     } else if (signSlot) {
-        text[0] = spec.plus ? '+' : ' ';
-        Assemble(out, spec, text, 1, 0, body, length);
+        text[0] = fields.plus ? '+' : ' ';
+        Assemble(out, fields, text, 1, 0, body, length);
     } else {
-        Assemble(out, spec, body, 0, 0, body, length);
+        Assemble(out, fields, body, 0, 0, body, length);
     }
 }
 
