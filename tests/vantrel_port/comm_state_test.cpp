@@ -12,7 +12,7 @@ namespace {
 using namespace win;
 using Clock = std::chrono::steady_clock;
 
-class CommState : public ::testing::Test {
+class PortCommState : public ::testing::Test {
   protected:
     void SetUp() override {
         PublishCom(4, pty);
@@ -40,7 +40,7 @@ class CommState : public ::testing::Test {
     HANDLE port = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(CommState, FreshPortIsRawEightNoneOne) {
+TEST_F(PortCommState, FreshPortIsRawEightNoneOne) {
     DCB dcb{};
     ASSERT_TRUE(GetCommState(port, &dcb));
     EXPECT_EQ(dcb.ByteSize, 8);
@@ -68,9 +68,9 @@ struct DcbCase {
     tcflag_t cflagClear;
 };
 
-class DcbToTermios : public CommState, public ::testing::WithParamInterface<DcbCase> {};
+class PortDcbToTermios : public PortCommState, public ::testing::WithParamInterface<DcbCase> {};
 
-TEST_P(DcbToTermios, SetReachesTheDeviceAndReadsBack) {
+TEST_P(PortDcbToTermios, SetReachesTheDeviceAndReadsBack) {
     const auto& c = GetParam();
     DCB dcb{};
     ASSERT_TRUE(GetCommState(port, &dcb));
@@ -104,7 +104,7 @@ TEST_P(DcbToTermios, SetReachesTheDeviceAndReadsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Windows, DcbToTermios,
+    Windows, PortDcbToTermios,
     ::testing::Values(DcbCase{"B115200_8N1", 115200, 8, NOPARITY, ONESTOPBIT, false, false, false,
                               B115200, CS8, PARENB | CSTOPB | CRTSCTS},
                       DcbCase{"B9600_7E2", 9600, 7, EVENPARITY, TWOSTOPBITS, false, false, false,
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                               false, B921600, CS5 | PARENB | CMSPAR | CSTOPB, PARODD}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CommState, InvalidDcbIsRefusedAndChangesNothing) {
+TEST_F(PortCommState, InvalidDcbIsRefusedAndChangesNothing) {
     DCB good{};
     ASSERT_TRUE(GetCommState(port, &good));
     struct Bad {
@@ -144,7 +144,7 @@ TEST_F(CommState, InvalidDcbIsRefusedAndChangesNothing) {
     }
 }
 
-TEST_F(CommState, TimeoutsReadBackAndMeaninglessSetIsRefused) {
+TEST_F(PortCommState, TimeoutsReadBackAndMeaninglessSetIsRefused) {
     SetTimeouts(port, MAXDWORD, MAXDWORD, 500, 3, 40);
     COMMTIMEOUTS t{};
     ASSERT_TRUE(GetCommTimeouts(port, &t));
@@ -158,7 +158,7 @@ TEST_F(CommState, TimeoutsReadBackAndMeaninglessSetIsRefused) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(CommState, InputQueueCountsAndLosesNothingBeyondItsSize) {
+TEST_F(PortCommState, InputQueueCountsAndLosesNothingBeyondItsSize) {
     std::string data(10000, '\0');
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7);
@@ -176,7 +176,7 @@ TEST_F(CommState, InputQueueCountsAndLosesNothingBeyondItsSize) {
     EXPECT_EQ(WaitInQueue(0), 0u);
 }
 
-TEST_F(CommState, PurgeClearsInputAndAbortsRequests) {
+TEST_F(PortCommState, PurgeClearsInputAndAbortsRequests) {
     pty.Send("stale bytes");
     ASSERT_EQ(WaitInQueue(11), 11u);
     ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR));
@@ -203,7 +203,7 @@ TEST_F(CommState, PurgeClearsInputAndAbortsRequests) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(CommState, PseudoTerminalReportsLinesOnAndNoErrors) {
+TEST_F(PortCommState, PseudoTerminalReportsLinesOnAndNoErrors) {
     DWORD lines = 0;
     ASSERT_TRUE(GetCommModemStatus(port, &lines));
     EXPECT_EQ(lines, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
@@ -223,9 +223,9 @@ struct EventCase {
     DWORD expected;
 };
 
-class CommEvents : public CommState, public ::testing::WithParamInterface<EventCase> {};
+class PortCommEvents : public PortCommState, public ::testing::WithParamInterface<EventCase> {};
 
-TEST_P(CommEvents, PendingWaitReportsTheEvent) {
+TEST_P(PortCommEvents, PendingWaitReportsTheEvent) {
     const auto& c = GetParam();
     ASSERT_TRUE(SetCommMask(port, c.mask));
     OverlappedCall wait;
@@ -257,7 +257,7 @@ void DeviceGoes(HANDLE, Pty& pty) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Windows, CommEvents,
+    Windows, PortCommEvents,
     ::testing::Values(EventCase{"RxChar", EV_RXCHAR | EV_TXEMPTY, SendByte, EV_RXCHAR},
                       EventCase{"TxEmpty", EV_TXEMPTY | EV_CTS, WriteBytes, EV_TXEMPTY},
                       EventCase{"MaskCleared", EV_RXCHAR, ClearMask, 0},
@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 EV_CTS | EV_DSR}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CommState, EventBeforeTheWaitIsReportedAtOnceAndWaitsNeedAMask) {
+TEST_F(PortCommState, EventBeforeTheWaitIsReportedAtOnceAndWaitsNeedAMask) {
     DWORD events = 0;
     OverlappedCall wait;
     EXPECT_FALSE(WaitCommEvent(port, &events, &wait.ov));
@@ -290,7 +290,7 @@ TEST_F(CommState, EventBeforeTheWaitIsReportedAtOnceAndWaitsNeedAMask) {
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
 }
 
-TEST(CommStateHandles, NonPortHandlesAreRefused) {
+TEST(PortCommStateHandles, NonPortHandlesAreRefused) {
     HANDLE event = CreateEvent(nullptr, TRUE, FALSE, nullptr);
     HANDLE bogus = reinterpret_cast<HANDLE>(uintptr_t{0x7777770});
     for (HANDLE h : {event, bogus, INVALID_HANDLE_VALUE}) {

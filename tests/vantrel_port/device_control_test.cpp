@@ -125,7 +125,7 @@ HANDLE OpenBus(const char* path, bool readOnly) {
                       nullptr);
 }
 
-TEST(DeviceControl, AbsentDaemonLooksLikeAMissingDriver) {
+TEST(PortDeviceControl, AbsentDaemonLooksLikeAMissingDriver) {
     RuntimeDirScope runtime;
     EXPECT_EQ(OpenBus("\\\\.\\KTR_OVRIX_VBUS", false), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -144,7 +144,7 @@ TEST(DeviceControl, AbsentDaemonLooksLikeAMissingDriver) {
     CloseHandle(port);
 }
 
-TEST(DeviceControl, RequestsCarryTargetCodeInputAndAnswerOutput) {
+TEST(PortDeviceControl, RequestsCarryTargetCodeInputAndAnswerOutput) {
     RuntimeDirScope runtime;
     FakeBusDaemon daemon(runtime.Path());
     Pty pty;

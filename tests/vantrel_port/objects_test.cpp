@@ -9,7 +9,7 @@ namespace {
 
 using namespace win;
 
-TEST(Events, ManualStaysSetAutoResetsOnAWait) {
+TEST(PortEvents, ManualStaysSetAutoResetsOnAWait) {
     HANDLE manual = CreateEvent(nullptr, TRUE, TRUE, nullptr);
     HANDLE automatic = CreateEvent(nullptr, FALSE, TRUE, nullptr);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
@@ -34,7 +34,7 @@ TEST(Events, ManualStaysSetAutoResetsOnAWait) {
     }
 }
 
-TEST(Waits, AnyReportsTheFirstSignaledAllNeedsEvery) {
+TEST(PortWaits, AnyReportsTheFirstSignaledAllNeedsEvery) {
     HANDLE e[3];
     for (auto& h : e)
         h = CreateEvent(nullptr, TRUE, FALSE, nullptr);
@@ -52,7 +52,7 @@ TEST(Waits, AnyReportsTheFirstSignaledAllNeedsEvery) {
         CloseHandle(h);
 }
 
-TEST(Waits, AutoResetEventReleasesExactlyOneOfTwoWaiters) {
+TEST(PortWaits, AutoResetEventReleasesExactlyOneOfTwoWaiters) {
     HANDLE automatic = CreateEvent(nullptr, FALSE, FALSE, nullptr);
     std::atomic<int> woken{0};
     auto waiter = [&] {
@@ -73,7 +73,7 @@ DWORD ThreadBody(void* parameter) {
     return *static_cast<DWORD*>(parameter);
 }
 
-TEST(Threads, HandleSignalsWhenTheThreadEnds) {
+TEST(PortThreads, HandleSignalsWhenTheThreadEnds) {
     DWORD value = 42;
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, &ThreadBody, &value, 0, &id);

@@ -12,7 +12,7 @@ namespace {
 
 using namespace win;
 
-class RealDaemon : public ::testing::Test {
+class PortRealDaemon : public ::testing::Test {
   protected:
     void SetUp() override {
         const char* bin = std::getenv("SUITE_BIN_DIR");
@@ -66,7 +66,7 @@ class RealDaemon : public ::testing::Test {
     pid_t pid_ = -1;
 };
 
-TEST_F(RealDaemon, LinkedPortsPipeAndControlRequestsWork) {
+TEST_F(PortRealDaemon, LinkedPortsPipeAndControlRequestsWork) {
     HANDLE a = OpenOverlapped("\\\\.\\COM20");
     HANDLE b = OpenOverlapped("\\\\.\\COM21");
     HANDLE pipe = OpenOverlapped("\\\\.\\KTR_Datapipe");

@@ -174,9 +174,9 @@ struct TimeoutCase {
     int atLeastMs;
 };
 
-class ReadTimeouts : public PortIo, public ::testing::WithParamInterface<TimeoutCase> {};
+class PortReadTimeouts : public PortIo, public ::testing::WithParamInterface<TimeoutCase> {};
 
-TEST_P(ReadTimeouts, EndAsWindowsDefinesThem) {
+TEST_P(PortReadTimeouts, EndAsWindowsDefinesThem) {
     const auto& c = GetParam();
     SetTimeouts(port, c.timeouts.ReadIntervalTimeout, c.timeouts.ReadTotalTimeoutMultiplier,
                 c.timeouts.ReadTotalTimeoutConstant);
@@ -211,7 +211,7 @@ TEST_P(ReadTimeouts, EndAsWindowsDefinesThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Windows, ReadTimeouts,
+    Windows, PortReadTimeouts,
     ::testing::Values(
         TimeoutCase{"AllZeroWaitsForFullCount", {0, 0, 0, 0, 0}, 5, "abc", "de", false, "abcde", 0},
         TimeoutCase{
