@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -36,6 +37,13 @@ std::string InstanceText(unsigned number) {
     char text[16];
     std::snprintf(text, sizeof text, "%04u", number);
     return text;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 // What one pollfd entry stands for.
@@ -71,8 +79,7 @@ struct Daemon::Impl final : Bus {
     }
     VirtualPort* FindByComName(std::string_view comName) override {
         for (auto& port : ports)
-            if (comName.size() > 3 && (comName[0] | 0x20) == 'c' && (comName[1] | 0x20) == 'o' &&
-                (comName[2] | 0x20) == 'm' && comName.substr(3) == std::to_string(port->comNumber))
+            if (EqualsNoCase(comName, "COM" + std::to_string(port->comNumber)))
                 return port.get();
         return nullptr;
     }
