@@ -194,6 +194,7 @@ void InitPortState(SerialPort& port) {
     DCB& dcb = port.storedDcb;
     dcb = DCB{};
     dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = 9600;  // what a device without a line speed reports
     dcb.fBinary = 1;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
