@@ -1,5 +1,6 @@
 #include "device.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "wire.h"
@@ -256,6 +257,34 @@ const std::vector<CommandEntry>& CommandTable() {
     return table;
 }
 
+// Settings of one group may be joined by ',' with the group's first 3
+// characters left out ("ALLENA1,1DC0" sets ALLENA and ALL1DC); commands keep
+// their commas (FWSTART1,size,crc).
+std::vector<std::string> ExpandSettingGroups(const std::vector<std::string_view>& items) {
+    std::vector<std::string> expanded;
+    for (std::string_view item : items) {
+        const bool isCommand =
+            std::any_of(CommandTable().begin(), CommandTable().end(), [item](const auto& entry) {
+                return item.substr(0, entry.prefix.size()) == entry.prefix;
+            });
+        size_t comma = item.find(',');
+        if (isCommand || comma == std::string_view::npos) {
+            expanded.emplace_back(item);
+            continue;
+        }
+        const std::string_view group = item.substr(0, 3);
+        expanded.emplace_back(item.substr(0, comma));
+        while (comma != std::string_view::npos) {
+            const size_t next = item.find(',', comma + 1);
+            expanded.push_back(std::string(group) +
+                               std::string(item.substr(
+                                   comma + 1, next == item.npos ? item.npos : next - comma - 1)));
+            comma = next;
+        }
+    }
+    return expanded;
+}
+
 std::string IdentificationText(const Identity& identity) {
     return "Product Name: " + identity.productName +
            "\r\nFirmware Version: " + identity.firmwareVersion +
@@ -278,7 +307,7 @@ std::string AnswerFrame(DeviceState& state, std::string_view body) {
     if (body == "*") {
         return GroupReply(state, &Setting::value);
     }
-    const auto items = SplitItems(body);
+    const auto items = ExpandSettingGroups(SplitItems(body));
     if (items.empty()) {
         return BuildReply("", kNak);
     }
