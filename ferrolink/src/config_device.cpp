@@ -1,0 +1,153 @@
+// The configuration download exports and the steps that talk to the device.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "config_download.h"
+#include "config_link.h"
+#include "config_xml.h"
+#include "ferrolink/config.h"
+#include "ferrolink/tidestream/tidestream.h"
+#include "op_record.h"
+
+namespace {
+
+constexpr char kLogSource[] = "Ferrolink";
+constexpr size_t kLinkAnswerCapacity = 1023;
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool IsUsable(__STRUCT_DEVICE_ONLINE* connection) {
+    return connection != nullptr && connection->hStream != 0 &&
+           qvds_is_open(connection->hStream, &connection->nErrorCode) != 0;
+}
+
+bool ApplyForm(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection,
+               ferrolink_config::DownloadForm form) {
+    ferrolink_config::ConfigSetElements elements;
+    if (!ferrolink_config::LoadConfigSet(szFileName, &elements))
+        return false;
+    return ferrolink_config::DownloadConfigSet(
+        elements, form, [pConnection](const std::string& frame) {
+            SleepMs(30);
+            return SendConfigFrame(pConnection, frame.data(), frame.size());
+        });
+}
+
+// The device-record downloads: buffer size, connection, download, log entry.
+bool DownloadToRecord(char* szFileName, const _QVDeviceInfo* pDevice,
+                      ferrolink_config::DownloadForm form) {
+    if (pDevice == nullptr)
+        return false;
+    ferrolink_config::CallConnection connection(pDevice);
+    if (!connection.Made())
+        return false;
+    QueryBufferSize(pDevice);
+    if (form != ferrolink_config::DownloadForm::kUnified && g_nDeviceBufSize > 300) {
+        g_nDeviceBufSize = 300;
+    }
+    if (!connection.Open())
+        return false;
+    const bool ok = form == ferrolink_config::DownloadForm::kUnified
+                        ? ApplyConfigSetU(szFileName, connection.Get())
+                        : ApplyConfigSet(szFileName, connection.Get());
+    WriteOpRecord(pDevice, szFileName, ok ? 0 : -1, 0);
+    connection.Close(0);
+    return ok;
+}
+
+}  // namespace
+
+bool SendConfigFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, size_t nLength) {
+    if (!IsUsable(pConnection) ||
+        (qvds_clean(pConnection->hStream, 0),
+         qvds_write(pConnection->hStream, pBytes, static_cast<uint32_t>(nLength)) == 0)) {
+        logout_line(QVDS_LOG_ERROR, kLogSource, 4155, "%s Error", "SendCommond.Write");
+        return false;
+    }
+    CCmdSend sender;
+    const bool read = sender.ReadReply(pConnection);
+    const std::string reply(reinterpret_cast<const char*>(sender.m_pData));
+    if (reply.empty()) {
+        logout_line(QVDS_LOG_ERROR, kLogSource, 4164, "%s Error", "SendCommond.Read str.size==0");
+        return false;
+    }
+    if (ferrolink_config::RecordRefusedParts(reply)) {
+        const std::string frame(pBytes, nLength);
+        logout_line(QVDS_LOG_TRACE, kLogSource, 4231, "Command=%s", frame.c_str());
+        logout_line(QVDS_LOG_TRACE, kLogSource, 4232, "Respond=%s", reply.c_str());
+    }
+    if (!read) {
+        logout_line(QVDS_LOG_ERROR, kLogSource, 4236, "%s Error", "SendCommond.Read bRet==0");
+        return false;
+    }
+    return true;
+}
+
+void QueryBufferSize(const _QVDeviceInfo* pDevice) {
+    SleepMs(500);
+    bool acknowledged = false;
+    const std::string payload =
+        ferrolink_config::QueryPayload(pDevice, "BUFQRY", 1023, &acknowledged);
+    if (!acknowledged)
+        return;
+    const int size = ferrolink_config::ParseBufferSize(payload);
+    if (size >= 0)
+        g_nDeviceBufSize = size;
+}
+
+bool ResetKeepingLink(__STRUCT_DEVICE_ONLINE* pConnection) {
+    char answer[kLinkAnswerCapacity + 1] = {};
+    if (SendOnConnection(pConnection, "INTERF*", answer, sizeof(answer)) == 0)
+        return false;
+    std::string command = "GENDEF;";
+    auto keep = [&command](int acknowledged, const char* text) {
+        const std::string_view stored = ferrolink_config::Middle(text, 0, 3);
+        if (acknowledged != 0 && !stored.empty())
+            command.append(stored).append(";");
+    };
+    keep(1, answer);
+    for (const char* query : {"AUTOUR*", "232BAD*", "232PAR*", "232STP*", "232DAT*", "KBWPOR*"}) {
+        std::memset(answer, 0, sizeof(answer));
+        keep(SendOnConnection(pConnection, query, answer, sizeof(answer)), answer);
+    }
+    if (command.size() > kLinkAnswerCapacity)
+        command.resize(kLinkAnswerCapacity);
+    logout_line(QVDS_LOG_TRACE, kLogSource, 4775, "%s", command.c_str());
+    std::memset(answer, 0, sizeof(answer));
+    return SendOnConnection(pConnection, command.c_str(), answer, sizeof(answer)) != 0;
+}
+
+bool ApplyConfigSet(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection) {
+    return ApplyForm(szFileName, pConnection, ferrolink_config::DownloadForm::kRecord);
+}
+
+bool ApplyConfigSetU(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection) {
+    return ApplyForm(szFileName, pConnection, ferrolink_config::DownloadForm::kUnified);
+}
+
+extern "C" bool qv_SavetoDevice(char* szFileName, int nPort, int nBaudRate) {
+    ferrolink_config::CallConnection connection(static_cast<uint16_t>(nPort & 0xFFFF),
+                                                static_cast<uint32_t>(nBaudRate));
+    if (!connection.Made() || !ResetKeepingLink(connection.Get()) || !connection.Open()) {
+        return false;
+    }
+    const bool ok = ApplyConfigSet(szFileName, connection.Get());
+    connection.Close(0);
+    return ok;
+}
+
+extern "C" bool qv_SavetoDeviceAN(char* szFileName, const _QVDeviceInfo* pDevice) {
+    return DownloadToRecord(szFileName, pDevice, ferrolink_config::DownloadForm::kRecord);
+}
+
+extern "C" bool qv_SavetoDeviceAN_U(char* szFileName, const _QVDeviceInfo* pDevice) {
+    return DownloadToRecord(szFileName, pDevice, ferrolink_config::DownloadForm::kUnified);
+}
+
+extern "C" intptr_t SetSaveType(intptr_t nSaveType) {
+    g_pSaveType = reinterpret_cast<void*>(nSaveType);
+    return nSaveType;
+}

@@ -1,0 +1,58 @@
+// SaveOffice and qv_SaveXml: the device's settings read with group queries
+// and written as Office.xml and the configuration set file.
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config_items.h"
+#include "config_link.h"
+#include "ferrolink/config.h"
+
+namespace {
+
+constexpr size_t kOfficeReplyCapacity = 10239;
+constexpr size_t kConfigReplyCapacity = 16383;
+
+// The raw reply (from byte 0 up to its first NUL), cut to what the step handles.
+std::string RawReplyText(const CCmdSend& sender, size_t capacity) {
+    const char* data = reinterpret_cast<const char*>(sender.m_pData);
+    return std::string(data, strnlen(data, capacity));
+}
+
+bool LastReplyAcknowledged(const CCmdSend& sender) {
+    return sender.m_dwCurrentSize >= 3 && sender.m_pData[sender.m_dwCurrentSize - 3] == 0x06;
+}
+
+}  // namespace
+
+extern "C" int SaveOffice(const _QVDeviceInfo* pDevice) {
+    ferrolink_config::CallConnection connection(pDevice);
+    if (!connection.Open())
+        return 0;
+    CCmdSend sender;
+    std::vector<OfficeEntry> entries;
+    int count = 0;
+    sender.SendFramed(connection.Get(), "@&", &count);
+    ReadDefaultsReply(RawReplyText(sender, kOfficeReplyCapacity).c_str(), entries);
+    sender.SendFramed(connection.Get(), "@^", &count);
+    ReadRangesReply(RawReplyText(sender, kOfficeReplyCapacity).c_str(), entries);
+    WriteOfficeXml("Office.xml", entries);
+    connection.Close(100);
+    return LastReplyAcknowledged(sender) ? 1 : 0;
+}
+
+extern "C" void qv_SaveXml(const _QVDeviceInfo* pDevice) {
+    if (pDevice == nullptr)
+        return;
+    const std::string reply = ferrolink_config::QueryPayload(pDevice, "@*", kConfigReplyCapacity);
+    auto queryDataFormat = [pDevice]() {
+        const std::string answer =
+            ferrolink_config::QueryPayload(pDevice, "DFMQCU", kConfigReplyCapacity);
+        return std::string(ferrolink_config::Middle(answer, 6, 3));
+    };
+    const std::vector<ConfigEntry> entries = CollectConfigEntries(reply, queryDataFormat);
+    WriteConfigSetXml("test.xml", entries, pDevice->szProductName);
+}
