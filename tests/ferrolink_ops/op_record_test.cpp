@@ -1,0 +1,134 @@
+// The operation log: bounded entries, the per-day file beside the host
+// program, and files that a standard ini reader accepts.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "op_record.h"
+#include "ops_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string RunCapture(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    std::array<char, 4096> chunk{};
+    size_t n = 0;
+    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        output.append(chunk.data(), n);
+    pclose(pipe);
+    return output;
+}
+
+std::string Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char text[16];
+    std::strftime(text, sizeof(text), "%Y-%m-%d", &tm);
+    return text;
+}
+
+// A copy of the helper program in a directory of its own, so its log folder
+// is private to the test.
+class HostInDirectory : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* bin = std::getenv("SUITE_BIN_DIR");
+        ASSERT_NE(bin, nullptr);
+        binDir = bin;
+        host = dir.Path() / "ferrolink_ops_host";
+        fs::copy_file(binDir / "ferrolink_ops_host", host);
+    }
+
+    std::string Run(const std::string& arguments) {
+        return RunCapture("LD_LIBRARY_PATH='" + binDir.string() + "' '" + host.string() + "' " +
+                          arguments + " 2>&1");
+    }
+
+    fs::path DayFile() const { return dir.Path() / "log" / (Today() + ".ini"); }
+
+    // Sections and keys in file order, read by Python's configparser.
+    std::string ReadWithConfigParser() {
+        const std::string script =
+            "import configparser,sys\n"
+            "p=configparser.ConfigParser(interpolation=None)\n"
+            "p.optionxform=str\n"
+            "p.read(sys.argv[1])\n"
+            "for s in p.sections():\n"
+            "  print('['+s+']')\n"
+            "  for k,v in p.items(s): print(k+'='+v)\n";
+        const fs::path scriptFile = dir.Path() / "read.py";
+        std::ofstream(scriptFile) << script;
+        return RunCapture("python3 '" + scriptFile.string() + "' '" + DayFile().string() + "'");
+    }
+
+    ops_test::TempDir dir{"ferrolink-ops-host"};
+    fs::path binDir;
+    fs::path host;
+};
+
+TEST_F(HostInDirectory, WithoutLogFolderNothingIsWrittenOrCreated) {
+    EXPECT_EQ(Run("record 1 0 SN1 fw.bin ''"), "left=\n");
+    EXPECT_FALSE(fs::exists(dir.Path() / "log"));
+}
+
+TEST_F(HostInDirectory, EntriesOpenInConfigParserWithTheirKeysInOrder) {
+    fs::create_directory(dir.Path() / "log");
+    EXPECT_EQ(Run("record 1 6 SN-UPD /tmp/fw.bin 'stale text'"), "left=\n");
+    EXPECT_EQ(Run("record 0 -1 SN-CFG /tmp/set.xml 'ALLENA9|INTERF7|'"), "left=\n");
+    ASSERT_TRUE(fs::exists(DayFile()));
+
+    const std::string parsed = ReadWithConfigParser();
+    const std::regex layout(
+        "\\[(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d)\\]\n"
+        "DevSn=SN-UPD\nOpeCommand=Update\nOpeFile=/tmp/fw.bin\nErrorInfo=6\nstrError=\n"
+        "\\[(\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d)\\]\n"
+        "DevSn=SN-CFG\nOpeCommand=SetConfig\nOpeFile=/tmp/set.xml\nErrorInfo=-1\n"
+        "strError=ALLENA9\\|INTERF7\\|\n");
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(parsed, match, layout)) << parsed;
+}
+
+TEST(OpsOpRecord, EveryFieldIsCutToItsSize) {
+    _QVDeviceInfo device;
+    std::memset(static_cast<void*>(&device), 'S', sizeof(device));  // unterminated serial
+    device.pOpenStream = nullptr;
+    const std::string longName(1000, 'f');
+    std::memset(g_szLastConfigError, 'e', sizeof(g_szLastConfigError) - 1);
+    g_szLastConfigError[sizeof(g_szLastConfigError) - 1] = '\0';
+
+    static OpRecord record;
+    BuildOpRecord(record, &device, longName.c_str(), -1, 0);
+    EXPECT_STREQ(record.szOpeCommand, "SetConfig");
+    EXPECT_EQ(std::string(record.szOpeFile), std::string(259, 'f'));
+    EXPECT_EQ(std::string(record.szDevSn), std::string(32, 'S'));
+    EXPECT_EQ(std::string(record.szStrError), std::string(4095, 'e'));
+    EXPECT_EQ(record.nErrorInfo, -1);
+    EXPECT_TRUE(std::regex_match(std::string(record.szTime),
+                                 std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d")));
+
+    BuildOpRecord(record, &device, nullptr, 3, 1);
+    EXPECT_STREQ(record.szOpeCommand, "Update");
+    EXPECT_STREQ(record.szOpeFile, "");
+    EXPECT_STREQ(record.szStrError, "") << "an update entry carries no configuration error";
+    std::memset(g_szLastConfigError, 0, sizeof(g_szLastConfigError));
+}
+
+TEST(OpsOpRecord, DayNameIsTheLocalDate) {
+    EXPECT_EQ(CurrentDayName(), Today());
+}
+
+}  // namespace
