@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -20,15 +21,8 @@ PerCallLink::PerCallLink(const _QVDeviceInfo* record) {
     if (record == nullptr)
         return;
     connection_ = new (std::nothrow) __STRUCT_DEVICE_ONLINE();
-    if (connection_ == nullptr)
-        return;
-    connection_->nPortType = record->nPortType;
-    if (record->nPortType == 1) {
-        std::memcpy(&connection_->stComPort, record->connInfo, sizeof(ComPortSettings));
-    } else {
-        std::memcpy(connection_->wszDevicePath, record->connInfo,
-                    sizeof(connection_->wszDevicePath));
-    }
+    if (connection_ != nullptr)
+        CopyPortSettings(*record, *connection_);
 }
 
 PerCallLink::PerCallLink(uint16_t port, uint32_t baudRate) {

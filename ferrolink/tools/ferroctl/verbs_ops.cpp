@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -354,7 +355,11 @@ int RunOpLogVerb(int argc, char** argv) {
         std::printf("%s  %-9s  SN=%s  error=%s  %s", section.c_str(), value("OpeCommand").c_str(),
                     value("DevSn").c_str(), value("ErrorInfo").c_str(), value("OpeFile").c_str());
         const std::string error = value("strError");
-        std::printf(error.empty() ? "\n" : "  [%s]\n", error.c_str());
+        if (error.empty()) {
+            std::printf("\n");
+        } else {
+            std::printf("  [%s]\n", error.c_str());
+        }
     }
     return 0;
 }
