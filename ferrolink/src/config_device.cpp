@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "config_download.h"
+#include "config_items.h"
 #include "config_link.h"
 #include "config_xml.h"
 #include "ferrolink/config.h"
@@ -17,11 +18,6 @@ constexpr size_t kLinkAnswerCapacity = 1023;
 
 void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-bool IsUsable(__STRUCT_DEVICE_ONLINE* connection) {
-    return connection != nullptr && connection->hStream != 0 &&
-           qvds_is_open(connection->hStream, &connection->nErrorCode) != 0;
 }
 
 bool ApplyForm(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection,
