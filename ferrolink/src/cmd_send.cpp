@@ -1,0 +1,210 @@
+// Command framing, writing and reply collection.
+#include "cmd_send.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/tick.h"
+
+uint32_t m_dwBuffSizeUnicode = 0;
+
+namespace {
+
+constexpr char kEndOfFrame[] = ";\x03";
+constexpr uint32_t kReadLimitMs = 3000;
+constexpr uint32_t kNothingCameMs = 5000;
+constexpr uint32_t kSilenceMs = 10000;
+
+unsigned char* AllocateZeroed(size_t size) {
+    return static_cast<unsigned char*>(std::calloc(size, 1));
+}
+
+}  // namespace
+
+bool IsUsable(const __STRUCT_DEVICE_ONLINE* pConnection) {
+    return pConnection != nullptr && pConnection->hStream != 0 &&
+           qvds_is_open(pConnection->hStream) != 0;
+}
+
+CCmdSend::CCmdSend()
+    : m_szFrame{},
+      m_pData(AllocateZeroed(kInitialBuffSize)),
+      m_dwBuffSize(kInitialBuffSize),
+      m_dwCurrentSize(0),
+      m_pRecords(nullptr),
+      m_pText(nullptr) {}
+
+CCmdSend::~CCmdSend() {
+    std::free(m_pRecords);
+    std::free(m_pText);
+    std::free(m_pData);
+}
+
+ReplyRecord* CCmdSend::SendFramed(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand,
+                                  int* pnCount) {
+    if (szCommand == nullptr)
+        return nullptr;
+    logout_line(QVDS_LOG_TRACE, kFerrolinkSource, 2187, "%s%s", szCommand, "");
+    // '@' goes in front of every command that has none anywhere (also of one
+    // that starts with '#'); ';' and ETX always close the frame. A command too
+    // long for the frame text is refused rather than cut.
+    std::memset(m_szFrame, 0, sizeof m_szFrame);
+    const char* prefix = std::strchr(szCommand, '@') != nullptr ? "" : "@";
+    const int length =
+        std::snprintf(m_szFrame, sizeof m_szFrame, "%.6s%s%s%s",
+                      reinterpret_cast<const char*>(FRAME_HEADER), prefix, szCommand, kEndOfFrame);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof m_szFrame) {
+        std::memset(m_szFrame, 0, sizeof m_szFrame);
+        return nullptr;
+    }
+    if (!WriteFrame(pConnection, m_szFrame, static_cast<size_t>(length)))
+        return nullptr;
+    return CollectAndParse(pConnection, pnCount);
+}
+
+ReplyRecord* CCmdSend::SendRaw(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes,
+                               int* pnCount) {
+    if (pBytes == nullptr || !WriteFrame(pConnection, pBytes, std::strlen(pBytes)))
+        return nullptr;
+    platform::SleepMs(1000);
+    return CollectAndParse(pConnection, pnCount);
+}
+
+int CCmdSend::SendRequest(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand) {
+    if (szCommand == nullptr)
+        return 0;
+    std::memset(m_szFrame, 0, sizeof m_szFrame);
+    size_t used = sizeof FRAME_HEADER;
+    std::memcpy(m_szFrame, FRAME_HEADER, used);
+    auto append = [&](const char* text, size_t length) {
+        if (used + length >= sizeof m_szFrame)
+            return false;
+        std::memcpy(m_szFrame + used, text, length);
+        used += length;
+        return true;
+    };
+    bool fits = true;
+    if (szCommand[0] != '@' && szCommand[0] != '#')
+        fits = append("@", 1);
+    fits = fits && append(szCommand, std::strlen(szCommand));
+    if (fits && m_szFrame[used - 1] != ';')
+        fits = append(";", 1);
+    fits = fits && append("\x03", 1);
+    if (!fits)
+        return 0;
+    return WriteFrame(pConnection, m_szFrame, used) ? 1 : 0;
+}
+
+bool CCmdSend::WriteFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, size_t nLength) {
+    if (!IsUsable(pConnection))
+        return false;
+    qvds_clean(pConnection->hStream, 0);
+    return qvds_write(pConnection->hStream, pBytes, static_cast<uint32_t>(nLength)) != 0;
+}
+
+ReplyRecord* CCmdSend::CollectAndParse(__STRUCT_DEVICE_ONLINE* pConnection, int* pnCount) {
+    if (!ReadReply(pConnection))
+        return nullptr;
+    CopyReplyText();
+    if (m_pText == nullptr)
+        return nullptr;
+    if (m_pRecords == nullptr) {
+        m_pRecords = static_cast<ReplyRecord*>(std::calloc(kRecordCount, sizeof(ReplyRecord)));
+        if (m_pRecords == nullptr)
+            return nullptr;
+    }
+    std::memset(m_pRecords, 0, kRecordCount * sizeof(ReplyRecord));
+    int count = kRecordCount;
+    const uint32_t textLength =
+        static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(m_pText), m_dwTextSize));
+    if (!ParseReply(reinterpret_cast<const char*>(m_pText), textLength, m_pRecords, &count))
+        return nullptr;
+    if (pnCount != nullptr)
+        *pnCount = count;
+    return m_pRecords;
+}
+
+bool CCmdSend::GrowBuffer() {
+    const uint32_t grown = m_dwBuffSize * 2;
+    auto* bigger = static_cast<unsigned char*>(std::realloc(m_pData, grown));
+    if (bigger == nullptr)
+        return false;
+    std::memset(bigger + m_dwBuffSize, 0, grown - m_dwBuffSize);
+    m_pData = bigger;
+    m_dwBuffSize = grown;
+    return true;
+}
+
+bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
+    if (m_dwBuffSize != kInitialBuffSize) {
+        std::free(m_pData);
+        m_pData = AllocateZeroed(kInitialBuffSize);
+    }
+    m_dwBuffSize = kInitialBuffSize;
+    m_dwCurrentSize = 0;
+    if (m_pData == nullptr || pConnection == nullptr || pConnection->hStream == 0)
+        return false;
+    std::memset(m_pData, 0, m_dwBuffSize);
+    uint32_t since = platform::TickCountMs();
+    int n = qvds_read_until(pConnection->hStream, m_pData, kChunkSize, kReadLimitMs, -2,
+                            kEndOfFrame, 2, &pConnection->nErrorCode);
+    if (n <= 0)
+        return false;
+    for (;;) {
+        m_dwCurrentSize += static_cast<uint32_t>(n);
+        // The next chunk always has its full room; growing keeps every byte.
+        if (m_dwBuffSize - m_dwCurrentSize < kChunkSize && !GrowBuffer())
+            break;
+        if (IsReplyComplete())
+            break;
+        const uint32_t now = platform::TickCountMs();
+        if (m_dwCurrentSize == 0 && platform::TicksSince(since, now) > kNothingCameMs) {
+            logout_line(QVDS_LOG_ERROR, kFerrolinkSource, 1619, "%s Error",
+                        "m_dwCurrentSize == 0 && > 5000");
+            break;
+        }
+        if (n != 0) {
+            since = now;
+        } else if (platform::TicksSince(since, now) > kSilenceMs) {
+            logout_line(QVDS_LOG_ERROR, kFerrolinkSource, 1632, "%s Error", "nRet == 0 && > 10000");
+            break;
+        }
+        n = qvds_read_until(pConnection->hStream, m_pData + m_dwCurrentSize, kChunkSize,
+                            kReadLimitMs, -2, kEndOfFrame, 2, &pConnection->nErrorCode);
+        if (n <= 0)
+            break;
+    }
+    return m_dwCurrentSize > 0;
+}
+
+bool CCmdSend::IsReplyComplete() const {
+    if (m_dwCurrentSize == 0)
+        return false;
+    const uint32_t headerBytes = std::min<uint32_t>(sizeof REPLY_HEADER, m_dwCurrentSize);
+    if (std::memcmp(m_pData, REPLY_HEADER, headerBytes) != 0)
+        return true;  // unframed data is complete with its first chunk
+    return m_dwCurrentSize >= 8 && m_pData[m_dwCurrentSize - 2] == ';' &&
+           m_pData[m_dwCurrentSize - 1] == 0x03;
+}
+
+void CCmdSend::CopyReplyText() {
+    const uint32_t wanted = 2 * m_dwBuffSize + 1;
+    if (m_pText == nullptr || m_dwTextSize < wanted) {
+        if (m_dwBuffSizeUnicode < 2 * m_dwBuffSize)
+            logout_line(QVDS_LOG_TRACE, kFerrolinkSource, 1720,
+                        "m_dwBuffSize=%x m_dwBuffSizeUnicode=%x", m_dwBuffSize,
+                        m_dwBuffSizeUnicode);
+        std::free(m_pText);
+        m_pText = AllocateZeroed(wanted);
+        m_dwTextSize = m_pText != nullptr ? wanted : 0;
+        m_dwBuffSizeUnicode = wanted;
+    }
+    if (m_pText == nullptr)
+        return;
+    std::memset(m_pText, 0, m_dwTextSize);
+    const size_t length = strnlen(reinterpret_cast<const char*>(m_pData), m_dwCurrentSize);
+    std::memcpy(m_pText, m_pData, length);
+}

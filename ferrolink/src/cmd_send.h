@@ -1,0 +1,76 @@
+// The command sender: frames a command, writes it on a connection's stream,
+// collects the reply within time limits and splits identification replies.
+#pragma once
+
+#include <cstdint>
+
+#include "ferrolink/record.h"
+
+// First bytes of every command frame and of every framed reply.
+inline constexpr unsigned char FRAME_HEADER[] = {0x7E, 0x01, '0', '0', '0', '0'};
+inline constexpr unsigned char REPLY_HEADER[] = {0x02, 0x01, '0', '0', '0', '0'};
+inline constexpr char kFerrolinkSource[] = "Ferrolink";
+
+struct ReplyRecord {
+    char szName[13];
+    char szValue[1024];
+};
+
+// Size of every sender's reply text copy; shared by all senders.
+extern uint32_t m_dwBuffSizeUnicode;
+
+class CCmdSend {
+  public:
+    static constexpr uint32_t kInitialBuffSize = 102400;
+    static constexpr uint32_t kChunkSize = 10240;
+    static constexpr int kRecordCount = 1024;
+
+    CCmdSend();
+    virtual ~CCmdSend();
+    CCmdSend(const CCmdSend&) = delete;
+    CCmdSend& operator=(const CCmdSend&) = delete;
+
+    ReplyRecord* SendFramed(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand,
+                            int* pnCount);
+    ReplyRecord* SendRaw(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, int* pnCount);
+    int SendRequest(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand);
+    bool ReadReply(__STRUCT_DEVICE_ONLINE* pConnection);
+    bool IsReplyComplete() const;
+
+    char m_szFrame[1024];
+    unsigned char* m_pData;
+    uint32_t m_dwBuffSize;
+    uint32_t m_dwCurrentSize;
+    ReplyRecord* m_pRecords;
+    unsigned char* m_pText;
+
+  private:
+    bool WriteFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, size_t nLength);
+    ReplyRecord* CollectAndParse(__STRUCT_DEVICE_ONLINE* pConnection, int* pnCount);
+    void CopyReplyText();
+    bool GrowBuffer();
+    uint32_t m_dwTextSize = 0;
+};
+
+// A connection is usable when it exists, has a stream and the stream is open.
+bool IsUsable(const __STRUCT_DEVICE_ONLINE* pConnection);
+
+// Splits an identification reply (text from byte 7 on) into records
+// "QRYSYS", "QRYPDN", "QRYPSN" or "BASQSY". The count stays as preset when
+// the labels are missing. False only for an empty text.
+bool ParseReply(const char* pText, uint32_t nSize, ReplyRecord* pRecords, int* pnCount);
+
+// Opens a connection object's stream; false (and hStream 0) when it cannot.
+bool OpenConnection(__STRUCT_DEVICE_ONLINE* pConnection);
+
+// Fills a connection object with the record's port settings.
+void CopyPortSettings(const _QVDeviceInfo& record, __STRUCT_DEVICE_ONLINE& connection);
+
+// Closes and destroys a connection's stream, after pauseMs when it is open.
+void CloseConnectionStream(__STRUCT_DEVICE_ONLINE* pConnection, int nPauseMs);
+
+// Opens the connection, sends the command framed, copies the payload (from
+// byte 7, at most nOutputSize - 1 characters) to szOutput, closes the stream
+// after 100 ms. 1 when the reply was acknowledged. The object stays.
+int SendOnConnection(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand, char* szOutput,
+                     size_t nOutputSize);

@@ -1,0 +1,199 @@
+// Private-profile ini files: case-insensitive sections and keys, updates in
+// place, every other line kept, the file replaced whole on each write.
+#include "platform/ini_file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace platform {
+
+namespace {
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::vector<std::string> ReadLines(const std::filesystem::path& file) {
+    std::vector<std::string> lines;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// "[name]" -> name; nullopt for other lines.
+std::optional<std::string_view> SectionName(std::string_view line) {
+    line = Trim(line);
+    if (line.size() < 2 || line.front() != '[')
+        return std::nullopt;
+    const size_t close = line.find(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return Trim(line.substr(1, close - 1));
+}
+
+// "key=value" -> key; nullopt for comments and lines without '='.
+std::optional<std::string_view> KeyName(std::string_view line) {
+    const std::string_view trimmed = Trim(line);
+    if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#')
+        return std::nullopt;
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
+        return std::nullopt;
+    return Trim(line.substr(0, equals));
+}
+
+struct KeyPlace {
+    std::optional<size_t> sectionLine;  // the "[section]" line
+    std::optional<size_t> keyLine;      // the "key=" line inside it
+    size_t sectionEnd = 0;              // one past the last key/value line of the section
+};
+
+KeyPlace FindKey(const std::vector<std::string>& lines, std::string_view section,
+                 std::string_view key) {
+    KeyPlace place;
+    bool inside = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (auto name = SectionName(lines[i])) {
+            if (inside)
+                break;
+            inside = SameName(*name, section);
+            if (inside) {
+                place.sectionLine = i;
+                place.sectionEnd = i + 1;
+            }
+            continue;
+        }
+        if (!inside)
+            continue;
+        if (!Trim(lines[i]).empty())
+            place.sectionEnd = i + 1;
+        if (auto name = KeyName(lines[i]); name && SameName(*name, key) && !place.keyLine)
+            place.keyLine = i;
+    }
+    return place;
+}
+
+bool WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+    std::filesystem::path temporary = file;
+    temporary += ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        for (const std::string& line : lines)
+            out << line << "\r\n";
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), file.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string Unquote(std::string_view value) {
+    value = Trim(value);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    return std::string(value);
+}
+
+}  // namespace
+
+std::string IniReadString(const std::filesystem::path& file, std::string_view section,
+                          std::string_view key, std::string_view fallback) {
+    const std::vector<std::string> lines = ReadLines(file);
+    const KeyPlace place = FindKey(lines, section, key);
+    if (!place.keyLine)
+        return std::string(fallback);
+    const std::string& line = lines[*place.keyLine];
+    return Unquote(std::string_view(line).substr(line.find('=') + 1));
+}
+
+int IniReadInt(const std::filesystem::path& file, std::string_view section, std::string_view key,
+               int fallback) {
+    const std::vector<std::string> lines = ReadLines(file);
+    if (!FindKey(lines, section, key).keyLine)
+        return fallback;
+    const std::string value = IniReadString(file, section, key, "");
+    return static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+}
+
+bool IniWriteString(const std::filesystem::path& file, std::string_view section,
+                    std::string_view key, std::string_view value) {
+    std::vector<std::string> lines = ReadLines(file);
+    const KeyPlace place = FindKey(lines, section, key);
+    std::string entry = std::string(key) + "=" + std::string(value);
+    if (place.keyLine) {
+        lines[*place.keyLine] = std::move(entry);
+    } else if (place.sectionLine) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.sectionEnd),
+                     std::move(entry));
+    } else {
+        lines.push_back("[" + std::string(section) + "]");
+        lines.push_back(std::move(entry));
+    }
+    return WriteLines(file, lines);
+}
+
+bool IniDeleteKey(const std::filesystem::path& file, std::string_view section,
+                  std::string_view key) {
+    std::vector<std::string> lines = ReadLines(file);
+    const KeyPlace place = FindKey(lines, section, key);
+    if (!place.keyLine)
+        return true;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(*place.keyLine));
+    return WriteLines(file, lines);
+}
+
+std::vector<std::string> IniSectionNames(const std::filesystem::path& file) {
+    std::vector<std::string> names;
+    for (const std::string& line : ReadLines(file))
+        if (auto name = SectionName(line))
+            names.emplace_back(*name);
+    return names;
+}
+
+std::vector<std::string> IniKeyNames(const std::filesystem::path& file, std::string_view section) {
+    std::vector<std::string> names;
+    bool inside = false;
+    for (const std::string& line : ReadLines(file)) {
+        if (auto name = SectionName(line)) {
+            inside = SameName(*name, section);
+            continue;
+        }
+        if (auto name = KeyName(line); inside && name)
+            names.emplace_back(*name);
+    }
+    return names;
+}
+
+}  // namespace platform
