@@ -1,0 +1,100 @@
+// ferroctl's configuration verbs as a separate process against the simulator.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "scansim/scanner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Run {
+    int status = -1;
+    std::string err;
+};
+
+class FerroctlConfig : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "ferroctl-config-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        fs::create_directories(dir_ / "run");
+        ::setenv("KTR_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+        scansim::ScannerOptions options;
+        options.attachment = scansim::Attachment::kCom;
+        options.comPort = 31;
+        scanner_ = scansim::Scanner::Start(options);
+        ASSERT_NE(scanner_, nullptr);
+    }
+    void TearDown() override {
+        scanner_.reset();
+        fs::remove_all(dir_);
+    }
+    // Runs ferroctl in the test's directory; stderr goes to a file (not a terminal).
+    Run Ferroctl(const std::string& args) {
+        const char* bin = std::getenv("SUITE_BIN_DIR");
+        const std::string command = "cd '" + dir_.string() + "' && '" +
+                                    (fs::path(bin ? bin : ".") / "ferroctl").string() + "' " +
+                                    args + " > out.txt 2> err.txt";
+        Run run;
+        const int raw = std::system(command.c_str());
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        std::ifstream in(dir_ / "err.txt");
+        std::stringstream text;
+        text << in.rdbuf();
+        run.err = text.str();
+        return run;
+    }
+    fs::path dir_;
+    std::unique_ptr<scansim::Scanner> scanner_;
+};
+
+TEST_F(FerroctlConfig, SavesAndWritesAConfigurationSet) {
+    ASSERT_TRUE(scanner_->SetSetting("232BAD", "3"));
+    Run save = Ferroctl("save-config --com 31 saved.xml");
+    EXPECT_EQ(save.status, 0) << save.err;
+    EXPECT_TRUE(fs::exists(dir_ / "saved.xml"));
+    EXPECT_EQ(save.err.find('\r'), std::string::npos) << "plain lines when not on a terminal";
+
+    ASSERT_TRUE(scanner_->SetSetting("232BAD", "5"));
+    for (const char* form : {"--com 31", "--com 31 --unified --save-type", "--port 31"}) {
+        ASSERT_TRUE(scanner_->SetSetting("232BAD", "5"));
+        Run write = Ferroctl(std::string("write-config ") + form + " saved.xml");
+        EXPECT_EQ(write.status, 0) << form << ": " << write.err;
+        EXPECT_EQ(scanner_->SettingValue("232BAD"), "3") << form;
+    }
+
+    Run office = Ferroctl("save-office --com 31");
+    EXPECT_EQ(office.status, 0) << office.err;
+    EXPECT_TRUE(fs::exists(dir_ / "Office.xml"));
+}
+
+TEST_F(FerroctlConfig, FailuresEndWithOneErrorLine) {
+    std::ofstream(dir_ / "broken.xml") << "<Tarnwell><Command";
+    const char* cases[] = {"write-config --com 31 broken.xml",
+                           "write-config --com 31 absent.xml",
+                           "write-config --com 32 --port 32 valid.xml",
+                           "save-office --com 99",
+                           "save-config --com 99",
+                           "write-config",
+                           "save-config --bogus"};
+    std::ofstream(dir_ / "valid.xml") << "<Tarnwell><Command CommandName=\"ALLENA\" Value=\"1\"/>"
+                                         "</Tarnwell>";
+    for (const char* args : cases) {
+        Run run = Ferroctl(args);
+        EXPECT_NE(run.status, 0) << args;
+        const size_t errorLine = run.err.find("ferroctl: ");
+        ASSERT_NE(errorLine, std::string::npos) << args << ": " << run.err;
+        EXPECT_EQ(run.err.find('\n', errorLine), run.err.size() - 1) << args << ": " << run.err;
+    }
+}
+
+}  // namespace
