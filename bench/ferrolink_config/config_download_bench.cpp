@@ -23,7 +23,7 @@ constexpr int kSettings = 400;
 constexpr unsigned kPort = 21;
 
 std::string SettingName(int i) {
-    char name[8];
+    char name[32];
     std::snprintf(name, sizeof(name), "B%02d%03d", i / 9 % 100, i);
     return name;
 }

@@ -200,7 +200,7 @@ scansim::ScannerOptions ManySettings(int count, unsigned bufferSize) {
     scansim::ScannerOptions options;
     scansim::SettingsTable table;
     for (int i = 0; i < count; ++i) {
-        char name[8];
+        char name[32];
         std::snprintf(name, sizeof(name), "S%02d%03d", i / 7 % 100, i);
         table.Define(name, "0", "*");
     }
@@ -213,7 +213,7 @@ TEST_F(ConfigDevice, BatchesFollowTheBufferSizeLimitedToThreeHundredOnlyInTheOld
     const std::vector<std::pair<std::string, std::string>> values = [] {
         std::vector<std::pair<std::string, std::string>> v;
         for (int i = 0; i < 120; ++i) {
-            char name[8];
+            char name[32];
             std::snprintf(name, sizeof(name), "S%02d%03d", i / 7 % 100, i);
             v.emplace_back(name, std::to_string(i % 10));
         }
