@@ -2,6 +2,7 @@
 // with longer time limits than a command reply.
 #include "ferrolink/image.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 

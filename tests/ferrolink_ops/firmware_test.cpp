@@ -32,7 +32,9 @@ std::string Slurp(const fs::path& file) {
     std::ifstream in(file);
     std::stringstream text;
     text << in.rdbuf();
-    return text.str();
+    std::string content = text.str();
+    std::erase(content, '\r');  // the ini writer may end lines with CR LF
+    return content;
 }
 
 // The update runs in a copy of the helper program so that the log folder
@@ -50,7 +52,7 @@ class OpsFirmware : public ::testing::Test {
     std::string Update(const fs::path& firmware, const std::string& usbSerial) {
         const std::string command = "LD_LIBRARY_PATH='" + binDir.string() + "' '" +
                                     (dir.Path() / "ferrolink_ops_host").string() + "' update '" +
-                                    firmware.string() + "' " + usbSerial + " 2>&1";
+                                    firmware.string() + "' " + usbSerial + " 2>/dev/null";
         std::string output;
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr)

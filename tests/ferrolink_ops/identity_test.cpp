@@ -80,7 +80,10 @@ TEST_F(OpsIdentity, DeviceInfoGoesToTheSingleScanner) {
     ASSERT_NE(second, nullptr);
     scanner->ClearLog();
     EXPECT_EQ(setDeviceInfo("D", "E", "F"), 0);
-    EXPECT_TRUE(ReceivedCommands(*scanner).empty());
+    EXPECT_EQ(scanner->GetIdentity().esn, "A:B:C");
+    for (const std::string& command : ReceivedCommands(*scanner)) {
+        EXPECT_EQ(command.rfind("ESNSET", 0), std::string::npos) << command;
+    }
 }
 
 TEST_F(OpsIdentity, ModeReplacesTheLastPartOfTheDeviceInformation) {
