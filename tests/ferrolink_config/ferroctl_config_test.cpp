@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct Outcome {
     int status = -1;
     std::string err;
 };
@@ -39,12 +39,12 @@ class FerroctlConfig : public ::testing::Test {
         fs::remove_all(dir_);
     }
     // Runs ferroctl in the test's directory; stderr goes to a file (not a terminal).
-    Run Ferroctl(const std::string& args) {
+    Outcome Ferroctl(const std::string& args) {
         const char* bin = std::getenv("SUITE_BIN_DIR");
         const std::string command = "cd '" + dir_.string() + "' && '" +
                                     (fs::path(bin ? bin : ".") / "ferroctl").string() + "' " +
                                     args + " > out.txt 2> err.txt";
-        Run run;
+        Outcome run;
         const int raw = std::system(command.c_str());
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         std::ifstream in(dir_ / "err.txt");
@@ -59,7 +59,7 @@ class FerroctlConfig : public ::testing::Test {
 
 TEST_F(FerroctlConfig, SavesAndWritesAConfigurationSet) {
     ASSERT_TRUE(scanner_->SetSetting("232BAD", "3"));
-    Run save = Ferroctl("save-config --com 31 saved.xml");
+    Outcome save = Ferroctl("save-config --com 31 saved.xml");
     EXPECT_EQ(save.status, 0) << save.err;
     EXPECT_TRUE(fs::exists(dir_ / "saved.xml"));
     EXPECT_EQ(save.err.find('\r'), std::string::npos) << "plain lines when not on a terminal";
@@ -67,12 +67,12 @@ TEST_F(FerroctlConfig, SavesAndWritesAConfigurationSet) {
     ASSERT_TRUE(scanner_->SetSetting("232BAD", "5"));
     for (const char* form : {"--com 31", "--com 31 --unified --save-type", "--port 31"}) {
         ASSERT_TRUE(scanner_->SetSetting("232BAD", "5"));
-        Run write = Ferroctl(std::string("write-config ") + form + " saved.xml");
+        Outcome write = Ferroctl(std::string("write-config ") + form + " saved.xml");
         EXPECT_EQ(write.status, 0) << form << ": " << write.err;
         EXPECT_EQ(scanner_->SettingValue("232BAD"), "3") << form;
     }
 
-    Run office = Ferroctl("save-office --com 31");
+    Outcome office = Ferroctl("save-office --com 31");
     EXPECT_EQ(office.status, 0) << office.err;
     EXPECT_TRUE(fs::exists(dir_ / "Office.xml"));
 }
@@ -89,7 +89,7 @@ TEST_F(FerroctlConfig, FailuresEndWithOneErrorLine) {
     std::ofstream(dir_ / "valid.xml") << "<Tarnwell><Command CommandName=\"ALLENA\" Value=\"1\"/>"
                                          "</Tarnwell>";
     for (const char* args : cases) {
-        Run run = Ferroctl(args);
+        Outcome run = Ferroctl(args);
         EXPECT_NE(run.status, 0) << args;
         const size_t errorLine = run.err.find("ferroctl: ");
         ASSERT_NE(errorLine, std::string::npos) << args << ": " << run.err;
