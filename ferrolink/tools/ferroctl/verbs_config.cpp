@@ -26,6 +26,7 @@ struct DeviceChoice {
 
 struct ConfigArgs {
     DeviceChoice device;
+    bool help = false;
     std::vector<std::string> positional;
     bool portForm = false;  // write through the COM port itself, keeping the link settings
     bool unified = false;
@@ -50,7 +51,9 @@ ConfigArgs ParseArgs(int argc, char** argv) {
             if (i + 1 >= argc || !ParseNumber(argv[++i], out))
                 args.error = arg + " needs a number";
         };
-        if (arg == "--com") {
+        if (arg == "--help") {
+            args.help = true;
+        } else if (arg == "--com") {
             number(&args.device.comPort);
         } else if (arg == "--port") {
             number(&args.device.comPort);
@@ -117,6 +120,17 @@ bool WithProgress(const std::string& what, const std::function<bool()>& work) {
     return ok;
 }
 
+constexpr char kDeviceUsage[] =
+    "  --com N [--baud B]   the scanner on COM port N (default: the first one found)\n";
+
+// Prints the verb's usage to stdout; true when --help was given.
+bool ShowHelp(const ConfigArgs& args, const char* usage) {
+    if (!args.help)
+        return false;
+    std::printf("Usage: ferroctl %s%s", usage, kDeviceUsage);
+    return true;
+}
+
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ferroctl: %s\n", message.c_str());
     return 1;
@@ -140,6 +154,8 @@ int RunSaveOfficeVerb(int argc, char** argv) {
     ConfigArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args, "save-office [--com N]\nWrites Office.xml into the current directory.\n"))
+        return 0;
     _QVDeviceInfo record;
     if (!ChooseRecord(args.device, &record, &args.error))
         return Fail(args.error);
@@ -154,6 +170,10 @@ int RunSaveConfigVerb(int argc, char** argv) {
     ConfigArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args,
+                 "save-config [--com N] [FILE]\nWrites the configuration set as test.xml, or as "
+                 "FILE when given.\n"))
+        return 0;
     if (args.positional.size() > 1)
         return Fail("save-config takes at most one file name");
     _QVDeviceInfo record;
@@ -178,6 +198,12 @@ int RunWriteConfigVerb(int argc, char** argv) {
     ConfigArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args,
+                 "write-config [--com N | --port N] [--baud B] [--unified [--save-type]] FILE\n"
+                 "Writes a configuration set into the scanner. --port talks to the port itself\n"
+                 "and keeps its link settings; --unified sends the whole buffer and, with\n"
+                 "--save-type, ends with CUSSAV.\n"))
+        return 0;
     if (args.positional.size() != 1)
         return Fail("write-config needs one configuration set file");
     std::string file = args.positional[0];
