@@ -37,6 +37,7 @@ struct OpsArgs {
     int comPort = 0;
     int baudRate = 115200;
     bool hex = false;
+    bool help = false;
     std::vector<std::string> positional;
     std::string error;
 };
@@ -60,6 +61,8 @@ OpsArgs ParseArgs(int argc, char** argv) {
                 args.error = arg + " needs a number";
         } else if (arg == "--hex") {
             args.hex = true;
+        } else if (arg == "--help" || arg == "-h") {
+            args.help = true;
         } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
             args.error = "unknown option " + arg;
         } else {
@@ -67,6 +70,18 @@ OpsArgs ParseArgs(int argc, char** argv) {
         }
     }
     return args;
+}
+
+// Prints the verb's usage when asked; true when it did.
+bool ShowHelp(const OpsArgs& args, const char* usage) {
+    if (!args.help)
+        return false;
+    std::printf(
+        "Usage: ferroctl %s\n\n"
+        "  --com N     the scanner on COM port N instead of the first one found\n"
+        "  --baud R    its line speed (default 115200)\n",
+        usage);
+    return true;
 }
 
 bool PickDevice(const OpsArgs& args, _QVDeviceInfo* record, std::string* error) {
@@ -174,6 +189,10 @@ int RunSendVerb(int argc, char** argv) {
     const OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args,
+                 "send [--com N [--baud R]] [--hex] COMMAND\n  (--hex: bytes as hex pairs, sent "
+                 "unframed)"))
+        return 0;
     if (args.positional.size() != 1)
         return Fail("send needs one command (text, or bytes with --hex)");
     const std::string& command = args.positional[0];
@@ -212,6 +231,9 @@ int RunIdentityVerb(int argc, char** argv) {
     const OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args,
+                 "identity [show | name TEXT | serial TEXT | second-serial | info A B C | mode M]"))
+        return 0;
     const std::vector<std::string>& p = args.positional;
     const std::string what = p.empty() ? "show" : p[0];
     if (what == "show" && p.size() <= 1) {
@@ -266,6 +288,8 @@ int RunFlashVerb(int argc, char** argv) {
     OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args, "flash [--com N [--baud R]] FIRMWARE-FILE"))
+        return 0;
     if (args.positional.size() != 1)
         return Fail("flash needs one firmware file");
     std::string file = args.positional[0];
@@ -293,6 +317,8 @@ int RunCompareVerb(int argc, char** argv) {
     const OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args, "compare [--com N] FIRMWARE-FILE"))
+        return 0;
     if (args.positional.size() != 1)
         return Fail("compare needs one firmware file");
     _QVDeviceInfo record;
@@ -310,6 +336,8 @@ int RunImageVerb(int argc, char** argv) {
     const OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args, "image [--com N] OUTPUT.pgm"))
+        return 0;
     if (args.positional.size() != 1)
         return Fail("image needs an output file");
     _QVDeviceInfo record;
@@ -342,6 +370,8 @@ int RunOpLogVerb(int argc, char** argv) {
     const OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Fail(args.error);
+    if (ShowHelp(args, "oplog [YYYY-MM-DD]  (default: today)"))
+        return 0;
     if (args.positional.size() > 1)
         return Fail("oplog takes at most a day (yyyy-mm-dd)");
     const std::string day = args.positional.empty() ? Today() : args.positional[0];
