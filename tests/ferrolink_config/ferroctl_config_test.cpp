@@ -1,7 +1,10 @@
 // ferroctl's configuration verbs as a separate process against the simulator.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -95,6 +98,45 @@ TEST_F(FerroctlConfig, FailuresEndWithOneErrorLine) {
         ASSERT_NE(errorLine, std::string::npos) << args << ": " << run.err;
         EXPECT_EQ(run.err.find('\n', errorLine), run.err.size() - 1) << args << ": " << run.err;
     }
+}
+
+// With stderr on a terminal the progress line is rewritten in place.
+TEST_F(FerroctlConfig, ProgressLineUpdatesInPlaceOnATerminal) {
+    std::ofstream(dir_ / "one.xml") << "<Tarnwell><Command CommandName=\"ALLENA\" Value=\"0\"/>"
+                                       "</Tarnwell>";
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const char* bin = std::getenv("SUITE_BIN_DIR");
+    const std::string program = (fs::path(bin ? bin : ".") / "ferroctl").string();
+    const std::string file = (dir_ / "one.xml").string();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(slave, STDERR_FILENO);
+        ::close(master);
+        ::execl(program.c_str(), program.c_str(), "write-config", "--com", "31", file.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(slave);
+    std::string seen;
+    char buffer[512];
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 30000) <= 0)
+            break;
+        const ssize_t n = ::read(master, buffer, sizeof(buffer));
+        if (n <= 0)
+            break;  // EIO once the child has gone
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_NE(seen.find("\rWriting"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("done"), std::string::npos) << seen;
+    EXPECT_EQ(scanner_->SettingValue("ALLENA"), "0");
 }
 
 }  // namespace
