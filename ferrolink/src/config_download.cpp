@@ -4,11 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <map>
-#include <optional>
-#include <thread>
 
 #include "ferrolink/tidestream/tidestream.h"
 #include "op_record.h"

@@ -19,8 +19,7 @@ extern int32_t g_nConfigErrorLen;
 namespace ferrolink_config {
 
 enum class DownloadForm {
-    kPort,     // the port download: AUTOUR held back, ends with BASSFY;SAVEFY;BASRES
-    kRecord,   // the record download of the same form
+    kRecord,   // AUTOUR held back, ends with BASSFY;SAVEFY;BASRES (also the port download)
     kUnified,  // AUTOUR an ordinary item, ends with CUSSAV when a save type is set
 };
 
