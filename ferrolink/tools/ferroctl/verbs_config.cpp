@@ -88,8 +88,7 @@ bool ChooseRecord(const DeviceChoice& choice, _QVDeviceInfo* record, std::string
         *error = "no scanner found";
         return false;
     }
-    std::memcpy(static_cast<void*>(record), &found[0], sizeof(*record));
-    record->pOpenStream = nullptr;
+    *record = found[0];  // the copy gets no connection object of its own
     return true;
 }
 
