@@ -11,6 +11,7 @@
 #include "command_link.h"
 #include "ferrolink/commands.h"
 #include "ferrolink/discovery.h"
+#include "identity_parts.h"
 #include "split_text.h"
 
 using ferrolink_ops::PerCallLink;

@@ -8,9 +8,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <memory>
 
 #include "ferrolink/tidestream/tidestream.h"
+#include "library_locks.h"
 #include "platform/ini_file.h"
 #include "platform/module_path.h"
 
@@ -19,12 +20,6 @@ char g_szLastConfigError[4096] = {};
 namespace {
 
 constexpr char kLogSource[] = "Ferrolink";
-
-// Serialises the entries of all threads; held while the file is written.
-std::mutex& RecordMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 // Copies at most field size - 1 characters and always terminates.
 template <size_t N>
@@ -97,19 +92,16 @@ void BuildOpRecord(OpRecord& record, const _QVDeviceInfo* pDevice, const char* s
         CopyBounded(record.szStrError, g_szLastConfigError);
 }
 
-void WriteOpRecord(const _QVDeviceInfo* pDevice, const char* szFileName, int nErrorCode,
-                   int nKind) {
-    static OpRecord record;  // 4.5 KB: kept off the caller's stack, filled under the lock
-    std::lock_guard<std::mutex> lock(RecordMutex());
-    BuildOpRecord(record, pDevice, szFileName, nErrorCode, nKind);
-    logout_line(QVDS_LOG_TRACE, kLogSource, 316, "%s: SN=%s Enter", "WriteRecord", record.szDevSn);
+namespace {
+
+// Writes the five keys of the entry under the record lock; false when the
+// day's file can neither be opened nor created.
+bool WriteEntryLocked(const OpRecord& record) {
+    MutexHold lock(g_recordMutex);
     const std::filesystem::path file =
         platform::ModuleDirectory() / "log" / (CurrentDayName() + ".ini");
-    if (!EnsureFile(file)) {
-        logout_line(QVDS_LOG_TRACE, kLogSource, 326, "%s: SN=%s Error", "WriteRecord",
-                    record.szDevSn);
-        return;
-    }
+    if (!EnsureFile(file))
+        return false;
     const std::string section = record.szTime;
     platform::IniWriteString(file, section, "DevSn", record.szDevSn);
     platform::IniWriteString(file, section, "OpeCommand", record.szOpeCommand);
@@ -117,6 +109,17 @@ void WriteOpRecord(const _QVDeviceInfo* pDevice, const char* szFileName, int nEr
     platform::IniWriteString(file, section, "ErrorInfo", std::to_string(record.nErrorInfo));
     platform::IniWriteString(file, section, "strError", record.szStrError);
     std::memset(g_szLastConfigError, 0, sizeof(g_szLastConfigError));
-    logout_line(QVDS_LOG_TRACE, kLogSource, 335, "%s: SN=%s Success", "WriteRecord",
-                record.szDevSn);
+    return true;
+}
+
+}  // namespace
+
+void WriteOpRecord(const _QVDeviceInfo* pDevice, const char* szFileName, int nErrorCode,
+                   int nKind) {
+    auto entry = std::make_unique<OpRecord>();  // 4.5 KB: kept off the caller's stack
+    BuildOpRecord(*entry, pDevice, szFileName, nErrorCode, nKind);
+    logout_line(QVDS_LOG_TRACE, kLogSource, 316, "%s: SN=%s Enter", "WriteRecord", entry->szDevSn);
+    const bool written = WriteEntryLocked(*entry);
+    logout_line(QVDS_LOG_TRACE, kLogSource, written ? 335 : 326,
+                written ? "%s: SN=%s Success" : "%s: SN=%s Error", "WriteRecord", entry->szDevSn);
 }

@@ -53,9 +53,11 @@ class HostInDirectory : public ::testing::Test {
         fs::copy_file(binDir / "ferrolink_ops_host", host);
     }
 
-    std::string Run(const std::string& arguments) {
-        return RunCapture("LD_LIBRARY_PATH='" + binDir.string() + "' '" + host.string() + "' " +
-                          arguments + " 2>/dev/null");
+    // withTrace: the library's trace lines are captured along with the output.
+    std::string Run(const std::string& arguments, bool withTrace = false) {
+        return RunCapture(std::string(withTrace ? "TIDESTREAM_LOG_LEVEL=5 " : "") +
+                          "LD_LIBRARY_PATH='" + binDir.string() + "' '" + host.string() + "' " +
+                          arguments + (withTrace ? " 2>&1" : " 2>/dev/null"));
     }
 
     fs::path DayFile() const { return dir.Path() / "log" / (Today() + ".ini"); }
@@ -81,7 +83,9 @@ class HostInDirectory : public ::testing::Test {
 };
 
 TEST_F(HostInDirectory, WithoutLogFolderNothingIsWrittenOrCreated) {
-    EXPECT_EQ(Run("record 1 0 SN1 fw.bin ''"), "left=\n");
+    const std::string output = Run("record 1 0 SN1 fw.bin ''", true);
+    EXPECT_NE(output.find("WriteRecord: SN=SN1 Error"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Success"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(dir.Path() / "log"));
 }
 
