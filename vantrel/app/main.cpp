@@ -1,0 +1,261 @@
+// The serial-port test console: start-up, the key loop and the exit path.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console_keys.h"
+#include "console_log.h"
+#include "driver/ovrix_ioctl.h"
+#include "fmtx.h"
+#include "log_file.h"
+#include "port/win_port.h"
+#include "port_open.h"
+#include "port_setup.h"
+#include "settings.h"
+#include "texts.h"
+
+namespace vantrel::app {
+namespace {
+
+using namespace win;
+
+constexpr int kEsc = 27;
+constexpr int kExtendedKey = 224;
+constexpr int kReadLogBufferBytes = 8192;
+
+log::LogFile& ReadLog() {
+    static log::LogFile file;
+    return file;
+}
+
+void PrintKernelVersion() {
+    HANDLE bus = CreateFile("\\\\.\\KTR_OVRIX_VBUS", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+    ovrix::VersionInfo version{};
+    DWORD returned = 0;
+    const bool ok = bus != INVALID_HANDLE_VALUE &&
+                    DeviceIoControl(bus, ovrix::IOCTL_OVRIX_GetVersion, nullptr, 0, &version,
+                                    sizeof version, &returned, nullptr);
+    const DWORD error = GetLastError();
+    if (bus != INVALID_HANDLE_VALUE)
+        CloseHandle(bus);
+    if (ok)
+        std::printf("OVRIX kernel version: %u.%u.%u\n", version.major, version.minor,
+                    version.patch);
+    else
+        std::printf("Cannot get OVRIX kernel version. WinErr=%u(%s)\n", error,
+                    log::WinErrName(error));
+}
+
+bool PrintLessWanted() {
+    char value[40] = {};
+    const char* env = std::getenv("VANTREL_PRINT_LESS");
+    if (env)
+        std::snprintf(value, sizeof value, "%s", env);
+    return value[0] != '\0';
+}
+
+void PrintStartupReport(HANDLE port) {
+    RunSettings& s = Settings();
+    if (!PrintLessWanted()) {
+        std::printf("DevOpenPath: %s\n", s.portPath);
+        std::printf("g_bytes_to_rw = %d\n", s.bytesRw);
+        std::printf("g_wait_msec_before_cancel = %d\n", s.msecCancel);
+        if (!s.datapipe) {
+            auto text = [](int32_t value) {
+                return log::TimeoutText(static_cast<uint32_t>(value));
+            };
+            std::printf("g_rto_interval   = %s\n", text(s.rtoInterval).c_str());
+            std::printf("g_rto_multiplier = %s\n", text(s.rtoMultiplier).c_str());
+            std::printf("g_rto_constant   = %s\n", text(s.rtoConstant).c_str());
+            std::printf("g_wto_multiplier = %s\n", text(s.wtoMultiplier).c_str());
+            std::printf("g_wto_constant   = %s\n", text(s.wtoConstant).c_str());
+            if (s.inQueue > 0)
+                std::printf("g_in_queue_bytes = %d\n", s.inQueue);
+            if (s.outQueue > 0)
+                std::printf("g_out_queue_bytes= %d\n", s.outQueue);
+        }
+    }
+    if (s.readLog[0]) {
+        std::printf("Read logging to file(%s): %s\n", s.readLogAppend ? "append" : "clean",
+                    s.readLog);
+        if (!ReadLog().Open(s.readLog, s.readLogAppend, kReadLogBufferBytes))
+            std::printf("!!! Error: %s open/create fail!\n", s.readLog);
+    }
+    if (s.waitCommEventDelay0)
+        std::printf("g_waitcommevent_delay0 = %u\n", s.waitCommEventDelay0);
+    if (s.waitCommEventDelay)
+        std::printf("g_waitcommevent_delay = %u\n", s.waitCommEventDelay);
+    if (s.echoMaxBytes > 0)
+        std::printf("g_echo_maxbytes64 = %lld\n", static_cast<long long>(s.echoMaxBytes));
+    log::PrintTickLine("CreateFile('%s') success. Handle=0x%p %s", s.portPath, port,
+                       s.readOnly ? "(read-only!)" : "");
+    if (!s.datapipe) {
+        ApplyCommTimeouts(port);
+        if (s.baudrate == 0)
+            s.baudrate = 115200;
+        MySetBaudrate(port, s.baudrate);
+    }
+    if (s.inQueue > 0 || s.outQueue > 0)
+        log::PrintClockLineWinErr(
+            SetupComm(port, static_cast<DWORD>(s.inQueue), static_cast<DWORD>(s.outQueue)),
+            "SetupComm fail!");
+}
+
+int ReadKey() {
+    std::fflush(stdout);
+    return ConsoleReadKey();
+}
+
+// The next key of the loop, or 0 for a pass that executes nothing. -1 when
+// the console input has ended.
+struct KeySource {
+    size_t index = 0;
+    int autoCounter = 0;
+    int lastKey = 0;
+
+    int Next() {
+        const unsigned char* keys = reinterpret_cast<const unsigned char*>(Settings().firstKeys);
+        const unsigned char preset = keys[index];
+        if (preset == 0)
+            return Typed();
+        if (preset == kRepeatMarker)
+            return Repeat();
+        std::printf("First-key auto input(#%d): '%c'\n", autoCounter++, preset);
+        ++index;
+        return preset;
+    }
+
+    int Typed() {
+        int key = ReadKey();
+        if (key < 0)
+            return -1;
+        if (key == kExtendedKey) {
+            if (ConsoleKeyWaiting())
+                ReadKey();
+            return 0;
+        }
+        if (key != '\r')
+            std::printf("Got '%c'.\n", key);
+        return key;
+    }
+
+    int Repeat() {
+        if (ConsoleKeyWaiting()) {
+            const int key = ReadKey();
+            if (key == '\r' || key == '\n' || key == kEsc || key < 0) {
+                ++index;
+                std::printf("(Repeat-key stops.)\n");
+            }
+            return 0;
+        }
+        std::printf("Repeat-key auto input(#%d): '%c'\n", autoCounter++, lastKey);
+        return lastKey;
+    }
+};
+
+// Executes one key; false for the keys that skip the prompt.
+bool Dispatch(int key) {
+    switch (key) {
+        case '?':
+            PrintKeyHelp();
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+void ReopenDeliberately() {
+    HANDLE again = CreateFile(Settings().portPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (again == INVALID_HANDLE_VALUE) {
+        log::PrintTickLineWinErr(0, "CreateFile() again in vain.");
+        return;
+    }
+    log::PrintTickLine("CreateFile() again success. Handle=0x%p", again);
+    CloseHandle(again);
+}
+
+int RunKeyLoop(HANDLE port) {
+    std::printf("Choose action: 'R/r' read, 'W/w' write, '?' help. <ESC> quit.\n");
+    KeySource source;
+    int promptCounter = 0;
+    int key = 0;
+    for (;;) {
+        key = source.Next();
+        if (key < 0)
+            break;  // console input ended: leave as with ESC
+        if (key == 0)
+            continue;
+        source.lastKey = key;
+        if (key == kEsc || key == 'X' || key == 'T')
+            break;
+        if (!Dispatch(key))
+            continue;
+        std::printf("\n{%d}Again? 'R/r' read, 'W/r' write. More: 0,X,i,P,p,F,f,E,e,C,c,S,#,?\n",
+                    ++promptCounter);
+    }
+    log::PrintTickLine("Calling CloseHandle(0x%p)...", port);
+    CloseHandle(port);
+    log::PrintTickLine("Done    CloseHandle(0x%p).", port);
+    if (key == 'X')
+        ReopenDeliberately();
+    return key;
+}
+
+}  // namespace
+
+int Run(int argc, char** argv) {
+    std::printf("Vantrel version %d.%d.%d, compiled on %s %s\n", 1, 7, 12, __DATE__, __TIME__);
+    PrintKernelVersion();
+    fmtx_set_line_end(1);
+    log::ClaimThreadRole(log::ThreadRole::kMain);
+    if (argc < 2 || (argc == 2 && std::strcmp(argv[1], "-h") == 0)) {
+        PrintUsage();
+        return 1;
+    }
+    if (!ParseOptions(argc, argv)) {
+        std::printf("\nUse option -h to display parameter help.\n");
+        return 1;
+    }
+    RunSettings& s = Settings();
+    if (s.unplugVcoms || s.vbusReinstall) {
+        HANDLE bus = CreateFile("\\\\.\\KTR_OVRIX_VBUS", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+        DWORD returned = 0;
+        if (s.unplugVcoms) {
+            const BOOL ok = bus != INVALID_HANDLE_VALUE &&
+                            DeviceIoControl(bus, ovrix::IOCTL_OVRIX_UnplugAllVcoms, nullptr, 0,
+                                            nullptr, 0, &returned, nullptr);
+            if (ok)
+                log::PrintClockLine("Unplug all VCOMs success.");
+            else
+                log::PrintClockLineWinErr(0, "Unplug all VCOMs fail.");
+        }
+        if (s.vbusReinstall && bus != INVALID_HANDLE_VALUE)
+            DeviceIoControl(bus, ovrix::IOCTL_OVRIX_ReinstallVbus, nullptr, 0, nullptr, 0,
+                            &returned, nullptr);
+        if (bus != INVALID_HANDLE_VALUE)
+            CloseHandle(bus);
+    }
+    if (s.stop)
+        return 0;
+    HANDLE port = OpenPort();
+    if (port == INVALID_HANDLE_VALUE)
+        return 1;
+    PrintStartupReport(port);
+    RunKeyLoop(port);
+    if (s.pauseBeforeQuit) {
+        std::printf("\n====== PROGRAM DONE. PRESS A KEY TO QUIT ======\n");
+        ReadKey();
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace vantrel::app
+
+int main(int argc, char** argv) {
+    return vantrel::app::Run(argc, argv);
+}

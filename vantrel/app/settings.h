@@ -1,0 +1,80 @@
+// The run settings: filled once from the command line, read by every
+// operation of the console.
+#pragma once
+
+#include <cstdint>
+
+namespace vantrel::app {
+
+inline constexpr int kPathChars = 260;     // at most 259 characters of path
+inline constexpr int kFirstKeyBytes = 34;  // at most 33 keys and the repeat marker
+inline constexpr unsigned char kRepeatMarker = 0xFF;
+inline constexpr int kMaxBytesRw = 8123999;
+inline constexpr int kEchoChunkMin = 12;
+inline constexpr int kEchoChunkMax = 8024012;
+inline constexpr int kDefaultChunkMax = 16000;
+inline constexpr char kDatapipePath[] = "\\\\.\\KTR_Datapipe";
+
+struct RunSettings {
+    int32_t bytesRw = 100;
+    int32_t msecCancel = 5000;
+    int32_t rtoInterval = 0;
+    int32_t rtoMultiplier = 0;
+    int32_t rtoConstant = 0;
+    int32_t wtoMultiplier = 0;
+    int32_t wtoConstant = 0;
+    bool wtocGiven = false;
+    int32_t inQueue = 0;
+    int32_t outQueue = 0;
+    char readLog[kPathChars] = {};
+    bool readLogAppend = false;
+    bool silentRead = false;
+    bool echoNeedLog = false;
+    bool echoAppendLog = false;
+    int32_t echoLogRowWidth = 16;
+    int32_t echoRwBufX = 2;
+    bool echoNeedHwFlow = false;
+    bool echoStartSeqGiven = false;
+    uint32_t echoStartSeq = 0;
+    uint32_t echoSrand = 0;
+    int32_t echoTimeoutLimit = 0;
+    int32_t echoCliReadNibble = 4000;
+    int32_t echoCliWriteDelayMsec = 0;
+    int32_t echoCliReadDelayMsec = 0;
+    bool echoCliReadDelayRandom = false;
+    bool manualInterveneErrCli = false;
+    char firstKeys[kFirstKeyBytes] = {};
+    bool repeatFinalKey = false;
+    int32_t baudrate = 0;
+    int32_t waitCommEventDelay0 = 0;
+    int32_t waitCommEventDelay = 0;
+    int64_t echoMaxBytes = 0;
+    int32_t echoChunkMaxBytes = kDefaultChunkMax;
+    int32_t echoChunkMinBytes = kEchoChunkMin;
+    bool datapipe = false;
+    int32_t clearComportMsec = 50;
+    bool pauseBeforeQuit = false;
+    bool omitCancelIo = false;
+    bool omitGetOverlappedResult = false;
+    int32_t pauseMsecBeforeCancelIo = 0;
+    bool listPrint = false;
+    bool listPrompt = false;
+    bool stop = false;
+    bool unplugVcoms = false;
+    bool vbusReinstall = false;
+    bool printDevStateOnDsr = false;
+    bool readOnly = false;
+    int32_t quickReadConstant = -1;  // -Q; below 0 means not given
+    char portPath[kPathChars] = {};
+};
+
+// The process-wide record.
+RunSettings& Settings();
+
+// Fills Settings() from the command line; prints its own error lines. True
+// when the run may go on.
+bool ParseOptions(int argc, char** argv);
+void PrintUsage();
+void PrintKeyHelp();
+
+}  // namespace vantrel::app
