@@ -116,7 +116,9 @@ ReplyRecord* CCmdSend::CollectAndParse(__STRUCT_DEVICE_ONLINE* pConnection, int*
         if (m_pRecords == nullptr)
             return nullptr;
     }
-    std::memset(m_pRecords, 0, kRecordCount * sizeof(ReplyRecord));
+    // The parse fills at most kParsedRecords records; those are all a
+    // previous parse can have left behind.
+    std::memset(m_pRecords, 0, kParsedRecords * sizeof(ReplyRecord));
     int count = kRecordCount;
     const uint32_t textLength =
         static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(m_pText), m_dwTextSize));
@@ -142,12 +144,16 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
     if (m_dwBuffSize != kInitialBuffSize) {
         std::free(m_pData);
         m_pData = AllocateZeroed(kInitialBuffSize);
+        m_dwDirtyData = 0;
     }
     m_dwBuffSize = kInitialBuffSize;
     m_dwCurrentSize = 0;
     if (m_pData == nullptr || pConnection == nullptr || pConnection->hStream == 0)
         return false;
-    std::memset(m_pData, 0, m_dwBuffSize);
+    // Only the bytes of the last reading can be nonzero: clearing them leaves
+    // the whole buffer zero without touching 100 KiB on every command.
+    std::memset(m_pData, 0, std::min(m_dwDirtyData, m_dwBuffSize));
+    m_dwDirtyData = 0;
     uint32_t since = platform::TickCountMs();
     int n = qvds_read_until(pConnection->hStream, m_pData, kChunkSize, kReadLimitMs, -2,
                             kEndOfFrame, 2, &pConnection->nErrorCode);
@@ -155,6 +161,7 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
         return false;
     for (;;) {
         m_dwCurrentSize += static_cast<uint32_t>(n);
+        m_dwDirtyData = m_dwCurrentSize;
         // The next chunk always has its full room; growing keeps every byte.
         if (m_dwBuffSize - m_dwCurrentSize < kChunkSize && !GrowBuffer())
             break;
@@ -193,6 +200,7 @@ bool CCmdSend::IsReplyComplete() const {
 void CCmdSend::CopyReplyText() {
     const uint32_t wanted = 2 * m_dwBuffSize + 1;
     if (m_pText == nullptr || m_dwTextSize < wanted) {
+        m_dwTextUsed = 0;
         if (m_dwBuffSizeUnicode < 2 * m_dwBuffSize)
             logout_line(QVDS_LOG_TRACE, kFerrolinkSource, 1720,
                         "m_dwBuffSize=%x m_dwBuffSizeUnicode=%x", m_dwBuffSize,
@@ -204,7 +212,8 @@ void CCmdSend::CopyReplyText() {
     }
     if (m_pText == nullptr)
         return;
-    std::memset(m_pText, 0, m_dwTextSize);
+    std::memset(m_pText, 0, m_dwTextUsed);
     const size_t length = strnlen(reinterpret_cast<const char*>(m_pData), m_dwCurrentSize);
     std::memcpy(m_pText, m_pData, length);
+    m_dwTextUsed = static_cast<uint32_t>(length);
 }

@@ -24,6 +24,7 @@ class CCmdSend {
     static constexpr uint32_t kInitialBuffSize = 102400;
     static constexpr uint32_t kChunkSize = 10240;
     static constexpr int kRecordCount = 1024;
+    static constexpr int kParsedRecords = 3;
 
     CCmdSend();
     virtual ~CCmdSend();
@@ -50,6 +51,8 @@ class CCmdSend {
     void CopyReplyText();
     bool GrowBuffer();
     uint32_t m_dwTextSize = 0;
+    uint32_t m_dwTextUsed = 0;   // bytes of m_pText that may be nonzero
+    uint32_t m_dwDirtyData = 0;  // bytes of m_pData that may be nonzero
 };
 
 // A connection is usable when it exists, has a stream and the stream is open.
