@@ -106,6 +106,19 @@ TEST_F(HostInDirectory, EntriesOpenInConfigParserWithTheirKeysInOrder) {
     EXPECT_TRUE(std::regex_match(parsed, match, layout)) << parsed;
 }
 
+TEST_F(HostInDirectory, EntriesFromManyThreadsStayWhole) {
+    fs::create_directory(dir.Path() / "log");
+    EXPECT_EQ(Run("burst 6"), "");
+    const std::string parsed = ReadWithConfigParser();
+    // Entries of the same millisecond share a section, the later values
+    // replacing the earlier; every section still holds all five keys in order.
+    const std::string entry =
+        "\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\]\n"
+        "DevSn=T\\d\nOpeCommand=Update\nOpeFile=f\\d-\\d\nErrorInfo=\\d\nstrError=\n";
+    ASSERT_FALSE(parsed.empty());
+    EXPECT_TRUE(std::regex_match(parsed, std::regex("(" + entry + ")+"))) << parsed;
+}
+
 TEST(OpsOpRecord, EveryFieldIsCutToItsSize) {
     _QVDeviceInfo device;
     std::memset(static_cast<void*>(&device), 'S', sizeof(device));  // unterminated serial

@@ -1,10 +1,13 @@
 // Test helper: writes operation log entries as a host program would.
 //   ferrolink_ops_host record <kind> <code> <serial> <file> <config error text>
 //   ferrolink_ops_host update <firmware file> <usb serial>
+//   ferrolink_ops_host burst <threads>   (five entries from each thread at once)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ferrolink/firmware.h"
 #include "op_record.h"
@@ -41,6 +44,23 @@ int main(int argc, char** argv) {
         const _QVDeviceInfo record = UsbRecord(argv[3]);
         const bool ok = qv_UpdateKernelDevice(argv[2], &record);
         std::printf("result=%d\n", ok ? 1 : 0);
+        return 0;
+    }
+    if (mode == "burst" && argc == 3) {
+        std::vector<std::thread> writers;
+        for (int t = 0; t < std::atoi(argv[2]); ++t) {
+            writers.emplace_back([t] {
+                _QVDeviceInfo record;
+                std::memset(static_cast<void*>(&record), 0, sizeof(record));
+                std::snprintf(record.szSerialNumber, sizeof(record.szSerialNumber), "T%d", t);
+                for (int i = 0; i < 5; ++i) {
+                    const std::string file = "f" + std::to_string(t) + "-" + std::to_string(i);
+                    WriteOpRecord(&record, file.c_str(), i, 1);
+                }
+            });
+        }
+        for (std::thread& writer : writers)
+            writer.join();
         return 0;
     }
     std::fprintf(stderr, "usage: ferrolink_ops_host record|update ...\n");
