@@ -1,0 +1,127 @@
+// The command line of the console program: usage, scan errors, validation
+// lines and exit statuses, checked by running the program.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace {
+
+struct OptionCase {
+    const char* name;
+    std::vector<std::string> args;
+    int exitStatus;
+    std::vector<std::string> expectedLines;  // each must appear, in this order
+    std::vector<std::string> absentLines;
+};
+
+const char kHelpHint[] = "\nUse option -h to display parameter help.\n";
+const char kUsageHead[] = "\nNeed at least one argument as COM port DevOpenPath.\n";
+
+class OptionTable : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(OptionTable, PrintsItsLinesAndEndsWithItsStatus) {
+    const OptionCase& c = GetParam();
+    const std::string dir = MakeTempDir();
+    const ProgramRun run = RunProgram(c.args, "", dir);
+    EXPECT_EQ(run.exitStatus, c.exitStatus) << run.output;
+    size_t from = 0;
+    for (const std::string& line : c.expectedLines) {
+        const size_t at = run.output.find(line, from);
+        ASSERT_NE(at, std::string::npos) << "missing: " << line << "\nin:\n" << run.output;
+        from = at + line.size();
+    }
+    for (const std::string& line : c.absentLines)
+        EXPECT_EQ(run.output.find(line), std::string::npos) << "unexpected: " << line << "\n"
+                                                            << run.output;
+}
+
+const std::string kLongPath(260, 'p');
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, OptionTable,
+    ::testing::Values(
+        OptionCase{"NoArgument",
+                   {},
+                   1,
+                   {"Vantrel version 1.7.12, compiled on ", kUsageHead, "    vantrel \\\\.\\COM9\n",
+                    "     \n  -c <mbc> or --msec-cancel=<mbc>\n",
+                    "     Operate in Datapipe mode. CreateFile('\\\\.\\KTR_Datapipe').\nMore:\n",
+                    "  -K 16000 or --echo-chunk-maxbytes=16000 (server & client)\n",
+                    "  -k 12 or --echo-chunk-minbytes=12 (server & client)\n", "  -Q <rtoc> \n"},
+                   {kHelpHint}},
+        OptionCase{"OnlyH", {"-h"}, 1, {kUsageHead, "  -Q <rtoc> \n"}, {"Bad short option"}},
+        OptionCase{
+            "HWithPort", {"-h", "COM3"}, 1, {"Bad short option '-h'.\n", kHelpHint}, {kUsageHead}},
+        OptionCase{"TwoNames",
+                   {"COM3", "COM4"},
+                   1,
+                   {"You pass in more than one argument as COM port device name.\n", kHelpHint},
+                   {}},
+        OptionCase{"NoName",
+                   {"-b", "10"},
+                   1,
+                   {"You do not pass in an argument as COM port device name.\n", kHelpHint},
+                   {}},
+        OptionCase{"ChunkMaxTooSmall",
+                   {"-K", "11", "COM3"},
+                   1,
+                   {"-K or --echo-chunk-maxbytes has bad argument(should between 12 and 8024012)\n",
+                    kHelpHint},
+                   {}},
+        OptionCase{"ChunkMinAboveMax",
+                   {"-k", "2000", "-K", "1000", "COM3"},
+                   1,
+                   {"-k value must not be larger than -K value.\n", kHelpHint},
+                   {"bad argument"}},
+        OptionCase{"RtoiMinusTwo",
+                   {"--rtoi=-2", "COM3"},
+                   1,
+                   {"--rtoi has bad argument(should>=0 or -1)\n"},
+                   {}},
+        OptionCase{"SeveralChecksFailTogether",
+                   {"-c", "0", "--wtom=-5", "-B", "-1", "COM3"},
+                   1,
+                   {"--msec-cancel or -c has bad argument(should>0)\n",
+                    "--wtom has bad argument(should>=0 or -1)\n",
+                    "--baudrate or -B has bad argument(should>0)\n"},
+                   {}},
+        OptionCase{"ShortMissingArgument",
+                   {"COM3", "-b"},
+                   1,
+                   {"Short option '-b' missing an argument.\n"},
+                   {}},
+        OptionCase{"LongMissingArgument",
+                   {"COM3", "--rtoi"},
+                   1,
+                   {"Long option '--rtoi' missing an argument\n"},
+                   {}},
+        OptionCase{"LongUnknown", {"COM3", "--rtoz=1"}, 1, {"Bad long option '--rtoz=1'\n"}, {}},
+        OptionCase{
+            "LongAmbiguousPrefix", {"COM3", "--rto=1"}, 1, {"Bad long option '--rto=1'\n"}, {}},
+        OptionCase{"PathTooLong", {kLongPath}, 1, {"too long", kHelpHint}, {"CreateFile("}},
+        OptionCase{"ListEndsWithoutPort", {"-l"}, 0, {"OVRIX kernel version"}, {kHelpHint}},
+        OptionCase{"ListVcomsEndsWithoutPort", {"--list-vcoms"}, 0, {}, {kHelpHint}},
+        OptionCase{"PrefixHintAboveEight",
+                   {"COM12"},
+                   1,
+                   {"CreateFile('COM12') fail.", "ERROR_FILE_NOT_FOUND",
+                    "Did you forget to add extra prefix for COM12 ? Try \\\\.\\COM12 instead.\n"},
+                   {}},
+        OptionCase{
+            "NoPrefixHintForEight", {"com8"}, 1, {"CreateFile('com8') fail."}, {"Did you forget"}},
+        OptionCase{"DatapipeWithoutName",
+                   {"--datapipe"},
+                   1,
+                   {"CreateFile('\\\\.\\KTR_Datapipe') fail."},
+                   {kHelpHint}},
+        OptionCase{"RtoiMinusOnePasses",
+                   {"--rtoi=-1", "--bytesrw=0x10", "com7"},
+                   1,
+                   {"CreateFile('com7') fail."},
+                   {"bad argument", kHelpHint}}),
+    [](const ::testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
