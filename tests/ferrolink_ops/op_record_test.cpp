@@ -43,7 +43,7 @@ std::string Today() {
 
 // A copy of the helper program in a directory of its own, so its log folder
 // is private to the test.
-class HostInDirectory : public ::testing::Test {
+class OpsHostInDirectory : public ::testing::Test {
   protected:
     void SetUp() override {
         const char* bin = std::getenv("SUITE_BIN_DIR");
@@ -82,14 +82,14 @@ class HostInDirectory : public ::testing::Test {
     fs::path host;
 };
 
-TEST_F(HostInDirectory, WithoutLogFolderNothingIsWrittenOrCreated) {
+TEST_F(OpsHostInDirectory, WithoutLogFolderNothingIsWrittenOrCreated) {
     const std::string output = Run("record 1 0 SN1 fw.bin ''", true);
     EXPECT_NE(output.find("WriteRecord: SN=SN1 Error"), std::string::npos) << output;
     EXPECT_EQ(output.find("Success"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(dir.Path() / "log"));
 }
 
-TEST_F(HostInDirectory, EntriesOpenInConfigParserWithTheirKeysInOrder) {
+TEST_F(OpsHostInDirectory, EntriesOpenInConfigParserWithTheirKeysInOrder) {
     fs::create_directory(dir.Path() / "log");
     EXPECT_EQ(Run("record 1 6 SN-UPD /tmp/fw.bin 'stale text'"), "left=\n");
     EXPECT_EQ(Run("record 0 -1 SN-CFG /tmp/set.xml 'ALLENA9|INTERF7|'"), "left=\n");
@@ -106,7 +106,7 @@ TEST_F(HostInDirectory, EntriesOpenInConfigParserWithTheirKeysInOrder) {
     EXPECT_TRUE(std::regex_match(parsed, match, layout)) << parsed;
 }
 
-TEST_F(HostInDirectory, EntriesFromManyThreadsStayWhole) {
+TEST_F(OpsHostInDirectory, EntriesFromManyThreadsStayWhole) {
     fs::create_directory(dir.Path() / "log");
     EXPECT_EQ(Run("burst 6"), "");
     const std::string parsed = ReadWithConfigParser();
