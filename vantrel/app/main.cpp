@@ -10,6 +10,7 @@
 #include "log_file.h"
 #include "port/win_port.h"
 #include "port_open.h"
+#include "port_ops.h"
 #include "port_setup.h"
 #include "settings.h"
 #include "texts.h"
@@ -22,11 +23,6 @@ using namespace win;
 constexpr int kEsc = 27;
 constexpr int kExtendedKey = 224;
 constexpr int kReadLogBufferBytes = 8192;
-
-log::LogFile& ReadLog() {
-    static log::LogFile file;
-    return file;
-}
 
 void PrintKernelVersion() {
     HANDLE bus = CreateFile("\\\\.\\KTR_OVRIX_VBUS", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -155,8 +151,46 @@ struct KeySource {
 };
 
 // Executes one key; false for the keys that skip the prompt.
-bool Dispatch(int key) {
+bool Dispatch(HANDLE port, int key) {
+    const RunSettings& s = Settings();
+    const uint32_t presetBytes = static_cast<uint32_t>(s.bytesRw);
     switch (key) {
+        case 'i':
+            PrintCommInfo(port);
+            break;
+        case 'r':
+            DoReadFile(port, presetBytes);
+            break;
+        case 'R':
+            DoReadFile(port, AskByteCount(CountKind::kRead));
+            break;
+        case 'w':
+            DoWriteFile(port, presetBytes);
+            break;
+        case 'W':
+            DoWriteFile(port, AskByteCount(CountKind::kWrite));
+            break;
+        case 'P':
+            DoPurge(port, true);
+            break;
+        case 'p':
+            DoPurge(port, false);
+            break;
+        case 'F':
+            SetCtsFlow(port, true);
+            break;
+        case 'f':
+            SetCtsFlow(port, false);
+            break;
+        case '0':
+            log::PrintClockLineMs("Clearing COM port(dry read timeout %dms)...",
+                                  s.clearComportMsec);
+            MyClearCommData(port, static_cast<uint32_t>(s.clearComportMsec), true);
+            log::PrintClockLineMs("COM port cleared.");
+            break;
+        case 'q':
+            ReportCommError(port);
+            break;
         case '?':
             PrintKeyHelp();
             break;
@@ -191,13 +225,14 @@ int RunKeyLoop(HANDLE port) {
         source.lastKey = key;
         if (key == kEsc || key == 'X' || key == 'T')
             break;
-        if (!Dispatch(key))
+        if (!Dispatch(port, key))
             continue;
         std::printf("\n{%d}Again? 'R/r' read, 'W/r' write. More: 0,X,i,P,p,F,f,E,e,C,c,S,#,?\n",
                     ++promptCounter);
     }
     log::PrintTickLine("Calling CloseHandle(0x%p)...", port);
     CloseHandle(port);
+    ReleasePendingReads();
     log::PrintTickLine("Done    CloseHandle(0x%p).", port);
     if (key == 'X')
         ReopenDeliberately();
