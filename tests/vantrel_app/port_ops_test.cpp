@@ -163,3 +163,39 @@ TEST_F(PortOps, ReadLeftPendingWithoutCancelEndsWhenDataComes) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t CountOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+class ExitPaths : public PortOps {};
+
+TEST_F(ExitPaths, TimedOpenCloseRunsTheCountGivenAndTotals) {
+    const ProgramRun run = RunProgram({slaveName_}, "T3\n", dir_);
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    EXPECT_NE(run.output.find("Repeat VCOM open/close how many times(10): "), std::string::npos);
+    for (const char* pass : {"[0] open ", "[1] open ", "[2] open "})
+        EXPECT_NE(run.output.find(pass), std::string::npos) << pass << "\n" << run.output;
+    EXPECT_EQ(run.output.find("[3] open "), std::string::npos) << run.output;
+    EXPECT_EQ(CountOf(run.output, " ms, close "), 3u) << run.output;
+    EXPECT_NE(run.output.find("Total time: "), std::string::npos) << run.output;
+}
+
+TEST_F(ExitPaths, ReadOnlyRequestOnABusyPortIsRefusedAndTheHolderKeepsWorking) {
+    // A first console holds the port's exclusive lock.
+    LiveProgram holder({slaveName_}, dir_);
+    ASSERT_TRUE(holder.WaitFor("Choose action:")) << holder.Output();
+    const ProgramRun run = RunProgram({"--readonly", slaveName_}, "", dir_);
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_NE(run.output.find("fail -- even request read-only."), std::string::npos) << run.output;
+    holder.Type("T2\n");
+    ASSERT_TRUE(holder.WaitFor("Total time: ")) << holder.Output();
+    EXPECT_EQ(CountOf(holder.Output(), " ms, close "), 2u) << holder.Output();
+}
+
+}  // namespace

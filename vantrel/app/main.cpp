@@ -14,6 +14,7 @@
 #include "port_setup.h"
 #include "settings.h"
 #include "texts.h"
+#include "time_open_close.h"
 
 namespace vantrel::app {
 namespace {
@@ -236,6 +237,8 @@ int RunKeyLoop(HANDLE port) {
     log::PrintTickLine("Done    CloseHandle(0x%p).", port);
     if (key == 'X')
         ReopenDeliberately();
+    if (key == 'T')
+        TimeOpenClose(Settings().portPath, AskRepeatCount(10));
     return key;
 }
 
