@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -19,8 +20,16 @@ std::string MakeTempDir() {
     return pattern;
 }
 
+namespace {
+// A program that ends before reading its keys must not take the test down.
+void IgnoreBrokenPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+}  // namespace
+
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input,
                       const std::string& runtimeDir, bool printLess) {
+    IgnoreBrokenPipes();
     int toChild[2], fromChild[2];
     if (pipe(toChild) != 0 || pipe(fromChild) != 0)
         throw std::runtime_error("pipe");
@@ -66,6 +75,7 @@ ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& i
 #include <chrono>
 
 LiveProgram::LiveProgram(const std::vector<std::string>& args, const std::string& runtimeDir) {
+    IgnoreBrokenPipes();
     int toChild[2], fromChild[2];
     if (pipe(toChild) != 0 || pipe(fromChild) != 0)
         throw std::runtime_error("pipe");
