@@ -6,6 +6,7 @@
 #include "console_keys.h"
 #include "console_log.h"
 #include "driver/ovrix_ioctl.h"
+#include "driver_keys.h"
 #include "fmtx.h"
 #include "log_file.h"
 #include "port/win_port.h"
@@ -26,8 +27,8 @@ constexpr int kExtendedKey = 224;
 constexpr int kReadLogBufferBytes = 8192;
 
 void PrintKernelVersion() {
-    HANDLE bus = CreateFile("\\\\.\\KTR_OVRIX_VBUS", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+    HANDLE bus = CreateFile(VbusInterfacePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
     ovrix::VersionInfo version{};
     DWORD returned = 0;
     const bool ok = bus != INVALID_HANDLE_VALUE &&
@@ -158,6 +159,7 @@ bool Dispatch(HANDLE port, int key) {
     switch (key) {
         case 'i':
             PrintCommInfo(port);
+            PrintDeviceState(port);
             break;
         case 'r':
             DoReadFile(port, presetBytes);
@@ -191,6 +193,17 @@ bool Dispatch(HANDLE port, int key) {
             break;
         case 'q':
             ReportCommError(port);
+            break;
+        case '<':
+        case '>':
+        case '|':
+            LifemodeKey(port, key);
+            break;
+        case '@':
+            VbusTest(true);
+            break;
+        case '!':
+            VbusTest(false);
             break;
         case '?':
             PrintKeyHelp();
@@ -258,25 +271,16 @@ int Run(int argc, char** argv) {
         return 1;
     }
     RunSettings& s = Settings();
-    if (s.unplugVcoms || s.vbusReinstall) {
-        HANDLE bus = CreateFile("\\\\.\\KTR_OVRIX_VBUS", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-        DWORD returned = 0;
-        if (s.unplugVcoms) {
-            const BOOL ok = bus != INVALID_HANDLE_VALUE &&
-                            DeviceIoControl(bus, ovrix::IOCTL_OVRIX_UnplugAllVcoms, nullptr, 0,
-                                            nullptr, 0, &returned, nullptr);
-            if (ok)
-                log::PrintClockLine("Unplug all VCOMs success.");
-            else
-                log::PrintClockLineWinErr(0, "Unplug all VCOMs fail.");
-        }
-        if (s.vbusReinstall && bus != INVALID_HANDLE_VALUE)
-            DeviceIoControl(bus, ovrix::IOCTL_OVRIX_ReinstallVbus, nullptr, 0, nullptr, 0,
-                            &returned, nullptr);
-        if (bus != INVALID_HANDLE_VALUE)
-            CloseHandle(bus);
+    if (s.unplugVcoms) {
+        const uint32_t result = VbusIoctl(ovrix::IOCTL_OVRIX_UnplugAllVcoms, false);
+        SetLastError(result);
+        if (result == 0)
+            log::PrintClockLine("Unplug all VCOMs success.");
+        else
+            log::PrintClockLineWinErr(0, "Unplug all VCOMs fail.");
     }
+    if (s.vbusReinstall)
+        VbusIoctl(ovrix::IOCTL_OVRIX_ReinstallVbus, false);
     if (s.stop)
         return 0;
     HANDLE port = OpenPort();
