@@ -1,0 +1,98 @@
+// The console against a running ovrixd: driver version, device state,
+// lifemode switch, the data pipe and a linked pair of ports.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "run_program.h"
+
+namespace {
+
+class WithOvrixd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string daemon = ProgramPathOf("ovrixd");
+        if (access(daemon.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "ovrixd is not built";
+        dir_ = MakeTempDir();
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
+            execl(daemon.c_str(), "ovrixd", "--pair", "COM20:COM21", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(Appears(dir_ + "/dosdevices/COM21")) << "ovrixd did not make its ports";
+        ASSERT_TRUE(Appears(dir_ + "/vbus/control"));
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    static std::string ProgramPathOf(const char* name) {
+        const std::string vantrel = ProgramPath();
+        return vantrel.substr(0, vantrel.rfind('/') + 1) + name;
+    }
+    static bool Appears(const std::string& path) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        struct stat info {};
+        while (std::chrono::steady_clock::now() < limit) {
+            if (lstat(path.c_str(), &info) == 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    std::string dir_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(WithOvrixd, DriverRequestsOnAVirtualPort) {
+    const ProgramRun run = RunProgram({"\\\\.\\COM20"}, "<|>|i\x1b", dir_);
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    for (const char* line :
+         {"OVRIX kernel version: ", "IOCTL_VCOM_OneTimeTemporalLifemode_Enable success.",
+          "IOCTL_VCOM_OneTimeTemporalLifemode_Query success. onetime_temporal=true",
+          "IOCTL_VCOM_OneTimeTemporalLifemode_Disable success.",
+          "IOCTL_VCOM_OneTimeTemporalLifemode_Query success. onetime_temporal=false",
+          "IOCTL_VCOM_GetDeviceState query result:\n", "  .lifemode : ", "  .isUsbdOnline: "})
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+    EXPECT_EQ(run.output.find("Cannot get OVRIX kernel version"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("GetDeviceState fails"), std::string::npos) << run.output;
+}
+
+TEST_F(WithOvrixd, DatapipeOpensWithoutTimeoutLinesAndLoopsBack) {
+    LiveProgram program({"--datapipe", "-b", "4", "-c", "3000"}, dir_);
+    ASSERT_TRUE(program.WaitFor("DevOpenPath: \\\\.\\KTR_Datapipe\n")) << program.Output();
+    ASSERT_TRUE(program.WaitFor("Choose action:")) << program.Output();
+    EXPECT_EQ(program.Output().find("g_rto_interval"), std::string::npos) << program.Output();
+    EXPECT_EQ(program.Output().find("SetCommState() .Baudrate"), std::string::npos);
+    program.Type("wr");
+    ASSERT_TRUE(program.WaitFor("Calling ReadFile() request 4 bytes...")) << program.Output();
+    ASSERT_TRUE(program.WaitFor("nDone=4")) << program.Output();
+    program.Type("\x1b");
+    EXPECT_EQ(program.Finish(), 0);
+}
+
+TEST_F(WithOvrixd, LinkedPairCarriesTheWordsFromOneConsoleToTheOther) {
+    LiveProgram reader({"\\\\.\\COM21", "-b", "6", "-c", "10000"}, dir_);
+    ASSERT_TRUE(reader.WaitFor("Choose action:")) << reader.Output();
+    const ProgramRun writer = RunProgram({"\\\\.\\COM20", "-b", "6"}, "w\x1b", dir_);
+    EXPECT_NE(writer.output.find("WriteFile sync success. nDone=6"), std::string::npos)
+        << writer.output;
+    reader.Type("q");
+    ASSERT_TRUE(reader.WaitFor("cbInQue=6")) << reader.Output();
+    reader.Type("\x1b");
+    EXPECT_EQ(reader.Finish(), 0);
+}
+
+}  // namespace
