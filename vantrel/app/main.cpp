@@ -8,6 +8,7 @@
 #include "driver/ovrix_ioctl.h"
 #include "driver_keys.h"
 #include "fmtx.h"
+#include "list_vcoms.h"
 #include "log_file.h"
 #include "port/win_port.h"
 #include "port_open.h"
@@ -271,6 +272,7 @@ int Run(int argc, char** argv) {
         return 1;
     }
     RunSettings& s = Settings();
+    ListVcoms(s.listPrint, s.listPrompt);
     if (s.unplugVcoms) {
         const uint32_t result = VbusIoctl(ovrix::IOCTL_OVRIX_UnplugAllVcoms, false);
         SetLastError(result);
