@@ -96,3 +96,55 @@ TEST_F(WithOvrixd, LinkedPairCarriesTheWordsFromOneConsoleToTheOther) {
 }
 
 }  // namespace
+
+namespace {
+
+class ListingWithOvrixd : public WithOvrixd {};
+
+TEST_F(ListingWithOvrixd, ShowsVirtualPortsWithTheServiceMarkAndPassesTheLinkCheck) {
+    const ProgramRun run = RunProgram({"--list-vcoms"}, "2\n", dir_);
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    for (const char* line : {"<#1>\n", "  * Service name : Ktr_ovrix\n",
+                             "    Devinstpath  : KTR_VBUS\\Ktr_vcom\\0001\n", "<#2>\n",
+                             "Total 2 VCOM devices found.\n\n",
+                             "Want to view VCOM device property dialog(input number 1-2)? ",
+                             "/DeviceID KTR_VBUS\\Ktr_vcom\\0002\n", "    PortName     : COM21\n"})
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+    EXPECT_EQ(run.output.find("Warning"), std::string::npos) << run.output;
+}
+
+TEST_F(ListingWithOvrixd, PlainListAsksNothingAndAnOrdinaryStartListsNothing) {
+    const ProgramRun listed = RunProgram({"-l"}, "", dir_);
+    EXPECT_EQ(listed.exitStatus, 0);
+    EXPECT_NE(listed.output.find("Total 2 VCOM devices found."), std::string::npos)
+        << listed.output;
+    EXPECT_EQ(listed.output.find("Want to view"), std::string::npos) << listed.output;
+    const ProgramRun started = RunProgram({"\\\\.\\COM20"}, "\x1b", dir_);
+    EXPECT_EQ(started.output.find("<#1>"), std::string::npos) << started.output;
+}
+
+TEST_F(ListingWithOvrixd, RemovedLinkIsReportedEvenWithoutListing) {
+    ASSERT_EQ(unlink((dir_ + "/dosdevices/COM21").c_str()), 0);
+    const ProgramRun run = RunProgram({"\\\\.\\COM20"}, "\x1b", dir_);
+    for (const char* line : {"    !!!\n", "    Warning: COM21 symlink is missing from system.\n",
+                             "    * Correct symlink target: /",
+                             "    -- You may need to reboot Windows to solve this problem.\n"})
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+    EXPECT_EQ(run.output.find("<#1>"), std::string::npos) << run.output;
+}
+
+TEST_F(ListingWithOvrixd, LinkPointingElsewhereGetsTheWrongTargetLines) {
+    const std::string link = dir_ + "/dosdevices/COM21";
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+    const ProgramRun run = RunProgram({"-l"}, "", dir_);
+    for (const char* line : {"    Warning: COM21 does not point to the correct VCOM device.\n",
+                             "    * Wrong symlink target(session): /dev/null\n",
+                             "    * Correct symlink target       : /",
+                             "    -- You may need to reboot Windows to solve this problem.\n"})
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+    // The bus's own idea of the target agrees with the correct one.
+    EXPECT_EQ(run.output.find("Wrong symlink target (kernel)"), std::string::npos) << run.output;
+}
+
+}  // namespace
