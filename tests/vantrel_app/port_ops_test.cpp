@@ -199,3 +199,24 @@ TEST_F(ExitPaths, ReadOnlyRequestOnABusyPortIsRefusedAndTheHolderKeepsWorking) {
 }
 
 }  // namespace
+
+namespace {
+
+class RepeatKey : public PortOps {};
+
+TEST_F(RepeatKey, LastFirstKeyRepeatsWhileNothingIsTypedAndOtherKeysAreSwallowed) {
+    LiveProgram program({slaveName_, "--first-key=pq", "--repeat-final-key"}, dir_);
+    ASSERT_TRUE(program.WaitFor("First-key auto input(#1): 'q'\n")) << program.Output();
+    ASSERT_TRUE(program.WaitFor("Repeat-key auto input(#2): 'q'\n")) << program.Output();
+    ASSERT_TRUE(program.WaitFor("Repeat-key auto input(#3): 'q'\n")) << program.Output();
+    program.Type("w");  // swallowed: the repeat goes on
+    ASSERT_TRUE(program.WaitFor("Repeat-key auto input(#5): 'q'\n")) << program.Output();
+    program.Type("\r");
+    ASSERT_TRUE(program.WaitFor("(Repeat-key stops.)\n")) << program.Output();
+    program.Type("\x1b");
+    EXPECT_EQ(program.Finish(), 0);
+    EXPECT_EQ(program.Output().find("Calling WriteFile()"), std::string::npos);
+    EXPECT_EQ(program.Output().find("Got 'w'"), std::string::npos);
+}
+
+}  // namespace
