@@ -87,30 +87,11 @@ TEST_F(PtySession, RepeatFinalKeyRepeatsUntilEnterThenTakesTypedKeys) {
 
 TEST_F(PtySession, SecondOpenOfABusyPortIsRefused) {
     // The first console holds the port while the second tries it.
-    int in[2];
-    ASSERT_EQ(pipe(in), 0);
-    const pid_t holder = fork();
-    if (holder == 0) {
-        dup2(in[0], 0);
-        close(in[1]);
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
-        execl(ProgramPath().c_str(), "vantrel", slaveName_, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(in[0]);
-    ProgramRun run;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        run = Run({}, "\x1b");
-        if (run.output.find("even request read-only") != std::string::npos)
-            break;
-        usleep(100 * 1000);
-    }
-    ASSERT_EQ(write(in[1], "\x1b", 1), 1);
-    close(in[1]);
-    int status = 0;
-    waitpid(holder, &status, 0);
+    LiveProgram holder({slaveName_}, dir_);
+    ASSERT_TRUE(holder.WaitFor("Choose action:")) << holder.Output();
+    const ProgramRun run = Run({}, "\x1b");
+    holder.Type("\x1b");
+    EXPECT_EQ(holder.Finish(), 0);
     EXPECT_EQ(run.exitStatus, 1) << run.output;
     EXPECT_NE(run.output.find("fail -- even request read-only. WinErr=5(ERROR_ACCESS_DENIED)"),
               std::string::npos)
