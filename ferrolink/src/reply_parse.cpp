@@ -12,7 +12,8 @@ constexpr size_t kPayloadOffset = 7;
 void SetRecord(ReplyRecord& record, const char* name, std::string_view value) {
     std::strncpy(record.szName, name, sizeof record.szName - 1);
     const size_t length = std::min(value.size(), sizeof record.szValue - 1);
-    std::memcpy(record.szValue, value.data(), length);
+    if (length > 0)  // an empty view may carry no pointer at all
+        std::memcpy(record.szValue, value.data(), length);
     record.szValue[length] = '\0';
 }
 
