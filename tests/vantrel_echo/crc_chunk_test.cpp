@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+#include <vector>
+
+#include "chunk.h"
+#include "crc32.h"
+
+TEST(Crc32, CheckValueAndAgreesWithZlib) {
+    EXPECT_EQ(Crc32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(Crc32("", 0), 0u);
+    std::mt19937 gen(7);
+    for (size_t len : {1u, 3u, 255u, 4096u}) {
+        std::vector<uint8_t> buf(len);
+        for (auto& b : buf)
+            b = static_cast<uint8_t>(gen());
+        EXPECT_EQ(Crc32(buf.data(), len), crc32(0, buf.data(), static_cast<uInt>(len)));
+    }
+}
+
+TEST(EchoChunk, BareHeadersTailBytesAndSequenceAcrossChunks) {
+    EchoChunkMaker bare(12, 12, 1, std::nullopt);
+    uint8_t head[12];
+    bare.BuildChunk(5, bare.NextChunkSize(), head);
+    auto h = ReadChunkHeader(head);
+    EXPECT_EQ(h.chunkid, 5u);
+    EXPECT_EQ(h.echolen, 0u);
+    EXPECT_EQ(h.crc32, 0u);
+
+    EchoChunkMaker seq(20, 20, 1, 0x11233344u);
+    std::vector<uint8_t> a(20), b(20);
+    seq.BuildChunk(0, 20, a.data());
+    seq.BuildChunk(1, 15, b.data());
+    EXPECT_EQ(std::vector<uint8_t>(a.begin() + 12, a.end()),
+              (std::vector<uint8_t>{0x11, 0x23, 0x33, 0x44, 0x11, 0x23, 0x33, 0x45}));
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 12, b.begin() + 15),
+              (std::vector<uint8_t>{0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(ReadChunkHeader(a.data()).crc32, Crc32(a.data() + 12, 8));
+}
