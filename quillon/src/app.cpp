@@ -1,0 +1,104 @@
+#include "app.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+
+#include "about_dialog.h"
+#include "autorun.h"
+#include "console_surface.h"
+#include "instance_lock.h"
+#include "main_dialog.h"
+#include "main_window.h"
+#include "platform/module_path.h"
+#include "quit_signals.h"
+#include "settings.h"
+#include "string_table.h"
+
+namespace quillon {
+namespace {
+
+constexpr char kInstanceName[] = "Quillon";
+
+std::vector<const char*> ArgumentPointers(const std::vector<std::string>& arguments) {
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) {
+        pointers.push_back(argument.c_str());
+    }
+    return pointers;
+}
+
+// Wires what every form shares: window commands from other processes and
+// the orderly end on a quit signal.
+void ConnectCommon(CAutoTabAppDlg& dialog, InstanceLock& lock, QuitSignals& quitSignals) {
+    QObject::connect(&lock, &InstanceLock::CommandReceived, &dialog, &CAutoTabAppDlg::OnCommand);
+    QObject::connect(&dialog, &CAutoTabAppDlg::DialogEnded, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    QObject::connect(&quitSignals, &QuitSignals::QuitRequested, qApp, &QCoreApplication::quit);
+}
+
+}  // namespace
+
+int CAutoTabAppApp::Run(const std::vector<std::string>& arguments) {
+    InitInstance(arguments);
+    return ExitInstance();
+}
+
+bool CAutoTabAppApp::InitInstance(const std::vector<std::string>& arguments) {
+    m_programFile = platform::ModuleFilePath();
+    const std::filesystem::path programDirectory = platform::ModuleDirectory();
+    m_iniFile = SettingsFilePath(programDirectory);
+    LoadSettings(Settings(), m_iniFile, programDirectory);
+
+    const std::vector<const char*> argv = ArgumentPointers(arguments);
+    if (!IsAutorunStart(static_cast<int>(argv.size()), argv.data())) {
+        RegisterAutorun(m_programFile);
+    }
+
+    InstanceLock lock(QString::fromLatin1(kInstanceName));
+    if (!lock.Acquire()) {
+        // Another copy runs: end silently, the settings are still written.
+        return false;
+    }
+    QuitSignals quitSignals;
+    if (m_headless) {
+        ConsoleSurface surface;
+        CAutoTabAppDlg dialog(Settings(), m_iniFile, m_programFile, surface);
+        ConnectCommon(dialog, lock, quitSignals);
+        QObject::connect(&dialog, &CAutoTabAppDlg::CodePageDialogRequested, [] {
+            std::printf("The code page dialog needs a window; CodePage stays %d.\n",
+                        Settings().CodePage);
+            std::fflush(stdout);
+        });
+        dialog.OnInitDialog();
+        QCoreApplication::exec();
+    } else {
+        MainWindow window;
+        CAutoTabAppDlg dialog(Settings(), m_iniFile, m_programFile, window);
+        ConnectCommon(dialog, lock, quitSignals);
+        window.SetMenuTexts(LoadText(IDS_CONFIG), LoadText(IDS_EXIT));
+        QObject::connect(&window, &MainWindow::SysCommand, &dialog, &CAutoTabAppDlg::OnSysCommand);
+        QObject::connect(&window, &MainWindow::TrayActivated, &dialog,
+                         &CAutoTabAppDlg::OnTrayActivated);
+        QObject::connect(&window, &QDialog::finished, qApp, &QCoreApplication::quit);
+        // Queued: the command's sender gets its answer while the dialog is open.
+        QObject::connect(
+            &dialog, &CAutoTabAppDlg::CodePageDialogRequested, &window,
+            [&window] {
+                CAboutDlg about(Settings(), &window);
+                about.exec();
+            },
+            Qt::QueuedConnection);
+        dialog.OnInitDialog();
+        window.show();
+        QApplication::exec();
+    }
+    return false;
+}
+
+int CAutoTabAppApp::ExitInstance() {
+    SaveSettings(Settings(), m_iniFile);
+    return 0;
+}
+
+}  // namespace quillon

@@ -1,0 +1,31 @@
+// The application: start-up in its fixed order, the main window, and the
+// settings written back at the end - also by a copy that found another one
+// running.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+class CAutoTabAppApp {
+  public:
+    explicit CAutoTabAppApp(bool headless) : m_headless(headless) {}
+
+    // Runs the program with its arguments (the program name first); the
+    // exit status.
+    int Run(const std::vector<std::string>& arguments);
+
+  private:
+    bool InitInstance(const std::vector<std::string>& arguments);
+    void RunMainWindow();
+    void RunHeadless();
+    int ExitInstance();
+
+    bool m_headless;
+    std::filesystem::path m_programFile;
+    std::filesystem::path m_iniFile;
+};
+
+}  // namespace quillon

@@ -1,0 +1,43 @@
+// One running copy per user: an exclusive lock file in the runtime directory,
+// and beside it a local socket on which the running copy takes window
+// commands from other processes ("quillon --send-command 1148").
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+#include <filesystem>
+
+namespace quillon {
+
+// $XDG_RUNTIME_DIR, or /tmp/quillon-<uid> (made private) when it is unset.
+std::filesystem::path RuntimeDirectory();
+
+class InstanceLock : public QObject {
+    Q_OBJECT
+  public:
+    explicit InstanceLock(QString name, QObject* parent = nullptr);
+    ~InstanceLock() override;
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // False when another process holds the lock (the name already exists).
+    // Holding it, starts listening for commands.
+    bool Acquire();
+
+    // Hands a command to the copy that holds the lock; false when none runs
+    // or it did not take the command.
+    static bool SendCommand(const QString& name, int command);
+
+  signals:
+    void CommandReceived(int command);
+
+  private:
+    void OnConnection();
+
+    QString m_name;
+    int m_lockFd = -1;
+    QLocalServer m_server;
+};
+
+}  // namespace quillon

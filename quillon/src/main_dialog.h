@@ -1,0 +1,80 @@
+// The main window's logic: start-up of the window, the status display in the
+// window or the tray, the window commands, and the scanner it shows.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <filesystem>
+#include <optional>
+
+#include "ferrolink/record.h"
+#include "settings.h"
+#include "status_surface.h"
+
+namespace quillon {
+
+// Window commands that other programs send.
+inline constexpr int kCommandDirectOutputOff = 1147;
+inline constexpr int kCommandDirectOutputOn = 1148;
+inline constexpr int kCommandCodePageDialog = 1149;
+// System-menu items.
+inline constexpr int kSysCommandConfig = 16;
+inline constexpr int kSysCommandExit = 32;
+
+inline constexpr int kMaxDevices = 20;
+inline constexpr int kBalloonTimeoutMs = 5000;
+
+class CAutoTabAppDlg : public QObject {
+    Q_OBJECT
+  public:
+    CAutoTabAppDlg(AppSettings& settings, std::filesystem::path iniFile,
+                   std::filesystem::path programFile, StatusSurface& surface);
+    ~CAutoTabAppDlg() override;
+
+    // The window's initialisation, in its fixed order.
+    void OnInitDialog();
+
+    bool SetTrayIcon(StateIcon icon, const QString* tip);
+    bool ShowBalloon(const QString& title, const QString& text);
+    bool UpdateStatus(int state);
+
+    // WM_COMMAND and WM_SYSCOMMAND of the window.
+    void OnCommand(int command);
+    void OnSysCommand(int command);
+    // WM_DEVICE_STATUS: wParam nonzero = connected; lParam nonzero when a
+    // device event (not the library) reported it.
+    int OnDeviceStatusMsg(int wParam, int lParam);
+    // The tray icon was clicked or double-clicked.
+    void OnTrayActivated();
+
+    bool IsConnected() const { return m_bConnected != 0; }
+    bool IsTrayIconAdded() const { return m_bTrayIconAdded; }
+    const _QVDeviceInfo& Device(int index) const { return m_devices.at(index); }
+    int DeviceCount() const { return m_nDeviceCount; }
+
+  signals:
+    // The dialog ends, and the program with it.
+    void DialogEnded();
+    // The code page dialog is to be shown (modally, by whoever can).
+    void CodePageDialogRequested();
+
+  private:
+    void DiscoverDevices();
+    void ResetDevices();
+    QString ConnectedStatusText() const;
+    QString DeviceIdentityText() const;
+
+    AppSettings& m_settings;
+    std::filesystem::path m_iniFile;
+    std::filesystem::path m_programFile;
+    StatusSurface& m_surface;
+
+    std::array<_QVDeviceInfo, kMaxDevices> m_devices{};
+    int m_nDeviceCount = 0;
+    int m_bConnected = 0;
+    bool m_bTrayIconAdded = false;
+    bool m_bStatusShown = false;
+};
+
+}  // namespace quillon
