@@ -1,0 +1,159 @@
+// Settings in ktr.ini: defaults, the reading rules and what a save writes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/ini_file.h"
+#include "settings.h"
+#include "string_table.h"
+
+namespace fs = std::filesystem;
+using namespace quillon;
+
+namespace {
+
+class SettingsFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quillon-settings-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ini_ = dir_ / "ktr.ini";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Write(const std::string& text) { std::ofstream(ini_) << text; }
+    // The file's text with its line ends (CR LF, as the ini module writes) as LF.
+    std::string Read() {
+        std::ifstream in(ini_);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string lines = text.str();
+        std::erase(lines, '\r');
+        return lines;
+    }
+    AppSettings Load() {
+        AppSettings settings;
+        LoadSettings(settings, ini_, dir_);
+        return settings;
+    }
+
+    fs::path dir_;
+    fs::path ini_;
+};
+
+TEST_F(SettingsFile, MissingFileGivesDefaultsAndASaveCreatesIt) {
+    AppSettings settings = Load();
+    EXPECT_EQ(settings.title, "Quillon");
+    EXPECT_EQ(settings.iconPath, QString::fromStdString(dir_.string()) + "/imageico.ico");
+    EXPECT_EQ(settings.WorkMode, "0");
+    EXPECT_EQ(settings.Enter, "1");
+    EXPECT_EQ(settings.url, "http://127.0.0.1:8080/");
+    EXPECT_EQ(settings.timeout, "3000");
+    EXPECT_EQ(settings.CodePage, 0);
+    EXPECT_EQ(settings.HexOut, 0);
+    EXPECT_EQ(settings.languageId, kLanguageChinese);
+    EXPECT_EQ(UiLanguage(), kLanguageChinese);
+
+    ASSERT_TRUE(SaveSettings(settings, ini_));
+    EXPECT_EQ(Read(),
+              "[init]\ntitle=Quillon\nimage=imageico.ico\nWorkMode=0\nEnter=1\n"
+              "url=http://127.0.0.1:8080/\ntimeout=3000\nCodePage=0\n");
+}
+
+TEST_F(SettingsFile, ValuesAreReadByTheirRules) {
+    struct Case {
+        const char* line;
+        int codePage;
+        int hexOut;
+        int language;
+    };
+    const Case cases[] = {
+        {"lang=cn", 0, 0, kLanguageChinese},
+        {"lang=CN", 0, 0, kLanguageEnglish},  // the comparison is exact
+        {"lang=en", 0, 0, kLanguageEnglish},
+        {"CodePage=abc", 0, 0, kLanguageChinese},
+        {"CodePage=936xyz", 936, 0, kLanguageChinese},
+        {"CodePage= -5", -5, 0, kLanguageChinese},
+        {"HexOut=1", 0, 1, kLanguageChinese},
+        {"HexOut=yes", 0, 0, kLanguageChinese},
+    };
+    for (const Case& c : cases) {
+        Write(std::string("[init]\n") + c.line + "\n");
+        AppSettings settings = Load();
+        EXPECT_EQ(settings.CodePage, c.codePage) << c.line;
+        EXPECT_EQ(settings.HexOut, c.hexOut) << c.line;
+        EXPECT_EQ(settings.languageId, c.language) << c.line;
+        EXPECT_EQ(UiLanguage(), c.language) << c.line;
+    }
+}
+
+TEST_F(SettingsFile, LongValuesAreCutTo259Units) {
+    Write("[init]\ntitle=" + std::string(400, 'T') + "\n");
+    EXPECT_EQ(Load().title.size(), 259);
+    // A Chinese title counts UTF-16 units, not bytes.
+    std::string chinese;
+    for (int i = 0; i < 300; ++i) {
+        chinese += "\xe4\xb8\xad";
+    }
+    Write("[init]\ntitle=" + chinese + "\n");
+    EXPECT_EQ(Load().title, QString(259, QChar(0x4E2D)));
+}
+
+TEST_F(SettingsFile, SaveKeepsOtherKeysAndSectionsAndNeverWritesHexOutOrLang) {
+    Write(
+        "; made by hand\n[other]\nkeep=1\n[init]\nlang=en\nHexOut=1\nDirectoutput=1\n"
+        "image=icons\\blue.ico\ncustom=x\n");
+    AppSettings settings = Load();
+    EXPECT_EQ(settings.iconPath, QString::fromStdString(dir_.string()) + "/icons\\blue.ico");
+    settings.CodePage = 1252;
+    settings.url = "http://example.invalid:9/scan";
+    ASSERT_TRUE(SaveSettings(settings, ini_));
+
+    EXPECT_EQ(platform::IniReadString(ini_, "other", "keep", ""), "1");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "custom", ""), "x");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "Directoutput", ""), "1");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "image", ""), "blue.ico");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "CodePage", ""), "1252");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "url", ""), "http://example.invalid:9/scan");
+    EXPECT_NE(Read().find("; made by hand\n"), std::string::npos);
+
+    // With HexOut and lang removed, a save does not bring them back.
+    platform::IniDeleteKey(ini_, "init", "HexOut");
+    platform::IniDeleteKey(ini_, "init", "lang");
+    ASSERT_TRUE(SaveSettings(Load(), ini_));
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "HexOut", "<none>"), "<none>");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "lang", "<none>"), "<none>");
+}
+
+TEST_F(SettingsFile, ImageWithADirectoryIsWrittenBackAsItsFileName) {
+    for (const char* image : {"sub/dir/mine.ico", "C:\\icons\\mine.ico", "mine.ico"}) {
+        Write(std::string("[init]\nimage=") + image + "\n");
+        ASSERT_TRUE(SaveSettings(Load(), ini_));
+        EXPECT_EQ(platform::IniReadString(ini_, "init", "image", ""), "mine.ico") << image;
+    }
+}
+
+TEST_F(SettingsFile, FileLiesBesideTheProgramOnlyWhenThatDirectoryIsWritable) {
+    EXPECT_EQ(SettingsFilePath(dir_), dir_ / "ktr.ini");
+
+    const fs::path config = dir_ / "config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    EXPECT_EQ(SettingsFilePath(dir_ / "no-such-directory"), config / "quillon" / "ktr.ini");
+    EXPECT_TRUE(fs::is_directory(config / "quillon"));
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(SettingsFile, DirectOutputIsWrittenAtOnce) {
+    Write("[init]\ntitle=Mine\n");
+    ASSERT_TRUE(WriteDirectOutput(ini_, true));
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "Directoutput", ""), "1");
+    ASSERT_TRUE(WriteDirectOutput(ini_, false));
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "Directoutput", ""), "0");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "title", ""), "Mine");
+}
+
+}  // namespace

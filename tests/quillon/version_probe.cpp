@@ -1,0 +1,4 @@
+// A program file that only carries a version record, for the reader's tests.
+int main() {
+    return 0;
+}
