@@ -4,7 +4,6 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "about_dialog.h"
 #include "autorun.h"
 #include "console_surface.h"
 #include "instance_lock.h"
@@ -13,7 +12,7 @@
 #include "platform/module_path.h"
 #include "quit_signals.h"
 #include "settings.h"
-#include "string_table.h"
+#include "window_wiring.h"
 
 namespace quillon {
 namespace {
@@ -76,19 +75,7 @@ bool CAutoTabAppApp::InitInstance(const std::vector<std::string>& arguments) {
         MainWindow window;
         CAutoTabAppDlg dialog(Settings(), m_iniFile, m_programFile, window);
         ConnectCommon(dialog, lock, quitSignals);
-        window.SetMenuTexts(LoadText(IDS_CONFIG), LoadText(IDS_EXIT));
-        QObject::connect(&window, &MainWindow::SysCommand, &dialog, &CAutoTabAppDlg::OnSysCommand);
-        QObject::connect(&window, &MainWindow::TrayActivated, &dialog,
-                         &CAutoTabAppDlg::OnTrayActivated);
-        QObject::connect(&window, &QDialog::finished, qApp, &QCoreApplication::quit);
-        // Queued: the command's sender gets its answer while the dialog is open.
-        QObject::connect(
-            &dialog, &CAutoTabAppDlg::CodePageDialogRequested, &window,
-            [&window] {
-                CAboutDlg about(Settings(), &window);
-                about.exec();
-            },
-            Qt::QueuedConnection);
+        ConnectMainWindow(window, dialog, Settings());
         dialog.OnInitDialog();
         window.show();
         QApplication::exec();

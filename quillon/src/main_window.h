@@ -38,6 +38,9 @@ class MainWindow : public QDialog, public StatusSurface {
     void SetMenuTexts(const QString& config, const QString& exit);
 
     QSystemTrayIcon& TrayIcon() { return m_tray; }
+    const QIcon& StateIconAt(StateIcon icon) const {
+        return m_hStateIcons.at(static_cast<size_t>(icon));
+    }
 
   signals:
     void SysCommand(int command);

@@ -1,0 +1,309 @@
+// The desktop window, the tray icon with its balloons and the code page
+// dialog on a real X server (Xvfb) with a real tray host (trayer).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include <unistd.h>
+
+#include "about_dialog.h"
+#include "main_dialog.h"
+#include "main_window.h"
+#include "scansim/scanner.h"
+#include "settings.h"
+#include "support/x_session.h"
+#include "window_wiring.h"
+
+namespace fs = std::filesystem;
+using namespace quillon;
+
+namespace {
+
+XSession* g_session = nullptr;
+
+class XEnvironment : public testing::Environment {
+  public:
+    void SetUp() override {
+        m_session = std::make_unique<XSession>();
+        ASSERT_TRUE(m_session->Start(true)) << m_session->Error();
+        g_session = m_session.get();
+        setenv("DISPLAY", m_session->DisplayName().c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        // The tray icon goes to the X tray host, not to a desktop bus service.
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        unsetenv("WAYLAND_DISPLAY");
+        static int argc = 1;
+        static char name[] = "quillon_gui_tests";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override {
+        m_app.reset();
+        g_session = nullptr;
+        m_session.reset();
+    }
+
+  private:
+    std::unique_ptr<XSession> m_session;
+    std::unique_ptr<QApplication> m_app;
+};
+
+bool WaitUntil(const std::function<bool()>& condition, int seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The balloon window that shows `title`, if one is on screen.
+QWidget* VisibleBalloon(const QString& title) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isVisible() || widget->inherits("QDialog")) {
+            continue;
+        }
+        for (QLabel* label : widget->findChildren<QLabel*>()) {
+            if (label->text() == title) {
+                return widget;
+            }
+        }
+    }
+    return nullptr;
+}
+
+class WindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quillon-gui-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        setenv("KTR_RUNTIME_DIR", (m_dir / "ktr").c_str(), 1);
+        m_settings.iconPath = QString::fromStdString(
+            (fs::path(std::getenv("SUITE_SOURCE_DIR")) / "quillon/resources/imageico.ico")
+                .string());
+    }
+    void TearDown() override {
+        m_dialog.reset();
+        m_window.reset();
+        m_scanner.reset();
+        fs::remove_all(m_dir);
+    }
+
+    void StartScanner() {
+        scansim::ScannerOptions options;
+        options.identity.productName = "KTR-7000";
+        options.identity.serialNumber = "SN-4711";
+        options.identity.firmwareVersion = "V2.3.4";
+        std::string error;
+        m_scanner = scansim::Scanner::Start(options, &error);
+        ASSERT_NE(m_scanner, nullptr) << error;
+    }
+
+    // The window as the program makes it: initialised while still hidden,
+    // then shown.
+    void OpenWindow() {
+        m_window = std::make_unique<MainWindow>();
+        m_dialog = std::make_unique<CAutoTabAppDlg>(
+            m_settings, m_dir / "ktr.ini", fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon",
+            *m_window);
+        ConnectMainWindow(*m_window, *m_dialog, m_settings);
+        m_dialog->OnInitDialog();
+        m_window->show();
+        ASSERT_TRUE(WaitUntil([&] { return m_window->isVisible(); }));
+    }
+
+    QString StatusText() { return m_window->findChild<QLabel*>("status_1000")->text(); }
+
+    fs::path m_dir;
+    AppSettings m_settings;
+    std::unique_ptr<scansim::Scanner> m_scanner;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<CAutoTabAppDlg> m_dialog;
+};
+
+TEST_F(WindowTest, ShowsTheScannerInEitherLanguageAndMode) {
+    StartScanner();
+    struct Case {
+        int language;
+        const char* workMode;
+        const char* text;
+    };
+    const Case cases[] = {
+        {kLanguageEnglish, "0",
+         "Device is Connected\n\nProduct Name:  KTR-7000\nSerial Number: SN-4711\n"
+         "Firmware Version: V2.3.4\n\nWork Mode: Output at cursor\n"},
+        {kLanguageEnglish, "1",
+         "Device is Connected\n\nProduct Name:  KTR-7000\nSerial Number: SN-4711\n"
+         "Firmware Version: V2.3.4\n\nWork Mode: Network output\n"
+         "Server Address: http://127.0.0.1:8080/\n\n"},
+        {kLanguageChinese, "0",
+         "设备已连接！\n\n产品名称：KTR-7000\n序列号：SN-4711\n固件版本号：V2.3.4\n\n"
+         "工作模式：光标处输出\n"},
+    };
+    for (const Case& c : cases) {
+        m_settings.languageId = c.language;
+        m_settings.WorkMode = c.workMode;
+        OpenWindow();
+        EXPECT_TRUE(m_dialog->IsConnected());
+        EXPECT_EQ(StatusText(), QString::fromUtf8(c.text));
+        EXPECT_EQ(m_window->windowTitle(), "Quillon V1.0.0.B2");
+        m_dialog.reset();
+        m_window.reset();
+    }
+}
+
+TEST_F(WindowTest, WithoutAScannerTheWindowSaysSoAndMenusFollowTheLanguage) {
+    m_settings.languageId = kLanguageChinese;
+    m_settings.HexOut = 1;
+    OpenWindow();
+    EXPECT_FALSE(m_dialog->IsConnected());
+    EXPECT_EQ(StatusText(), QString::fromUtf8("设备未连接"));
+    EXPECT_EQ(m_window->windowTitle(), "Quillon V1.0.0.B2(Harlowe)");
+    QStringList items;
+    for (QAction* action : m_window->TrayIcon().contextMenu()->actions()) {
+        if (!action->isSeparator()) {
+            items << action->text();
+        }
+    }
+    EXPECT_EQ(items, QStringList({QString::fromUtf8("退出"), QString::fromUtf8("设置")}));
+}
+
+TEST_F(WindowTest, EscapeAndCloseHideTheWindowAndATrayClickShowsIt) {
+    m_settings.languageId = kLanguageEnglish;
+    OpenWindow();
+    ASSERT_TRUE(m_dialog->IsTrayIconAdded()) << "the tray host did not take the icon";
+
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(m_window.get(), &escape);
+    EXPECT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
+
+    // A real click of the X server's pointer on the icon in the tray host.
+    bool clicked = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        clicked = ClickTrayIconOf(g_session->DisplayName(), getpid());
+        return clicked;
+    }));
+    EXPECT_TRUE(WaitUntil([&] { return m_window->isVisible(); }));
+
+    m_window->close();
+    EXPECT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
+    QApplication::processEvents();
+    EXPECT_NE(m_window->findChild<QLabel*>("status_1000"), nullptr) << "the window still exists";
+}
+
+TEST_F(WindowTest, StatusWhileHiddenGoesToTheTrayAndWhileShownOnlyToTheWindow) {
+    StartScanner();
+    m_settings.languageId = kLanguageEnglish;
+    OpenWindow();
+    ASSERT_TRUE(m_dialog->IsTrayIconAdded());
+    const qint64 startIcon = m_window->TrayIcon().icon().cacheKey();
+
+    // Shown: the text changes, the tray icon does not.
+    m_dialog->OnDeviceStatusMsg(0, 0);
+    EXPECT_EQ(StatusText(), "Device not connected");
+    EXPECT_EQ(m_window->TrayIcon().icon().cacheKey(), startIcon);
+    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Quillon");
+
+    // Hidden: the tray icon and tip change and a warning balloon appears.
+    m_window->HideWindow();
+    m_dialog->OnDeviceStatusMsg(1, 0);
+    m_dialog->OnDeviceStatusMsg(0, 0);
+    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Device not connected");
+    EXPECT_EQ(m_window->TrayIcon().icon().cacheKey(),
+              m_window->StateIconAt(kStateIconNotConnected).cacheKey());
+    EXPECT_TRUE(WaitUntil([] { return VisibleBalloon("Device not connected") != nullptr; }));
+    EXPECT_EQ(StatusText(), "Device not connected");
+
+    m_dialog->OnDeviceStatusMsg(1, 0);
+    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Device is Connected\n\n");
+    EXPECT_EQ(m_window->TrayIcon().icon().cacheKey(),
+              m_window->StateIconAt(kStateIconConnected).cacheKey());
+    EXPECT_TRUE(WaitUntil([] { return VisibleBalloon("Device is Connected\n\n") != nullptr; }));
+}
+
+// Opens the code page dialog as command 1149 does and hands it to `act`
+// once it is on screen.
+void WithCodePageDialog(CAutoTabAppDlg& dialog, const std::function<void(CAboutDlg&)>& act) {
+    bool acted = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+        if (about != nullptr && about->isVisible() && !acted) {
+            acted = true;
+            act(*about);
+        }
+    });
+    poll.start(20);
+    dialog.OnCommand(kCommandCodePageDialog);
+    ASSERT_TRUE(WaitUntil([&] { return acted && QApplication::activeModalWidget() == nullptr; }));
+}
+
+TEST_F(WindowTest, CodePageDialogShowsTheCurrentNameAndOkTakesTheText) {
+    OpenWindow();
+    struct Case {
+        int codePage;
+        const char* shown;
+        const char* typed;  // null: OK on what is shown; "<cancel>": Cancel
+        int after;
+    };
+    const Case cases[] = {
+        {936, "Chinese Simplified (GB2312)", nullptr, 936},
+        {65001, "ANSI", nullptr, 0},
+        {1252, "Western European (Windows)", "Korean", 949},
+        {1252, "Western European (Windows)", "Klingon (Windows)", 0},
+        {950, "Chinese Traditional (Big5)", "<cancel>", 950},
+    };
+    for (const Case& c : cases) {
+        m_settings.CodePage = c.codePage;
+        WithCodePageDialog(*m_dialog, [&](CAboutDlg& about) {
+            EXPECT_EQ(about.ComboBox().currentText(), c.shown) << c.codePage;
+            EXPECT_EQ(about.ComboBox().count(), 15);
+            EXPECT_EQ(about.ComboBox().itemText(0), "ANSI");
+            EXPECT_EQ(about.ComboBox().itemText(14), "Korean");
+            if (c.typed != nullptr && std::string(c.typed) == "<cancel>") {
+                about.reject();
+                return;
+            }
+            if (c.typed != nullptr) {
+                about.ComboBox().lineEdit()->setText(c.typed);
+            }
+            about.findChild<QWidget*>("button_1")->setFocus();
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(&about, &enter);
+        });
+        EXPECT_EQ(m_settings.CodePage, c.after) << c.codePage << " " << (c.typed ? c.typed : "");
+    }
+}
+
+TEST_F(WindowTest, ExitFromTheMenuEndsTheDialog) {
+    OpenWindow();
+    bool ended = false;
+    QObject::connect(m_dialog.get(), &CAutoTabAppDlg::DialogEnded, [&] { ended = true; });
+    QAction* exit = m_window->TrayIcon().contextMenu()->actions().first();
+    exit->trigger();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(m_window->isVisible());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    testing::AddGlobalTestEnvironment(new XEnvironment);
+    return RUN_ALL_TESTS();
+}
