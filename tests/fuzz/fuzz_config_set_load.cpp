@@ -1,0 +1,97 @@
+// A configuration set file as the download reads it, and the frames the
+// download makes of its elements.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config_download.h"
+#include "config_xml.h"
+#include "fuzz_check.h"
+#include "op_record.h"
+
+namespace {
+
+const std::string kFrameStart("\x7E\x01" "0000@", 7);
+
+// One file per process, rewritten for every input.
+const std::string& SetFile() {
+    static const std::string path = [] {
+        char name[] = "/tmp/fuzz_config_set_XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0)
+            std::abort();
+        close(fd);
+        std::atexit([] { std::remove(SetFile().c_str()); });
+        return std::string(name);
+    }();
+    return path;
+}
+
+bool WriteSetFile(const std::string& content) {
+    FILE* file = std::fopen(SetFile().c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return std::fclose(file) == 0 && written;
+}
+
+void CheckFrame(const std::string& frame) {
+    FUZZ_CHECK(frame.size() >= kFrameStart.size() + 2);
+    FUZZ_CHECK(frame.compare(0, kFrameStart.size(), kFrameStart) == 0);
+    FUZZ_CHECK(frame.compare(frame.size() - 2, 2, ";\x03") == 0);
+}
+
+void CheckDownload(const ferrolink_config::ConfigSetElements& elements,
+                   ferrolink_config::DownloadForm form, size_t failingFrame) {
+    std::vector<std::string> frames;
+    const bool ok = ferrolink_config::DownloadConfigSet(
+        elements, form, [&](const std::string& frame) {
+            frames.push_back(frame);
+            return frames.size() != failingFrame;
+        });
+    FUZZ_CHECK(!frames.empty());
+    for (const std::string& frame : frames)
+        CheckFrame(frame);
+    FUZZ_CHECK(strnlen(g_szLastConfigError, sizeof g_szLastConfigError) <
+               sizeof g_szLastConfigError);
+    if (ok) {
+        FUZZ_CHECK(frames.size() != failingFrame);
+        const std::string& last = frames.back();
+        if (form == ferrolink_config::DownloadForm::kRecord)
+            FUZZ_CHECK(last.find("BASSFY;SAVEFY;BASRES;\x03") != std::string::npos);
+        return;
+    }
+    FUZZ_CHECK(frames.size() == failingFrame);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    const int32_t bufferSize = input.ConsumeIntegralInRange<int32_t>(-16, 4096);
+    const size_t failingFrame = input.ConsumeIntegralInRange<size_t>(0, 8);
+    const bool unified = input.ConsumeBool();
+    const bool saveType = input.ConsumeBool();
+    if (!WriteSetFile(input.ConsumeRemainingBytesAsString()))
+        return 0;
+    ferrolink_config::ConfigSetElements elements;
+    if (!ferrolink_config::LoadConfigSet(SetFile().c_str(), &elements))
+        return 0;
+    int32_t savedBufferSize = g_nDeviceBufSize;
+    void* savedSaveType = g_pSaveType;
+    static int someSaveType = 1;
+    g_nDeviceBufSize = bufferSize;
+    g_pSaveType = saveType ? &someSaveType : nullptr;
+    CheckDownload(elements,
+                  unified ? ferrolink_config::DownloadForm::kUnified
+                          : ferrolink_config::DownloadForm::kRecord,
+                  failingFrame);
+    g_nDeviceBufSize = savedBufferSize;
+    g_pSaveType = savedSaveType;
+    return 0;
+}

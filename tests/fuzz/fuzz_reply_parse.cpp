@@ -1,0 +1,68 @@
+// Identification replies split into records, and the completeness check the
+// sender applies to what it has collected so far.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "cmd_send.h"
+#include "fuzz_check.h"
+
+namespace {
+
+bool IsTerminated(const char* field, size_t capacity) {
+    return strnlen(field, capacity) < capacity;
+}
+
+void CheckParse(const uint8_t* data, size_t size) {
+    // The text in a buffer of exactly its size: nothing behind it may be read.
+    std::unique_ptr<char[]> text(new char[size]);
+    if (size > 0)
+        std::memcpy(text.get(), data, size);
+    std::vector<ReplyRecord> records(CCmdSend::kRecordCount);
+    int count = CCmdSend::kRecordCount;
+    const bool parsed = ParseReply(text.get(), static_cast<uint32_t>(size), records.data(), &count);
+    const bool empty = size == 0 || data[0] == '\0';
+    FUZZ_CHECK(parsed == !empty);
+    FUZZ_CHECK(count == CCmdSend::kRecordCount || count == 1 || count == 3);
+    for (int i = 0; i < CCmdSend::kParsedRecords; ++i) {
+        FUZZ_CHECK(IsTerminated(records[i].szName, sizeof records[i].szName));
+        FUZZ_CHECK(IsTerminated(records[i].szValue, sizeof records[i].szValue));
+    }
+    if (count == 3) {
+        FUZZ_CHECK(std::strcmp(records[0].szName, "QRYSYS") == 0);
+        FUZZ_CHECK(std::strcmp(records[1].szName, "QRYPDN") == 0);
+        FUZZ_CHECK(std::strcmp(records[2].szName, "QRYPSN") == 0);
+    }
+    if (count == 1)
+        FUZZ_CHECK(std::strcmp(records[0].szName, "BASQSY") == 0 && records[0].szValue[0] == 0);
+}
+
+// The collected bytes in a buffer of exactly their size.
+void CheckCompleteness(const uint8_t* data, size_t size) {
+    CCmdSend sender;
+    std::free(sender.m_pData);
+    sender.m_pData = static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
+    if (size > 0)
+        std::memcpy(sender.m_pData, data, size);
+    sender.m_dwBuffSize = static_cast<uint32_t>(size);
+    sender.m_dwCurrentSize = static_cast<uint32_t>(size);
+    const bool complete = sender.IsReplyComplete();
+    const bool framed = size >= sizeof REPLY_HEADER &&
+                        std::memcmp(data, REPLY_HEADER, sizeof REPLY_HEADER) == 0;
+    if (size == 0)
+        FUZZ_CHECK(!complete);
+    else if (!framed && size >= sizeof REPLY_HEADER)
+        FUZZ_CHECK(complete);  // unframed data never waits for more
+    if (framed && size >= 8 && data[size - 2] == ';' && data[size - 1] == 0x03)
+        FUZZ_CHECK(complete);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckParse(data, size);
+    CheckCompleteness(data, size);
+    return 0;
+}
