@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "background_keys.h"
 #include "console_keys.h"
 #include "console_log.h"
+#include "crc32.h"
 #include "driver/ovrix_ioctl.h"
 #include "driver_keys.h"
 #include "fmtx.h"
@@ -209,6 +211,22 @@ bool Dispatch(HANDLE port, int key) {
         case '?':
             PrintKeyHelp();
             break;
+        case 'E':
+            return EventMonitorKey(port, false);
+        case '$':
+            return EventMonitorKey(port, true);
+        case 'e':
+            StopEventMonitorKey();
+            break;
+        case 'C':
+            return EchoClientKey(port, false);
+        case 'c':
+            return EchoClientKey(port, true);
+        case 'S':
+            return EchoServerKey(port);
+        case '#':
+            ReadComKey(port);
+            break;
         default:
             break;
     }
@@ -262,6 +280,7 @@ int Run(int argc, char** argv) {
     std::printf("Vantrel version %d.%d.%d, compiled on %s %s\n", 1, 7, 12, __DATE__, __TIME__);
     PrintKernelVersion();
     fmtx_set_line_end(1);
+    BuildCrc32Table();
     log::ClaimThreadRole(log::ThreadRole::kMain);
     if (argc < 2 || (argc == 2 && std::strcmp(argv[1], "-h") == 0)) {
         PrintUsage();
