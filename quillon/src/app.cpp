@@ -31,9 +31,13 @@ std::vector<const char*> ArgumentPointers(const std::vector<std::string>& argume
 // the orderly end on a quit signal.
 void ConnectCommon(CAutoTabAppDlg& dialog, InstanceLock& lock, QuitSignals& quitSignals) {
     QObject::connect(&lock, &InstanceLock::CommandReceived, &dialog, &CAutoTabAppDlg::OnCommand);
-    QObject::connect(&dialog, &CAutoTabAppDlg::DialogEnded, qApp, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    QObject::connect(&quitSignals, &QuitSignals::QuitRequested, qApp, &QCoreApplication::quit);
+    // exit(), not quit(): quit() asks the windows first, and the main window
+    // refuses to close (closing hides it).
+    QObject::connect(
+        &dialog, &CAutoTabAppDlg::DialogEnded, qApp, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
+    QObject::connect(&quitSignals, &QuitSignals::QuitRequested, qApp,
+                     [] { QCoreApplication::exit(0); });
 }
 
 }  // namespace

@@ -1,0 +1,136 @@
+// The real program: start-up, settings at exit, the autostart entry, one
+// copy at a time, and window commands from other processes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/ini_file.h"
+#include "support/quillon_process.h"
+#include "support/x_session.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kDefaultIni[] =
+    "[init]\ntitle=Quillon\nimage=imageico.ico\nWorkMode=0\nEnter=1\n"
+    "url=http://127.0.0.1:8080/\ntimeout=3000\nCodePage=0\n";
+
+std::string IniValue(const QuillonHome& home, const char* key) {
+    return platform::IniReadString(home.IniFile(), "init", key, "<none>");
+}
+
+TEST(Program, FirstStartWritesTheAutorunEntryAndTheDefaultsAtExit) {
+    QuillonHome home;
+    QuillonRun run(home, {"--headless"});
+    ASSERT_TRUE(run.WaitFor("Quillon V1.0.0.B2\n")) << run.Output();
+    ASSERT_TRUE(run.WaitFor("设备未连接\n")) << run.Output();
+    EXPECT_FALSE(fs::exists(home.IniFile()));
+    EXPECT_NE(
+        ReadTextFile(home.AutorunEntry()).find("\nExec=" + home.Program().string() + " -autorun\n"),
+        std::string::npos);
+    EXPECT_EQ(run.Stop(), 0) << run.Output();
+    EXPECT_EQ(ReadTextFile(home.IniFile()), kDefaultIni);
+}
+
+TEST(Program, AnAutorunStartLeavesTheEntryAndAPlainStartRewritesIt) {
+    QuillonHome home;
+    fs::create_directories(home.AutorunEntry().parent_path());
+    std::ofstream(home.AutorunEntry()) << "edited by the user\n";
+    {
+        QuillonRun run(home, {"--headless", "-AUTORUN"});
+        ASSERT_TRUE(run.WaitFor("Quillon V1.0.0.B2\n")) << run.Output();
+        EXPECT_EQ(run.Stop(), 0);
+    }
+    EXPECT_EQ(ReadTextFile(home.AutorunEntry()), "edited by the user\n");
+    {
+        QuillonRun run(home, {"--headless", "-autorun", "extra"});
+        ASSERT_TRUE(run.WaitFor("Quillon V1.0.0.B2\n")) << run.Output();
+        EXPECT_EQ(run.Stop(), 0);
+    }
+    EXPECT_NE(ReadTextFile(home.AutorunEntry()).find(" -autorun\n"), std::string::npos);
+}
+
+TEST(Program, ASecondCopyEndsAtOnceWithStatusZeroAfterWritingTheSettings) {
+    QuillonHome home;
+    std::ofstream(home.IniFile()) << "[init]\nlang=en\n";
+    QuillonRun first(home, {"--headless"});
+    ASSERT_TRUE(first.WaitFor("Device not connected\n")) << first.Output();
+
+    fs::remove(home.IniFile());
+    QuillonRun second(home, {"--headless"});
+    EXPECT_EQ(second.Wait(10), 0) << second.Output();
+    EXPECT_EQ(second.Output(), "") << "a second copy ends silently";
+    EXPECT_EQ(ReadTextFile(home.IniFile()), kDefaultIni);
+
+    EXPECT_EQ(first.Stop(), 0);
+}
+
+TEST(Program, WindowCommandsReachTheRunningCopy) {
+    QuillonHome home;
+    {
+        QuillonRun nobody(home, {"--send-command", "1148"});
+        EXPECT_EQ(nobody.Wait(), 1);
+        EXPECT_NE(nobody.Output().find("no running copy"), std::string::npos);
+    }
+    QuillonRun run(home, {"--headless"});
+    ASSERT_TRUE(run.WaitFor("设备未连接\n")) << run.Output();
+    struct Case {
+        const char* command;
+        int status;
+        const char* directOutput;
+    };
+    const Case cases[] = {
+        {"1148", 0, "1"}, {"1147", 0, "0"},
+        {"1148", 0, "1"}, {"12x", 2, "1"},  // not a number: refused before anything is sent
+        {"4711", 0, "1"},                   // unknown commands are taken and do nothing
+    };
+    for (const Case& c : cases) {
+        QuillonRun send(home, {"--send-command", c.command});
+        EXPECT_EQ(send.Wait(), c.status) << c.command << ": " << send.Output();
+        EXPECT_EQ(IniValue(home, "Directoutput"), c.directOutput) << c.command;
+    }
+    QuillonRun config(home, {"--send-command", "1149"});
+    EXPECT_EQ(config.Wait(), 0);
+    EXPECT_TRUE(run.WaitFor("The code page dialog needs a window")) << run.Output();
+    EXPECT_EQ(run.Stop(), 0);
+    // The settings written at exit keep the command's key.
+    EXPECT_EQ(IniValue(home, "Directoutput"), "1");
+    EXPECT_EQ(IniValue(home, "title"), "Quillon");
+}
+
+TEST(Program, DesktopFormShowsItsWindowAndTakesCommands) {
+    XSession session;
+    ASSERT_TRUE(session.Start(true)) << session.Error();
+    QuillonHome home;
+    std::ofstream(home.IniFile()) << "[init]\nlang=en\ntitle=Scan Relay\nHexOut=1\n";
+    QuillonRun run(home, {}, session.DisplayName());
+    EXPECT_EQ(RunOnDisplay(session.DisplayName(),
+                           "xdotool search --sync --onlyvisible --name "
+                           "'^Scan Relay V1.0.0.B2\\(Harlowe\\)$' >/dev/null"),
+              0);
+    QuillonRun send(home, {"--send-command", "1148"});
+    EXPECT_EQ(send.Wait(), 0) << send.Output();
+    EXPECT_EQ(IniValue(home, "Directoutput"), "1");
+    // A second copy on the desktop ends as quietly.
+    QuillonRun second(home, {}, session.DisplayName());
+    EXPECT_EQ(second.Wait(10), 0) << second.Output();
+    EXPECT_EQ(run.Stop(), 0) << run.Output();
+    EXPECT_EQ(IniValue(home, "title"), "Scan Relay");
+    EXPECT_EQ(IniValue(home, "HexOut"), "1");
+}
+
+TEST(Program, HelpVersionAndMissingDisplay) {
+    QuillonHome home;
+    QuillonRun version(home, {"--version"});
+    EXPECT_EQ(version.Wait(), 0);
+    EXPECT_EQ(version.Output(), "Quillon 1.0.0.2\n");
+    QuillonRun help(home, {"--help"});
+    EXPECT_EQ(help.Wait(), 0);
+    EXPECT_NE(help.Output().find("--send-command N"), std::string::npos);
+    QuillonRun noDisplay(home, {});
+    EXPECT_EQ(noDisplay.Wait(), 1);
+    EXPECT_NE(noDisplay.Output().find("use --headless"), std::string::npos);
+}
+
+}  // namespace
