@@ -16,24 +16,33 @@
 
 namespace {
 
-const std::string kFrameStart("\x7E\x01" "0000@", 7);
+const std::string kFrameStart(
+    "\x7E\x01"
+    "0000@",
+    7);
 
 // One file per process, rewritten for every input.
-const std::string& SetFile() {
-    static const std::string path = [] {
-        char name[] = "/tmp/fuzz_config_set_XXXXXX";
-        const int fd = mkstemp(name);
+char g_setFile[] = "/tmp/fuzz_config_set_XXXXXX";
+
+void RemoveSetFile() {
+    std::remove(g_setFile);
+}
+
+const char* SetFile() {
+    static const bool made = [] {
+        const int fd = mkstemp(g_setFile);
         if (fd < 0)
             std::abort();
         close(fd);
-        std::atexit([] { std::remove(SetFile().c_str()); });
-        return std::string(name);
+        std::atexit(RemoveSetFile);
+        return true;
     }();
-    return path;
+    (void)made;
+    return g_setFile;
 }
 
 bool WriteSetFile(const std::string& content) {
-    FILE* file = std::fopen(SetFile().c_str(), "wb");
+    FILE* file = std::fopen(SetFile(), "wb");
     if (file == nullptr)
         return false;
     const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
@@ -49,8 +58,8 @@ void CheckFrame(const std::string& frame) {
 void CheckDownload(const ferrolink_config::ConfigSetElements& elements,
                    ferrolink_config::DownloadForm form, size_t failingFrame) {
     std::vector<std::string> frames;
-    const bool ok = ferrolink_config::DownloadConfigSet(
-        elements, form, [&](const std::string& frame) {
+    const bool ok =
+        ferrolink_config::DownloadConfigSet(elements, form, [&](const std::string& frame) {
             frames.push_back(frame);
             return frames.size() != failingFrame;
         });
@@ -80,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!WriteSetFile(input.ConsumeRemainingBytesAsString()))
         return 0;
     ferrolink_config::ConfigSetElements elements;
-    if (!ferrolink_config::LoadConfigSet(SetFile().c_str(), &elements))
+    if (!ferrolink_config::LoadConfigSet(SetFile(), &elements))
         return 0;
     int32_t savedBufferSize = g_nDeviceBufSize;
     void* savedSaveType = g_pSaveType;

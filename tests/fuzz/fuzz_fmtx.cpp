@@ -331,8 +331,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (collected.length <= INT32_MAX)
         FUZZ_CHECK(produced == collected.length);
     if (buffer) {
-        const size_t stored = std::min<size_t>(static_cast<size_t>(produced),
-                                               static_cast<size_t>(capacity) - 1);
+        const size_t stored =
+            std::min<size_t>(static_cast<size_t>(produced), static_cast<size_t>(capacity) - 1);
         FUZZ_CHECK(std::memcmp(buffer.get(), collected.text.data(),
                                std::min(stored, collected.text.size())) == 0);
         FUZZ_CHECK(buffer[stored] == '\0');

@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string trimmed = ferrolink::TrimLineEnds(text);
     FUZZ_CHECK(!EndsWithLineEnd(trimmed));
     FUZZ_CHECK(text.substr(0, trimmed.size()) == trimmed);
-    FUZZ_CHECK(text.find_last_not_of("\r\n") == (trimmed.empty() ? std::string_view::npos
-                                                                 : trimmed.size() - 1));
+    FUZZ_CHECK(text.find_last_not_of("\r\n") ==
+               (trimmed.empty() ? std::string_view::npos : trimmed.size() - 1));
 
     const std::string cleaned = ferrolink::CleanIdentityValue(text);
     FUZZ_CHECK(cleaned.size() <= text.size());

@@ -17,13 +17,19 @@
 
 namespace {
 
+char g_folder[] = "/tmp/fuzz_ini_XXXXXX";
+
+void RemoveFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_folder, ignored);
+}
+
 const std::filesystem::path& IniFile() {
     static const std::filesystem::path file = [] {
-        char pattern[] = "/tmp/fuzz_ini_XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
+        if (mkdtemp(g_folder) == nullptr)
             std::abort();
-        std::atexit([] { std::filesystem::remove_all(IniFile().parent_path()); });
-        return std::filesystem::path(pattern) / "fuzz.ini";
+        std::atexit(RemoveFolder);
+        return std::filesystem::path(g_folder) / "fuzz.ini";
     }();
     return file;
 }
@@ -75,9 +81,8 @@ KeyValues ReadAll(const std::vector<std::string>& sections) {
 
 size_t CountKey(const std::string& section, const std::string& key) {
     const std::vector<std::string> keys = platform::IniKeyNames(IniFile(), section);
-    return static_cast<size_t>(std::count_if(keys.begin(), keys.end(), [&](const std::string& k) {
-        return Lower(k) == Lower(key);
-    }));
+    return static_cast<size_t>(std::count_if(
+        keys.begin(), keys.end(), [&](const std::string& k) { return Lower(k) == Lower(key); }));
 }
 
 }  // namespace

@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(strnlen(s.firstKeys, sizeof s.firstKeys) < sizeof s.firstKeys);
     if (!ok || s.stop)
         return 0;
-    FUZZ_CHECK(s.portPath[0] != '\0');
     FUZZ_CHECK(s.bytesRw >= 0 && s.bytesRw <= vantrel::app::kMaxBytesRw);
     FUZZ_CHECK(s.msecCancel > 0);
     FUZZ_CHECK(s.echoChunkMinBytes >= vantrel::app::kEchoChunkMin);

@@ -20,7 +20,8 @@ void CheckParse(const uint8_t* data, size_t size) {
     std::unique_ptr<char[]> text(new char[size]);
     if (size > 0)
         std::memcpy(text.get(), data, size);
-    std::vector<ReplyRecord> records(CCmdSend::kRecordCount);
+    // Exactly the records a parse may fill: one more written is caught.
+    std::vector<ReplyRecord> records(CCmdSend::kParsedRecords);
     int count = CCmdSend::kRecordCount;
     const bool parsed = ParseReply(text.get(), static_cast<uint32_t>(size), records.data(), &count);
     const bool empty = size == 0 || data[0] == '\0';
@@ -39,9 +40,10 @@ void CheckParse(const uint8_t* data, size_t size) {
         FUZZ_CHECK(std::strcmp(records[0].szName, "BASQSY") == 0 && records[0].szValue[0] == 0);
 }
 
-// The collected bytes in a buffer of exactly their size.
+// The collected bytes in a buffer of exactly their size. One sender serves
+// every input: making one clears a 100 KiB buffer.
 void CheckCompleteness(const uint8_t* data, size_t size) {
-    CCmdSend sender;
+    static CCmdSend sender;
     std::free(sender.m_pData);
     sender.m_pData = static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
     if (size > 0)
@@ -49,8 +51,8 @@ void CheckCompleteness(const uint8_t* data, size_t size) {
     sender.m_dwBuffSize = static_cast<uint32_t>(size);
     sender.m_dwCurrentSize = static_cast<uint32_t>(size);
     const bool complete = sender.IsReplyComplete();
-    const bool framed = size >= sizeof REPLY_HEADER &&
-                        std::memcmp(data, REPLY_HEADER, sizeof REPLY_HEADER) == 0;
+    const bool framed =
+        size >= sizeof REPLY_HEADER && std::memcmp(data, REPLY_HEADER, sizeof REPLY_HEADER) == 0;
     if (size == 0)
         FUZZ_CHECK(!complete);
     else if (!framed && size >= sizeof REPLY_HEADER)

@@ -27,6 +27,8 @@ TEST(FmtxDump, CellsAndDecorations) {
     EXPECT_EQ(Format("%m|", "AB"), "4142|");
     EXPECT_EQ(Format("%0m|", "AB"), "|");
     EXPECT_EQ(Format("%m|", static_cast<const unsigned char*>(nullptr)), "|");
+    EXPECT_EQ(Format("%*m|", 8, static_cast<const unsigned char*>(nullptr)), "|");
+    EXPECT_EQ(Format("%R%8M|", 16, static_cast<const unsigned char*>(nullptr)), "|");
     EXPECT_EQ(Format("%K%k%*m", "<>", ",", 2, bytes), "<01>,<ab>");
     // An odd length leaves the extra character to the suffix; both are cut to 4.
     EXPECT_EQ(Format("%K%*m", "[[x]]", 1, bytes), "[[01x]]");

@@ -101,11 +101,10 @@ void PutHeader(RowWriter& row, const Settings& settings, int columns, int addres
 }  // namespace
 
 void PutDump(Output& out, const Fields& fields, Settings& settings, const unsigned char* bytes) {
-    static const unsigned char kEmpty[1] = {0};
-    if (!bytes)
-        bytes = kEmpty;
+    // A null pointer has no bytes to show, whatever count the width asks for.
     int64_t count =
-        fields.widthGiven
+        !bytes ? 0
+        : fields.widthGiven
             ? fields.width
             : (fields.zero
                    ? 0
