@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chunk.h"
+#include "chunk_check.h"
 #include "crc32.h"
 
 TEST(Crc32, CheckValueAndAgreesWithZlib) {
@@ -37,4 +38,27 @@ TEST(EchoChunk, BareHeadersTailBytesAndSequenceAcrossChunks) {
     EXPECT_EQ(std::vector<uint8_t>(b.begin() + 12, b.begin() + 15),
               (std::vector<uint8_t>{0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(ReadChunkHeader(a.data()).crc32, Crc32(a.data() + 12, 8));
+}
+
+TEST(EchoChunk, HeaderCheckNamesEachFault) {
+    struct Case {
+        EchoChunkHeader header;
+        uint32_t expectedId, chunkMax;
+        bool idMatches, lengthFits;
+    } cases[] = {
+        {{3, 0, 0}, 3, 12, true, true},       // bare header at the smallest maximum
+        {{3, 1, 0}, 3, 12, true, false},      // any body exceeds a 12-byte maximum
+        {{4, 0, 0}, 3, 12, false, true},      // wrong id is caught without a body too
+        {{0, 988, 0}, 0, 1000, true, true},   // the largest body that fits
+        {{0, 989, 0}, 0, 1000, true, false},  // one byte over
+        {{9, 0xFFFFFFFF, 0}, 0, 16000, false, false},
+        {{0, 0, 0}, 0, 5, true, true},  // a maximum below the header admits no body
+        {{0, 1, 0}, 0, 5, true, false},
+    };
+    for (const auto& c : cases) {
+        const HeaderCheck check = CheckChunkHeader(c.header, c.expectedId, c.chunkMax);
+        EXPECT_EQ(check.idMatches, c.idMatches) << c.header.chunkid << "/" << c.header.echolen;
+        EXPECT_EQ(check.lengthFits, c.lengthFits) << c.header.chunkid << "/" << c.header.echolen;
+        EXPECT_EQ(check.Good(), c.idMatches && c.lengthFits);
+    }
 }

@@ -79,6 +79,9 @@ int ReadComWorker::ReadOnce(uint8_t* buffer, HANDLE readEvent, DWORD& got) {
             log::PrintTickLineWinErr(0, "ReadComThread: CancelIO() got fail.");
         if (GetOverlappedResult(port_, &overlapped, &got, TRUE))
             return kGotBytes;
+        // Our own cancel ending the read is the quit we asked for, not an error.
+        if (GetLastError() == ERROR_OPERATION_ABORTED)
+            return kGotQuit;
         log::PrintTickLineWinErr(0, "ReadComThread: ReadFile() async fail after CancelIO.");
         return kGotError;
     }
