@@ -1,0 +1,174 @@
+// Two consoles run the echo test over a linked pair that ovrixd makes, and
+// each of them against a peer written in Python from the chunk format alone.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "run_program.h"
+
+namespace {
+
+class EchoPair : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string vantrel = ProgramPath();
+        const std::string daemon = vantrel.substr(0, vantrel.rfind('/') + 1) + "ovrixd";
+        if (access(daemon.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "ovrixd is not built";
+        dir_ = MakeTempDir();
+        daemon_ = fork();
+        if (daemon_ == 0) {
+            setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
+            execl(daemon.c_str(), "ovrixd", "--pair", "COM20:COM21", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(Appears(dir_ + "/dosdevices/COM21")) << "ovrixd did not make its ports";
+    }
+    void TearDown() override {
+        if (daemon_ > 0) {
+            kill(daemon_, SIGTERM);
+            int status = 0;
+            waitpid(daemon_, &status, 0);
+        }
+    }
+    static bool Appears(const std::string& path) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        struct stat info {};
+        while (std::chrono::steady_clock::now() < limit) {
+            if (lstat(path.c_str(), &info) == 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    // The Python peer runs beside the console; its output goes to a file.
+    pid_t StartPeer(const std::vector<std::string>& args) {
+        const char* source = std::getenv("SUITE_SOURCE_DIR");
+        const std::string script =
+            std::string(source ? source : ".") + "/tests/vantrel_app/echo_peer.py";
+        peerOutput_ = dir_ + "/peer.out";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open(peerOutput_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(out, 2);
+            std::vector<const char*> argv = {"python3", script.c_str()};
+            for (const auto& arg : args)
+                argv.push_back(arg.c_str());
+            argv.push_back(nullptr);
+            execvp("python3", const_cast<char* const*>(argv.data()));
+            _exit(127);
+        }
+        return pid;
+    }
+    // Waits for the peer; its exit status and what it printed.
+    std::pair<int, std::string> FinishPeer(pid_t pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        std::ifstream in(peerOutput_);
+        std::stringstream text;
+        text << in.rdbuf();
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+    }
+    std::string Port(int number) const { return "\\\\.\\COM" + std::to_string(number); }
+
+    std::string dir_;
+    std::string peerOutput_;
+    pid_t daemon_ = -1;
+};
+
+TEST_F(EchoPair, TwoConsolesEndTheEchoTestWithTheirSuccessLines) {
+    LiveProgram server({Port(20)}, dir_);
+    ASSERT_TRUE(server.WaitFor("Choose action:")) << server.Output();
+    server.Type("S");
+    ASSERT_TRUE(
+        server.WaitFor("Starting echo server(chunkmax=16000), waiting client... ('0' to "
+                       "break)"))
+        << server.Output();
+    const ProgramRun client = RunProgram({Port(21), "-m", "10000"}, "C\x1b", dir_);
+    EXPECT_EQ(client.exitStatus, 0);
+    for (const char* line : {"Doing echo 10000 bytes(Urge), srand=0. ('0' to break)",
+                             "All echo bytes sent. Total sent: chunks: ",
+                             "All echo bytes received. Total chunks: ", "Echo test success."})
+        EXPECT_NE(client.output.find(line), std::string::npos) << line << "\n" << client.output;
+    ASSERT_TRUE(server.WaitFor("First client connected. Start timing.")) << server.Output();
+    server.Type("0");
+    ASSERT_TRUE(server.WaitFor("Echo server stopped.")) << server.Output();
+    server.Type("\x1b");
+    EXPECT_EQ(server.Finish(), 0);
+}
+
+TEST_F(EchoPair, ServerWithASmallerLimitStopsEchoingAndTheClientFails) {
+    LiveProgram server({Port(20), "-K", "1000"}, dir_);
+    ASSERT_TRUE(server.WaitFor("Choose action:")) << server.Output();
+    server.Type("S");
+    ASSERT_TRUE(server.WaitFor("waiting client...")) << server.Output();
+    const ProgramRun client = RunProgram(
+        {Port(21), "-K", "16000", "--echo-timeout-limit=1500", "--echo-srand=9"}, "C\x1b", dir_);
+    EXPECT_NE(client.output.find("Echo timeout limit is 1500 millisec."), std::string::npos);
+    EXPECT_NE(client.output.find("Pulling thread timeout(1500 millisec)!"), std::string::npos)
+        << client.output;
+    EXPECT_NE(client.output.find("Echo test fail."), std::string::npos) << client.output;
+    ASSERT_TRUE(server.WaitFor("exceeds max expected(988).")) << server.Output();
+    server.Type("0\x1b");
+    EXPECT_EQ(server.Finish(), 0);
+    EXPECT_NE(server.Output().find("Received wrong data. Echo body length("), std::string::npos);
+}
+
+TEST_F(EchoPair, ClientWithoutServerStopsOnTheSecondZero) {
+    LiveProgram client({Port(21), "-K", "200"}, dir_);
+    ASSERT_TRUE(client.WaitFor("Choose action:")) << client.Output();
+    client.Type("c");
+    ASSERT_TRUE(client.WaitFor("Doing echo unlimited bytes(Mild). srand=0. ('0' to break)"))
+        << client.Output();
+    client.Type("0");
+    ASSERT_TRUE(
+        client.WaitFor("Stopping echo flow... (In case no effect, press 0 again to "
+                       "force.)"))
+        << client.Output();
+    client.Type("0");
+    ASSERT_TRUE(client.WaitFor("You pressed 0 again. Now force pushing/pulling thread to quit."))
+        << client.Output();
+    ASSERT_TRUE(client.WaitFor("Echo test fail.")) << client.Output();
+    client.Type("\x1b");
+    EXPECT_EQ(client.Finish(), 0);
+}
+
+TEST_F(EchoPair, ConsoleClientAgainstAnIndependentServer) {
+    const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "2"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const ProgramRun client =
+        RunProgram({Port(21), "-m", "30000", "-K", "3000", "--echo-srand=42"}, "C\x1b", dir_);
+    EXPECT_NE(client.output.find("Echo test success."), std::string::npos) << client.output;
+    const auto [status, output] = FinishPeer(peer);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("bad_crc=0"), std::string::npos) << output;
+}
+
+TEST_F(EchoPair, ConsoleServerAgainstAnIndependentClient) {
+    LiveProgram server({Port(20), "-K", "2000"}, dir_);
+    ASSERT_TRUE(server.WaitFor("Choose action:")) << server.Output();
+    server.Type("S");
+    ASSERT_TRUE(server.WaitFor("waiting client...")) << server.Output();
+    const pid_t peer = StartPeer({"client", dir_ + "/dosdevices/COM21", "20000", "2000"});
+    const auto [status, output] = FinishPeer(peer);
+    EXPECT_EQ(status, 0) << output << server.Output();
+    EXPECT_NE(output.find("PY-CLIENT OK chunks="), std::string::npos) << output;
+    server.Type("0\x1b");
+    EXPECT_EQ(server.Finish(), 0);
+    EXPECT_EQ(server.Output().find("Wrong crc32"), std::string::npos) << server.Output();
+}
+
+}  // namespace
