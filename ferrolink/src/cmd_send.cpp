@@ -160,6 +160,7 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
     if (n <= 0)
         return false;
     for (;;) {
+        ClearBehindChunk(static_cast<uint32_t>(n));
         m_dwCurrentSize += static_cast<uint32_t>(n);
         m_dwDirtyData = m_dwCurrentSize;
         // The next chunk always has its full room; growing keeps every byte.
@@ -185,6 +186,14 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
             break;
     }
     return m_dwCurrentSize > 0;
+}
+
+// A read may fill its whole chunk and keep only the bytes up to the frame end
+// (the rest waits for the next read); what it left behind is cleared, so the
+// collected reply is followed by zeros as the text copies expect.
+void CCmdSend::ClearBehindChunk(uint32_t nPlaced) {
+    if (nPlaced < kChunkSize)
+        std::memset(m_pData + m_dwCurrentSize + nPlaced, 0, kChunkSize - nPlaced);
 }
 
 bool CCmdSend::IsReplyComplete() const {

@@ -50,6 +50,7 @@ class CCmdSend {
     ReplyRecord* CollectAndParse(__STRUCT_DEVICE_ONLINE* pConnection, int* pnCount);
     void CopyReplyText();
     bool GrowBuffer();
+    void ClearBehindChunk(uint32_t nPlaced);
     uint32_t m_dwTextSize = 0;
     uint32_t m_dwTextUsed = 0;   // bytes of m_pText that may be nonzero
     uint32_t m_dwDirtyData = 0;  // bytes of m_pData that may be nonzero

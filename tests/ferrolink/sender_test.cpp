@@ -97,6 +97,19 @@ TEST_F(SenderTest, FramedReplyInThreeChunksIsCollectedWhole) {
     EXPECT_EQ(sender.m_pData[sender.m_dwCurrentSize - 3], 0x06);
 }
 
+TEST_F(SenderTest, BytesAfterTheFrameEndStayOutOfTheReplyText) {
+    // The device's next frame arrives in the same read as the end of this one;
+    // the configuration steps read the collected reply as a C string.
+    const std::string reply = Framed("OK");
+    std::thread device = Answer({reply + "NEXT-FRAME"});
+    CCmdSend sender;
+    int count = 0;
+    sender.SendFramed(connection_.get(), "QRYALL", &count);
+    device.join();
+    ASSERT_EQ(sender.m_dwCurrentSize, reply.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sender.m_pData)), reply);
+}
+
 TEST_F(SenderTest, UnframedDataIsCompleteAfterItsFirstChunk) {
     // A chunk ends at the read's time limit (3 s); unframed bytes end the
     // reading there, so what comes later stays for the next reader.
