@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chunk.h"
+#include "chunk_check.h"
 #include "crc32.h"
 #include "fuzz_check.h"
 
@@ -17,11 +18,29 @@ uint32_t ZlibCrc(const uint8_t* bytes, size_t length) {
     return static_cast<uint32_t>(crc32(0L, bytes, static_cast<uInt>(length)));
 }
 
+// The receiver's header check: the expected id, and a body that fits the
+// largest chunk, header included (computed here without wrap-around).
+void CheckHeader(const EchoChunkHeader& header, uint32_t expectedId, uint32_t chunkMax) {
+    const HeaderCheck check = CheckChunkHeader(header, expectedId, chunkMax);
+    FUZZ_CHECK(check.idMatches == (header.chunkid == expectedId));
+    FUZZ_CHECK(check.lengthFits == (uint64_t{header.echolen} + kEchoHeadSize <= chunkMax ||
+                                    (chunkMax <= kEchoHeadSize && header.echolen == 0)));
+    FUZZ_CHECK(check.Good() == (check.idMatches && check.lengthFits));
+}
+
 // A received chunk: header, then the body it announces.
 void CheckReceived(const uint8_t* data, size_t size) {
     if (size < kEchoHeadSize)
         return;
     const EchoChunkHeader header = ReadChunkHeader(data);
+    uint32_t expectedId = 0;
+    uint32_t chunkMax = 0;
+    if (size >= kEchoHeadSize + 8) {
+        std::memcpy(&expectedId, data + size - 8, 4);
+        std::memcpy(&chunkMax, data + size - 4, 4);
+    }
+    CheckHeader(header, expectedId, chunkMax);
+    CheckHeader(header, header.chunkid, chunkMax);
     uint8_t written[kEchoHeadSize];
     WriteChunkHeader(header, written);
     FUZZ_CHECK(std::memcmp(written, data, kEchoHeadSize) == 0);
@@ -52,6 +71,7 @@ void CheckMade(FuzzedDataProvider& input) {
         FUZZ_CHECK(header.chunkid == id);
         FUZZ_CHECK(header.echolen == size - kEchoHeadSize);
         FUZZ_CHECK(header.crc32 == ZlibCrc(chunk.data() + kEchoHeadSize, header.echolen));
+        FUZZ_CHECK(CheckChunkHeader(header, id, high).Good());
     }
 }
 
