@@ -272,7 +272,7 @@ uint32_t PushingThread(void* argument) {
     log::PrintClockLine("Pushing thread has quitted.");
     log::ReleaseThreadRole(log::ThreadRole::kPushing);
     CloseHandle(context.ownEvent);
-    SetEvent(s.pushEnded);
+    s.ends.OneEnded();
     return 0;
 }
 
@@ -331,7 +331,7 @@ uint32_t PullingThread(void* argument) {
     log::PrintClockLine("Pulling thread has quitted.");
     log::ReleaseThreadRole(log::ThreadRole::kPulling);
     CloseHandle(context.ownEvent);
-    SetEvent(s.pullEnded);
+    s.ends.OneEnded();
     return 0;
 }
 
@@ -397,7 +397,6 @@ void WatchClientThreads(EchoClientState& s, const ConsoleHooks& hooks) {
     ClientStatistics statistics(s);
     bool quitAsked = false;
     bool inputEnded = false;
-    const HANDLE ends[2] = {s.pushEnded, s.pullEnded};
     for (;;) {
         if (!inputEnded && hooks.keyWaiting()) {
             const int key = hooks.readKey();
@@ -414,7 +413,7 @@ void WatchClientThreads(EchoClientState& s, const ConsoleHooks& hooks) {
                 SetEvent(s.pullForce);
             }
         }
-        if (WaitForMultipleObjects(2, ends, TRUE, 500) == WAIT_OBJECT_0)
+        if (s.ends.WaitFor(2, std::chrono::milliseconds(500)))
             break;
         statistics.Pass();
     }
@@ -425,12 +424,10 @@ struct ClientEvents {
     explicit ClientEvents(EchoClientState& state, bool mild) : s(state) {
         s.pushForce = CreateEvent(nullptr, TRUE, FALSE, nullptr);
         s.pullForce = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-        s.pushEnded = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-        s.pullEnded = CreateEvent(nullptr, TRUE, FALSE, nullptr);
         s.mildEvent = mild ? CreateEvent(nullptr, FALSE, FALSE, nullptr) : nullptr;
     }
     ~ClientEvents() {
-        for (HANDLE h : {s.pushForce, s.pullForce, s.pushEnded, s.pullEnded, s.mildEvent})
+        for (HANDLE h : {s.pushForce, s.pullForce, s.mildEvent})
             if (h)
                 CloseHandle(h);
     }

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "chunk.h"
@@ -15,6 +18,28 @@ namespace vantrel::echo {
 
 enum : uint32_t { kRunning = 0, kEndedNormally = 1, kEndedByError = 2 };
 
+// The client threads report their end here, so the main thread can wait for
+// both with a limit. Kept apart from the port layer's objects: their waits
+// wake at every request's end, and this one should not.
+class ThreadEnds {
+  public:
+    void OneEnded() {
+        std::lock_guard lock(mutex_);
+        ++ended_;
+        changed_.notify_all();
+    }
+    // True when `count` threads have ended, waiting at most `limit`.
+    bool WaitFor(int count, std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return ended_ >= count; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int ended_ = 0;
+};
+
 // Shared by the main thread and the two client threads. Each counter is
 // written by one thread only; the others read it for reports and targets.
 struct EchoClientState {
@@ -22,9 +47,7 @@ struct EchoClientState {
     win::HANDLE pushForce = nullptr;  // manual-reset: aborts the pushing thread's waits
     win::HANDLE pullForce = nullptr;  // manual-reset: aborts the pulling thread's waits
     win::HANDLE mildEvent = nullptr;  // auto-reset, Mild mode only
-    // Set by each thread as it ends, so the main thread can wait with a limit.
-    win::HANDLE pushEnded = nullptr;
-    win::HANDLE pullEnded = nullptr;
+    ThreadEnds ends;
     std::vector<uint8_t> out;
     std::vector<uint8_t> in;
     uint32_t chunkMax = 0;

@@ -1,0 +1,180 @@
+// Echo throughput over a null-modem link of two pseudo terminals, against a
+// raw copy loop over the same kind of link in the same run. Both count the
+// bytes that cross the link in either direction per second of wall time.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "echo_client.h"
+#include "echo_server.h"
+#include "port/win_port.h"
+#include "pty_link.h"
+
+using namespace vantrel::echo;
+
+namespace {
+
+constexpr int64_t kBytesPerRun = 4 * 1000 * 1000;
+constexpr size_t kRawBlock = 16000;  // the echo test's largest default chunk
+
+double g_echoRate = 0;
+double g_rawRate = 0;
+
+win::HANDLE OpenEnd(const std::string& path) {
+    return win::CreateFile(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
+                           win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+// The echo test prints progress lines; they would drown the report.
+class QuietStdout {
+  public:
+    QuietStdout() {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        close(null);
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+    }
+
+  private:
+    int saved_;
+};
+
+// Keys for the server: none until the benchmark is done, then '0'.
+struct StopKey {
+    std::atomic<bool> pressed{false};
+    ConsoleHooks Hooks() {
+        ConsoleHooks hooks;
+        hooks.keyWaiting = [this] { return pressed.load(); };
+        hooks.readKey = [this] {
+            pressed = false;
+            return '0';
+        };
+        return hooks;
+    }
+};
+
+void BM_EchoClientAndServer(benchmark::State& state) {
+    PtyLink link;
+    win::HANDLE client = OpenEnd(link.PathA());
+    win::HANDLE server = OpenEnd(link.PathB());
+    EchoConfig config;  // default chunk sizes 12..16000
+    config.maxBytes = kBytesPerRun;
+    if (getenv("NIB"))
+        config.readNibble = atoi(getenv("NIB"));
+    if (getenv("BX"))
+        config.rwBufX = atoi(getenv("BX"));
+    StopKey stop;
+    ConsoleHooks noKeys;
+    noKeys.keyWaiting = [] { return false; };
+    int64_t moved = 0;
+    {
+        QuietStdout quiet;
+        std::thread serverThread([&] { Do_Echo_srv(server, config, stop.Hooks(), nullptr); });
+        for (auto _ : state) {
+            if (!Do_Echo_cli(client, config, false, noKeys, nullptr)) {
+                state.SkipWithError("echo run failed");
+                break;
+            }
+            moved += 2 * kBytesPerRun;  // every byte goes out and comes back
+        }
+        stop.pressed = true;
+        serverThread.join();
+    }
+    win::CloseHandle(client);
+    win::CloseHandle(server);
+    state.SetBytesProcessed(moved);
+    state.counters["both_ways_Bps"] =
+        benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kIsRate);
+}
+
+bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
+    while (count > 0) {
+        const ssize_t put = write(fd, bytes, count);
+        if (put <= 0)
+            return false;
+        bytes += put;
+        count -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// The same traffic without the port layer: a writer and a reader on one
+// end, a plain read-and-write-back loop on the other.
+void BM_RawCopyLoop(benchmark::State& state) {
+    PtyLink link;
+    int64_t moved = 0;
+    for (auto _ : state) {
+        std::thread echoer([&] {
+            std::vector<uint8_t> buffer(kRawBlock);
+            for (int64_t done = 0; done < kBytesPerRun;) {
+                const ssize_t got = read(link.RawB(), buffer.data(), buffer.size());
+                if (got <= 0 || !WriteAll(link.RawB(), buffer.data(), static_cast<size_t>(got)))
+                    return;
+                done += got;
+            }
+        });
+        std::thread writer([&] {
+            std::vector<uint8_t> block(kRawBlock, 0x5A);
+            for (int64_t done = 0; done < kBytesPerRun; done += kRawBlock)
+                WriteAll(link.RawA(), block.data(),
+                         static_cast<size_t>(std::min<int64_t>(kRawBlock, kBytesPerRun - done)));
+        });
+        std::vector<uint8_t> buffer(kRawBlock);
+        for (int64_t done = 0; done < kBytesPerRun;) {
+            const ssize_t got = read(link.RawA(), buffer.data(), buffer.size());
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        writer.join();
+        echoer.join();
+        moved += 2 * kBytesPerRun;
+    }
+    state.SetBytesProcessed(moved);
+    state.counters["both_ways_Bps"] =
+        benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kIsRate);
+}
+
+// Keeps each figure for the closing comparison.
+class RateKeeper : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const auto found = run.counters.find("both_ways_Bps");
+            const double value = found != run.counters.end() ? found->second.value : 0;
+            if (run.benchmark_name().find("Echo") != std::string::npos)
+                g_echoRate = value;
+            else if (run.benchmark_name().find("Raw") != std::string::npos)
+                g_rawRate = value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+BENCHMARK(BM_RawCopyLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_EchoClientAndServer)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RateKeeper reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (g_rawRate > 0 && g_echoRate > 0)
+        std::printf("echo/raw: %.1f%% (echo %.0f B/s, raw %.0f B/s, both ways)\n",
+                    100.0 * g_echoRate / g_rawRate, g_echoRate, g_rawRate);
+    benchmark::Shutdown();
+    return 0;
+}
