@@ -4,6 +4,8 @@
 #include <tinyxml.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "config_items.h"
@@ -35,6 +37,36 @@ bool SaveWhole(TiXmlDocument& document, const char* szFileName) {
 
 std::string FromSeventh(const char* field) {
     return std::string(ferrolink_config::Middle(field, 6, 0));
+}
+
+// Whether the bytes form UTF-8: every lead byte followed by as many
+// continuation bytes as it announces.
+bool IsUtf8(const std::string& bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const size_t length = lead < 0x80           ? 1
+                              : (lead >> 5) == 0x06 ? 2
+                              : (lead >> 4) == 0x0E ? 3
+                              : (lead >> 3) == 0x1E ? 4
+                                                    : 0;
+        if (length == 0 || bytes.size() - i < length)
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+// Settings a device reports in a single-byte code page are written as they
+// came, so a set file need not be UTF-8. Read as UTF-8, such a byte would be
+// taken for the start of a longer character and swallow the quote after it;
+// those files are read byte for byte instead.
+TiXmlEncoding EncodingOf(const char* szFileName) {
+    std::ifstream in(szFileName, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return IsUtf8(bytes) ? TIXML_ENCODING_UNKNOWN : TIXML_ENCODING_LEGACY;
 }
 
 }  // namespace
@@ -81,7 +113,7 @@ namespace ferrolink_config {
 
 bool LoadConfigSet(const char* szFileName, ConfigSetElements* elements) {
     TiXmlDocument document;
-    if (szFileName == nullptr || !document.LoadFile(szFileName))
+    if (szFileName == nullptr || !document.LoadFile(szFileName, EncodingOf(szFileName)))
         return false;
     elements->clear();
     const TiXmlElement* root = document.FirstChildElement();

@@ -213,6 +213,30 @@ TEST_F(ConfigXmlFiles, ConfigSetWrittenIsReadBackInOrder) {
                             {"232BAD", "6"}, {"CSUSET", ""}, {"DFMADD", "1:<a&\"b>;2:Y;"}}));
 }
 
+TEST_F(ConfigXmlFiles, SettingsInASingleByteCodePageAreReadBackAsWritten) {
+    // Bytes that are no UTF-8 ("\xB0" a degree sign, "\xFF") stand right
+    // before the closing quote, where a UTF-8 reading would swallow it.
+    struct Case {
+        const char* name;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"PREFIX", "25\xB0"},      {"SUFFIX", "\xFF\xFF"}, {"DFMADD", "1:caf\xE9;2:\xC3;"},
+        {"UTF8OK", "caf\xC3\xA9"}, {"\xE9\xE9", "x"},
+    };
+    std::vector<ConfigEntry> entries(std::size(cases));
+    ferrolink_config::ConfigSetElements expected;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::strcpy(entries[i].szName, cases[i].name);
+        std::strcpy(entries[i].szValue, cases[i].value);
+        expected.emplace_back(cases[i].name, cases[i].value);
+    }
+    ASSERT_TRUE(WriteConfigSetXml(Path("latin.xml").c_str(), entries, "KTR Sim Scanner"));
+    ferrolink_config::ConfigSetElements elements;
+    ASSERT_TRUE(ferrolink_config::LoadConfigSet(Path("latin.xml").c_str(), &elements));
+    EXPECT_EQ(elements, expected);
+}
+
 TEST_F(ConfigXmlFiles, LoaderStartsAtTheFirstCommandAndTakesEverySiblingAfterIt) {
     std::ofstream(Path("set.xml")) << "<?xml version=\"1.0\"?>\n<Any><Note CommandName=\"NOTE01\"/>"
                                       "<Command CommandName=\"ALLENA\" Value=\"1\"/>"

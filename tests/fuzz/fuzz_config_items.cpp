@@ -2,11 +2,16 @@
 // entries, and the range bounds taken from a range text.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "config_items.h"
+#include "config_xml.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -37,6 +42,38 @@ void CheckOfficeReaders(const std::string& defaults, const std::string& ranges) 
     FUZZ_CHECK(entries.size() == gathered);
 }
 
+char g_setFile[] = "/tmp/fuzz_config_items_XXXXXX";
+
+void RemoveSetFile() {
+    std::remove(g_setFile);
+}
+
+const char* SetFile() {
+    static const bool made = [] {
+        const int fd = mkstemp(g_setFile);
+        if (fd < 0)
+            std::abort();
+        close(fd);
+        std::atexit(RemoveSetFile);
+        return true;
+    }();
+    (void)made;
+    return g_setFile;
+}
+
+// The configuration set file written from the entries reads back as them:
+// what the device reported is what a later download sends.
+void CheckSetFileRoundTrip(const std::vector<ConfigEntry>& entries) {
+    FUZZ_CHECK(WriteConfigSetXml(SetFile(), entries, "QS-620"));
+    ferrolink_config::ConfigSetElements elements;
+    FUZZ_CHECK(ferrolink_config::LoadConfigSet(SetFile(), &elements));
+    FUZZ_CHECK(elements.size() == entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        FUZZ_CHECK(elements[i].first == entries[i].szName);
+        FUZZ_CHECK(elements[i].second == entries[i].szValue);
+    }
+}
+
 void CheckConfigEntries(const std::string& reply, const std::string& dataFormat) {
     int asked = 0;
     const std::vector<ConfigEntry> entries = CollectConfigEntries(reply, [&] {
@@ -57,6 +94,7 @@ void CheckConfigEntries(const std::string& reply, const std::string& dataFormat)
     // Every item of the reply is one candidate entry at most.
     FUZZ_CHECK(entries.size() <= ferrolink_config::ReplyItems(reply).size());
     FUZZ_CHECK(static_cast<size_t>(asked) <= ferrolink_config::ReplyItems(reply).size());
+    CheckSetFileRoundTrip(entries);
 }
 
 }  // namespace
