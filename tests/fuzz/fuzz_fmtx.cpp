@@ -304,6 +304,27 @@ int Collect(void* user, const char* text, int32_t length) {
     return length;
 }
 
+// Appending the same output behind text already in the buffer: the old text
+// stays, the new one follows it, both cut to the capacity.
+void CheckAppend(char* buffer, int32_t capacity, const std::string& format, ArgumentList& args,
+                 const Collected& collected) {
+    if (buffer == nullptr)
+        return;
+    static const char kOld[] = "old text|";
+    const size_t old = std::min<size_t>(sizeof kOld - 1, static_cast<size_t>(capacity) - 1);
+    std::memcpy(buffer, kOld, old);
+    buffer[old] = '\0';
+    FmtxVaRec record;
+    fmtx_va_rec_init(&record, format.c_str(), &args.list);
+    const int32_t total = fmtx_strcat(buffer, capacity, "%w", &record);
+    FUZZ_CHECK(collected.length > INT32_MAX - 16 ||
+               total == static_cast<int32_t>(old + static_cast<size_t>(collected.length)));
+    const std::string expected =
+        (std::string(kOld, old) + collected.text).substr(0, static_cast<size_t>(capacity) - 1);
+    FUZZ_CHECK(std::memcmp(buffer, expected.data(), expected.size()) == 0);
+    FUZZ_CHECK(buffer[expected.size()] == '\0');
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -341,5 +362,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Counting alone gives the same length.
     const int32_t counted = fmtx_vsnprintf(nullptr, 0, format.c_str(), args->list);
     FUZZ_CHECK(counted == produced);
+
+    CheckAppend(buffer.get(), capacity, format, *args, collected);
     return 0;
 }
