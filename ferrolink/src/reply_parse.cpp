@@ -37,7 +37,7 @@ std::string_view FirstPiece(std::string_view text) {
 }  // namespace
 
 bool ParseReply(const char* pText, uint32_t nSize, ReplyRecord* pRecords, int* pnCount) {
-    if (pText == nullptr || pText[0] == '\0' || nSize == 0)
+    if (pText == nullptr || nSize == 0 || pText[0] == '\0')
         return false;
     // The last character (normally the ETX) is dropped.
     const size_t length = std::min<size_t>(nSize, strnlen(pText, nSize)) - 1;

@@ -70,6 +70,13 @@ TEST(ParseReplyTest, SixteenCharacterPieceAndEmptyText) {
     EXPECT_EQ(p.count, 1);
     EXPECT_EQ(p.records[0].first, "BASQSY");
     EXPECT_FALSE(Parse("").ok);
+    // A size of 0 means no text at all: not even the first byte is looked at
+    // (here it lies outside the buffer; the sanitizer build catches a read).
+    const std::vector<char> buffer(4, 'X');
+    std::vector<ReplyRecord> records(CCmdSend::kParsedRecords);
+    int count = CCmdSend::kRecordCount;
+    EXPECT_FALSE(ParseReply(buffer.data() + buffer.size(), 0, records.data(), &count));
+    EXPECT_EQ(count, CCmdSend::kRecordCount);
 }
 
 TEST(ParseReplyTest, LongValueIsCutAtTheField) {

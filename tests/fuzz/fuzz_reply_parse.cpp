@@ -16,14 +16,16 @@ bool IsTerminated(const char* field, size_t capacity) {
 }
 
 void CheckParse(const uint8_t* data, size_t size) {
-    // The text in a buffer of exactly its size: nothing behind it may be read.
-    std::unique_ptr<char[]> text(new char[size]);
+    // The text at the very end of its buffer: nothing behind it may be read,
+    // not even its first byte when the size is 0.
+    std::unique_ptr<char[]> buffer(new char[size + 1]);
+    char* text = buffer.get() + 1;
     if (size > 0)
-        std::memcpy(text.get(), data, size);
+        std::memcpy(text, data, size);
     // Exactly the records a parse may fill: one more written is caught.
     std::vector<ReplyRecord> records(CCmdSend::kParsedRecords);
     int count = CCmdSend::kRecordCount;
-    const bool parsed = ParseReply(text.get(), static_cast<uint32_t>(size), records.data(), &count);
+    const bool parsed = ParseReply(text, static_cast<uint32_t>(size), records.data(), &count);
     const bool empty = size == 0 || data[0] == '\0';
     FUZZ_CHECK(parsed == !empty);
     FUZZ_CHECK(count == CCmdSend::kRecordCount || count == 1 || count == 3);
