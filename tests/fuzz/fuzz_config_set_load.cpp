@@ -55,6 +55,39 @@ void CheckFrame(const std::string& frame) {
     FUZZ_CHECK(frame.compare(frame.size() - 2, 2, ";\x03") == 0);
 }
 
+bool IsOrdinary(const std::string& name, const std::string& value,
+                ferrolink_config::DownloadForm form) {
+    static const char* const kSkippedWhenEmpty[] = {"ALLENA", "ALL1DC", "ALL2DC", "ALLPST",
+                                                    "APSENA"};
+    static const char* const kHeldBack[] = {"DFMSIN", "INTERF", "232BAD", "232PAR",
+                                            "232STP", "232DAT", "KBWPOR", "232AFL",
+                                            "IMGROI", "DFMADD", "DFMSET"};
+    if (value.empty())
+        for (const char* skipped : kSkippedWhenEmpty)
+            if (name == skipped)
+                return false;
+    for (const char* held : kHeldBack)
+        if (name == held)
+            return false;
+    return name != "AUTOUR" || form == ferrolink_config::DownloadForm::kUnified;
+}
+
+// Every ordinary setting goes out in some frame: whole, or after a ',' without
+// the 3 characters of its group when it follows another setting of the group.
+void CheckNothingLost(const ferrolink_config::ConfigSetElements& elements,
+                      ferrolink_config::DownloadForm form, const std::vector<std::string>& frames) {
+    std::string all;
+    for (const std::string& frame : frames)
+        all += frame;
+    for (const auto& [name, value] : elements) {
+        if (!IsOrdinary(name, value, form))
+            continue;
+        const std::string item = name + value;
+        FUZZ_CHECK(all.find(item) != std::string::npos ||
+                   (item.size() >= 3 && all.find("," + item.substr(3)) != std::string::npos));
+    }
+}
+
 void CheckDownload(const ferrolink_config::ConfigSetElements& elements,
                    ferrolink_config::DownloadForm form, size_t failingFrame) {
     std::vector<std::string> frames;
@@ -70,6 +103,7 @@ void CheckDownload(const ferrolink_config::ConfigSetElements& elements,
                sizeof g_szLastConfigError);
     if (ok) {
         FUZZ_CHECK(frames.size() != failingFrame);
+        CheckNothingLost(elements, form, frames);
         const std::string& last = frames.back();
         if (form == ferrolink_config::DownloadForm::kRecord)
             FUZZ_CHECK(last.find("BASSFY;SAVEFY;BASRES;\x03") != std::string::npos);
