@@ -30,4 +30,9 @@ bool ConsoleSurface::ShowTrayBalloon(const QString& title, const QString& text, 
     return true;
 }
 
+int ConsoleSurface::PromptForDevice(const QString& text) {
+    PrintLines(text);
+    return -1;
+}
+
 }  // namespace quillon

@@ -23,6 +23,8 @@ class ConsoleSurface : public StatusSurface {
     bool AddTrayIcon(const QString&, const QString&) override { return true; }
     bool ModifyTrayIcon(StateIcon, const QString*) override { return true; }
     bool ShowTrayBalloon(const QString& title, const QString& text, int timeoutMs) override;
+    int PromptForDevice(const QString& text) override;
+    void ShowWarning(const QString& text) override { PrintLines(text); }
 
   private:
     void PrintLines(const QString& text);

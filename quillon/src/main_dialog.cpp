@@ -1,9 +1,20 @@
 #include "main_dialog.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QSemaphore>
+#include <QThread>
 #include <cstring>
+#include <memory>
 
 #include "code_pages.h"
+#include "delivery/delivery_text.h"
+#include "delivery/http_client.h"
+#include "delivery/paste_keys.h"
+#include "delivery/text_conversion.h"
+#include "device_paths.h"
 #include "ferrolink/discovery.h"
+#include "ferrolink/notify.h"
 #include "string_table.h"
 #include "version_text.h"
 
@@ -27,21 +38,53 @@ CAutoTabAppDlg::CAutoTabAppDlg(AppSettings& settings, std::filesystem::path iniF
     : m_settings(settings),
       m_iniFile(std::move(iniFile)),
       m_programFile(std::move(programFile)),
-      m_surface(surface) {}
+      m_surface(surface) {
+    m_watchTimer.setInterval(kWatchPeriodMs);
+    connect(&m_watchTimer, &QTimer::timeout, this, &CAutoTabAppDlg::OnWatchTimer);
+    connect(&m_collectTimer, &QTimer::timeout, this, &CAutoTabAppDlg::DeliverPending);
+    connect(&m_deviceEvents, &DeviceEvents::DeviceChange, this, &CAutoTabAppDlg::OnDeviceChange,
+            Qt::QueuedConnection);
+}
 
-CAutoTabAppDlg::~CAutoTabAppDlg() = default;
+CAutoTabAppDlg::~CAutoTabAppDlg() {
+    m_watchTimer.stop();
+    m_collectTimer.stop();
+    ResetDevices();
+}
 
 void CAutoTabAppDlg::OnInitDialog() {
     SetUiLanguage(m_settings.languageId);
+    RegisterDeviceInterfaces();
     m_surface.SetWindowIconFile(m_settings.iconPath);
     m_surface.SetCaption(BuildCaption(m_settings.title, GetFileVersionText(m_programFile, false),
                                       m_settings.HexOut));
     m_bTrayIconAdded = m_surface.AddTrayIcon(m_settings.iconPath, m_settings.title.left(kTipUnits));
-    DiscoverDevices();
-    UpdateStatus(m_nDeviceCount > 0 ? 1 : 0);
+    if (!ConnectDevices() && m_promptShown) {
+        // The form that cannot ask shows the lost state and keeps looking.
+        UpdateStatus(0);
+    }
+    m_nCollectDelay = 100;
+    m_watchTimer.start();
+    m_nCollectTimer = 0;
+}
+
+// Unregisters and closes the scanner's connection; the library's thread is
+// joined, so a status report it is making must not wait for this thread.
+void CAutoTabAppDlg::ReleaseScanner() {
+    // Unregistering opens the stream of a record that has none; a record
+    // that was never registered is left alone.
+    if (!m_scannerRegistered) {
+        return;
+    }
+    m_scannerRegistered = false;
+    ++m_releasing;
+    ktr_unregister_notify(&m_devices[0], 1, 1);
+    m_devices[0].Close(0);
+    --m_releasing;
 }
 
 void CAutoTabAppDlg::ResetDevices() {
+    ReleaseScanner();
     for (_QVDeviceInfo& device : m_devices) {
         device.Close(0);
         delete device.pOpenStream;
@@ -53,6 +96,201 @@ void CAutoTabAppDlg::ResetDevices() {
 void CAutoTabAppDlg::DiscoverDevices() {
     ResetDevices();
     m_nDeviceCount = qv_GetDevice(m_devices.data(), kMaxDevices);
+    FillDevicePaths();
+}
+
+void CAutoTabAppDlg::RegisterScanner() {
+    ktr_register_notify_all(&m_devices[0], &CAutoTabAppDlg::OnDeviceStatus,
+                            &CAutoTabAppDlg::NotifyRecvData, this);
+    m_scannerRegistered = true;
+    m_bConnected = 1;
+    m_promptShown = false;
+}
+
+bool CAutoTabAppDlg::RegisterDeviceInterfaces() {
+    if (m_deviceEvents.Register()) {
+        return true;
+    }
+    m_surface.ShowWarning(QStringLiteral("Can't register device notification: ") +
+                          QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
+bool CAutoTabAppDlg::ConnectDevices() {
+    DiscoverDevices();
+    while (m_nDeviceCount <= 0) {
+        // The form that cannot ask says it once per loss and looks again
+        // at the next watch period.
+        if (m_promptShown) {
+            return false;
+        }
+        const int prompt = m_surface.PromptForDevice(LoadText(IDS_INSERT_DEVICE));
+        if (prompt < 0) {
+            m_promptShown = true;
+            return false;
+        }
+        if (prompt == 0) {
+            emit DialogEnded();
+            return false;
+        }
+        DiscoverDevices();
+    }
+    RegisterScanner();
+    // The data-stream library reports losses only, so the window learns of
+    // the connection here.
+    UpdateStatus(1);
+    return true;
+}
+
+void CAutoTabAppDlg::FillDevicePaths() {
+    for (int i = 0; i < m_nDeviceCount && i < kMaxDevices; ++i) {
+        _QVDeviceInfo& device = m_devices[static_cast<size_t>(i)];
+        if (device.nPortType == FERROLINK_PORT_COM) {
+            ComPortSettings port{};
+            std::memcpy(&port, device.connInfo, sizeof port);
+            FindPortDevicePath(port.wPort, m_szDevicePaths[static_cast<size_t>(i)]);
+        } else {
+            const auto* units = reinterpret_cast<const char16_t*>(device.connInfo);
+            size_t length = 0;
+            while (length < 256 && units[length] != 0) {
+                ++length;
+            }
+            m_szDevicePaths[static_cast<size_t>(i)] =
+                QString::fromUtf16(units, static_cast<qsizetype>(length));
+        }
+    }
+}
+
+int CAutoTabAppDlg::OnDeviceChange(int event, int deviceType, const QString& name) {
+    if (event != kDeviceArrival && event != kDeviceRemoveComplete) {
+        return 0;
+    }
+    if (deviceType != kDeviceTypeInterface) {
+        return 0;
+    }
+    // The name without its "\\?\" prefix, lower-cased and cut to the
+    // 250-unit buffer it was compared in.
+    const QString rest = name.toLower().left(250).mid(4);
+    if (!rest.startsWith(QStringLiteral("usb")) || m_nDeviceCount < 1) {
+        return 0;
+    }
+    for (int i = 0; i < m_nDeviceCount && i < kMaxDevices; ++i) {
+        const QString& path = m_szDevicePaths[static_cast<size_t>(i)];
+        if (!path.isEmpty() && m_devices[static_cast<size_t>(i)].nPortType == FERROLINK_PORT_COM &&
+            rest.startsWith(path)) {
+            OnDeviceStatusMsg(event == kDeviceArrival ? 1 : 0, 1);
+            break;
+        }
+    }
+    return 0;
+}
+
+void CAutoTabAppDlg::OnWatchTimer() {
+    if (m_bConnected != 0) {
+        return;
+    }
+    m_watchTimer.stop();
+    ResetDevices();
+    if (!ConnectDevices()) {
+        // Cancelled: the dialog ends. The form that cannot ask looks again
+        // at the next period.
+        if (m_promptShown) {
+            m_watchTimer.start();
+        }
+        return;
+    }
+    m_watchTimer.start();
+}
+
+int CAutoTabAppDlg::OnDeviceStatus(int nState, void* pUser) {
+    auto* dialog = static_cast<CAutoTabAppDlg*>(pUser);
+    if (dialog == nullptr) {
+        return 0;
+    }
+    if (QThread::currentThread() == dialog->thread()) {
+        return dialog->OnDeviceStatusMsg(nState - 1, 0);
+    }
+    // Handed to the window thread; this thread waits until it was handled,
+    // unless the window thread is busy releasing the connection.
+    auto handled = std::make_shared<QSemaphore>(0);
+    QMetaObject::invokeMethod(
+        dialog,
+        [dialog, nState, handled] {
+            dialog->OnDeviceStatusMsg(nState - 1, 0);
+            handled->release();
+        },
+        Qt::QueuedConnection);
+    while (!handled->tryAcquire(1, 50)) {
+        if (dialog->m_releasing.load() != 0) {
+            break;
+        }
+    }
+    return 0;
+}
+
+void CAutoTabAppDlg::ArmCollectTimer() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_collectTimer.isActive()) {
+                m_collectTimer.start(m_nCollectDelay);
+                m_nCollectTimer = TIMER_COLLECT;
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CAutoTabAppDlg::NotifyRecvData(const unsigned char* pData, int nLength, void* pUser) {
+    if (nLength < 1 || pUser == nullptr || pData == nullptr) {
+        return;
+    }
+    static_cast<CAutoTabAppDlg*>(pUser)->ReceiveData(
+        std::string_view(reinterpret_cast<const char*>(pData), static_cast<size_t>(nLength)));
+}
+
+void CAutoTabAppDlg::ReceiveData(std::string_view bytes) {
+    if (m_pendingText.Empty()) {
+        ArmCollectTimer();
+    }
+    if (m_settings.WorkMode == QStringLiteral("0")) {
+        std::optional<std::u16string> units =
+            ConvertToWide(bytes, bytes.size(), static_cast<unsigned>(m_settings.CodePage));
+        // Text that lands in an emptied buffer needs the timer too.
+        if (units && m_pendingText.Append(*units)) {
+            ArmCollectTimer();
+        }
+    } else if (m_settings.WorkMode == QStringLiteral("1")) {
+        const std::string reply = PostScan(m_settings.url.toStdString(), bytes);
+        if (reply != "succes") {
+            QMetaObject::invokeMethod(
+                this, [this] { ShowBalloon(LoadText(IDS_INTERFACE_ERROR), QStringLiteral(" ")); },
+                Qt::QueuedConnection);
+        }
+    }
+}
+
+bool CAutoTabAppDlg::CopyToClipboardUnicode(const std::u16string& text) {
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (application == nullptr) {
+        return false;
+    }
+    // The program stays the clipboard's owner and serves the paste itself.
+    QGuiApplication::clipboard()->setText(QString::fromStdU16String(text));
+    return true;
+}
+
+void CAutoTabAppDlg::DeliverPending() {
+    std::u16string pending = m_pendingText.TakeAll();
+    if (pending.empty()) {
+        return;
+    }
+    const DeliveryText delivery = BuildDeliveryText(pending, m_settings.HexOut != 0);
+    if (!CopyToClipboardUnicode(delivery.text)) {
+        m_pendingText.Restore(pending);
+        return;
+    }
+    m_collectTimer.stop();
+    SendPasteKeys(m_settings.Enter == QStringLiteral("1"));
 }
 
 bool CAutoTabAppDlg::SetTrayIcon(StateIcon icon, const QString* tip) {
@@ -145,7 +383,10 @@ void CAutoTabAppDlg::OnSysCommand(int command) {
     }
 }
 
-int CAutoTabAppDlg::OnDeviceStatusMsg(int wParam, int /*lParam*/) {
+int CAutoTabAppDlg::OnDeviceStatusMsg(int wParam, int lParam) {
+    if (lParam != 0 && wParam == 0) {
+        ReleaseScanner();
+    }
     UpdateStatus(wParam);
     return 0;
 }

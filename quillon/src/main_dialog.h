@@ -4,9 +4,14 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <optional>
+
+#include "delivery/pending_text.h"
+#include "device_events.h"
 
 #include "ferrolink/record.h"
 #include "settings.h"
@@ -24,6 +29,9 @@ inline constexpr int kSysCommandExit = 32;
 
 inline constexpr int kMaxDevices = 20;
 inline constexpr int kBalloonTimeoutMs = 5000;
+inline constexpr int TIMER_WATCH = 2;
+inline constexpr int TIMER_COLLECT = 3;
+inline constexpr int kWatchPeriodMs = 1000;
 
 class CAutoTabAppDlg : public QObject {
     Q_OBJECT
@@ -48,10 +56,26 @@ class CAutoTabAppDlg : public QObject {
     // The tray icon was clicked or double-clicked.
     void OnTrayActivated();
 
+    // Device watch and connection.
+    bool RegisterDeviceInterfaces();
+    bool ConnectDevices();
+    void FillDevicePaths();
+    int OnDeviceChange(int event, int deviceType, const QString& name);
+    void OnWatchTimer();
+    // The library's callbacks; user is the dialog.
+    static int OnDeviceStatus(int nState, void* pUser);
+    static void NotifyRecvData(const unsigned char* pData, int nLength, void* pUser);
+
+    // Delivery at the cursor: the collect timer's branch.
+    void DeliverPending();
+    static bool CopyToClipboardUnicode(const std::u16string& text);
+
     bool IsConnected() const { return m_bConnected != 0; }
     bool IsTrayIconAdded() const { return m_bTrayIconAdded; }
     const _QVDeviceInfo& Device(int index) const { return m_devices.at(index); }
     int DeviceCount() const { return m_nDeviceCount; }
+    const QString& DevicePath(int index) const { return m_szDevicePaths.at(index); }
+    bool IsWatchTimerActive() const { return m_watchTimer.isActive(); }
 
   signals:
     // The dialog ends, and the program with it.
@@ -62,6 +86,10 @@ class CAutoTabAppDlg : public QObject {
   private:
     void DiscoverDevices();
     void ResetDevices();
+    void RegisterScanner();
+    void ReleaseScanner();
+    void ArmCollectTimer();
+    void ReceiveData(std::string_view bytes);
     QString ConnectedStatusText() const;
     QString DeviceIdentityText() const;
 
@@ -75,6 +103,20 @@ class CAutoTabAppDlg : public QObject {
     int m_bConnected = 0;
     bool m_bTrayIconAdded = false;
     bool m_bStatusShown = false;
+
+    std::array<QString, kMaxDevices> m_szDevicePaths;
+    DeviceEvents m_deviceEvents;
+    QTimer m_watchTimer;
+    QTimer m_collectTimer;
+    int m_nCollectDelay = 0;
+    int m_nCollectTimer = 0;
+    quillon::PendingText m_pendingText;
+    // Set while the window thread waits for the library's thread (an
+    // unregistration joins it): a status report must not wait for us then.
+    std::atomic<int> m_releasing{0};
+    bool m_scannerRegistered = false;
+    // The headless form shows the insert prompt once per loss.
+    bool m_promptShown = false;
 };
 
 }  // namespace quillon

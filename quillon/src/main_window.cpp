@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 
 #include "dialog_units.h"
@@ -124,6 +125,17 @@ bool MainWindow::ModifyTrayIcon(StateIcon icon, const QString* tip) {
 bool MainWindow::ShowTrayBalloon(const QString& title, const QString& text, int timeoutMs) {
     m_tray.showMessage(title, text, QSystemTrayIcon::Warning, timeoutMs);
     return true;
+}
+
+int MainWindow::PromptForDevice(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quillon"), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("insert_device_prompt"));
+    return box.exec() == QMessageBox::Ok ? 1 : 0;
+}
+
+void MainWindow::ShowWarning(const QString& text) {
+    QMessageBox::warning(this, QStringLiteral("Quillon"), text);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

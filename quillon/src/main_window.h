@@ -32,6 +32,8 @@ class MainWindow : public QDialog, public StatusSurface {
     bool AddTrayIcon(const QString& iconFile, const QString& tip) override;
     bool ModifyTrayIcon(StateIcon icon, const QString* tip) override;
     bool ShowTrayBalloon(const QString& title, const QString& text, int timeoutMs) override;
+    int PromptForDevice(const QString& text) override;
+    void ShowWarning(const QString& text) override;
 
     // The "Config" and "Exit" items, in the tray menu and the window's
     // context menu; their texts come with the language.

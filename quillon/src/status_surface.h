@@ -35,6 +35,12 @@ class StatusSurface {
     virtual bool ModifyTrayIcon(StateIcon icon, const QString* tip) = 0;
     // A warning balloon at the tray icon.
     virtual bool ShowTrayBalloon(const QString& title, const QString& text, int timeoutMs) = 0;
+
+    // Asks the user to insert the scanner: 1 for OK, 0 for Cancel, -1 when
+    // this form cannot ask (it then shows the text once and goes on).
+    virtual int PromptForDevice(const QString& text) = 0;
+    // A warning the user has to acknowledge.
+    virtual void ShowWarning(const QString& text) = 0;
 };
 
 }  // namespace quillon

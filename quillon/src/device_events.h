@@ -1,0 +1,39 @@
+// Device arrivals and removals, named as Windows names them in its device
+// change broadcasts: a device interface "\\?\usb#vid_..&pid_..#serial#{class}"
+// for a scanner endpoint, a port "COM7" for a COM port. They come from the
+// runtime namespace (simulated and virtual devices) and are delivered on the
+// thread of the receiver.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace platform {
+class NamespaceWatch;
+}
+
+namespace quillon {
+
+inline constexpr int kDeviceArrival = 0x8000;
+inline constexpr int kDeviceRemoveComplete = 0x8004;
+inline constexpr int kDeviceTypePort = 3;
+inline constexpr int kDeviceTypeInterface = 5;
+
+class DeviceEvents : public QObject {
+    Q_OBJECT
+  public:
+    explicit DeviceEvents(QObject* parent = nullptr);
+    ~DeviceEvents() override;
+
+    // Starts watching; false when the watch could not start.
+    bool Register();
+
+  signals:
+    void DeviceChange(int event, int deviceType, const QString& name);
+
+  private:
+    std::unique_ptr<platform::NamespaceWatch> m_watch;
+};
+
+}  // namespace quillon
