@@ -146,6 +146,16 @@ TEST_F(EchoPair, ClientWithoutServerStopsOnTheSecondZero) {
     EXPECT_EQ(client.Finish(), 0);
 }
 
+TEST_F(EchoPair, DatapipeClientGetsItsChunksBackFromThePipe) {
+    // The data pipe hands every byte back to its reader: the client is its
+    // own server there.
+    const ProgramRun client =
+        RunProgram({"--datapipe", "-m", "10000", "-K", "2000"}, "C\x1b", dir_);
+    EXPECT_EQ(client.exitStatus, 0);
+    EXPECT_NE(client.output.find("Echo test success."), std::string::npos) << client.output;
+    EXPECT_EQ(client.output.find("SetCommTimeouts() fail"), std::string::npos) << client.output;
+}
+
 TEST_F(EchoPair, ConsoleClientAgainstAnIndependentServer) {
     const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "2"});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -81,6 +81,22 @@ TEST_F(EchoOverLink, ServerAndClientBothEndWithTheirSuccessLines) {
     }
 }
 
+TEST_F(EchoOverLink, BothSidesPrintProgressWhileTheTestRuns) {
+    // 26 paced chunks of 200 bytes: about 2.6 s, past both report intervals.
+    EchoConfig config = ConfigOf(200, 200, 26 * 200);
+    config.writeDelayMsec = 100;
+    bool ok = false;
+    const std::string out =
+        CaptureOutput([&] { ok = ClientAgainstServer(config, ConfigOf(12, 200, 0)); });
+    EXPECT_TRUE(ok) << out;
+    const std::regex clientLine("\\d+ hours \\d+ secs, chunks: (\\d+), [0-9.]+ K?B, [0-9.]+ K?B/s");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(out, found, clientLine)) << out;
+    EXPECT_GT(std::stoi(found[1]), 0);
+    EXPECT_NE(out.find("First client connected. Start timing."), std::string::npos);
+    EXPECT_TRUE(std::regex_search(out, std::regex("Echoed \\d+ chunks, [0-9.]+ K?B/s"))) << out;
+}
+
 TEST_F(EchoOverLink, ClientKeyPrintsItsSettingsAndTheOutcome) {
     win::HANDLE server = OpenPortPath(link_.PathB());
     ASSERT_NE(server, win::INVALID_HANDLE_VALUE);
