@@ -5,8 +5,13 @@
 // does not take within about 100 ms, which a saturating run provokes.)
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <string>
 
 #include <atomic>
 #include <cstdio>
@@ -14,7 +19,6 @@
 #include <vector>
 
 #include "echo_client.h"
-#include "echo_server.h"
 #include "port/win_port.h"
 #include "pty_link.h"
 
@@ -53,37 +57,92 @@ class QuietStdout {
     int saved_;
 };
 
-// Keys for the server: none until the benchmark is done, then '0'.
-struct StopKey {
-    std::atomic<bool> pressed{false};
-    ConsoleHooks Hooks() {
-        ConsoleHooks hooks;
-        hooks.keyWaiting = [this] { return pressed.load(); };
-        hooks.readKey = [this] {
-            pressed = false;
-            return '0';
-        };
-        return hooks;
+std::string ProgramDir() {
+    char self[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string path(self, length > 0 ? static_cast<size_t>(length) : 0);
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+// The echo server as it is used: a console of its own, here started with key
+// S on one end of the link and stopped with 0 and ESC.
+class ServerConsole {
+  public:
+    explicit ServerConsole(const std::string& port) {
+        const std::string program = ProgramDir() + "vantrel";
+        if (access(program.c_str(), X_OK) != 0)
+            return;
+        int keys[2];
+        int lines[2];
+        if (pipe(keys) != 0 || pipe(lines) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(keys[0], 0);
+            dup2(lines[1], 1);
+            for (int fd : {keys[0], keys[1], lines[0], lines[1]})
+                close(fd);
+            setenv("VANTREL_PRINT_LESS", "1", 1);
+            execl(program.c_str(), "vantrel", port.c_str(), "--first-key=S",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(keys[0]);
+        close(lines[1]);
+        keys_ = keys[1];
+        lines_ = lines[0];
+        ready_ = WaitForLine("waiting client");
     }
+    ~ServerConsole() {
+        if (pid_ <= 0)
+            return;
+        [[maybe_unused]] const ssize_t put = write(keys_, "0\x1b", 2);
+        close(keys_);
+        WaitForLine("\x01");  // drains the output until the console ends
+        close(lines_);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    bool Ready() const { return ready_; }
+
+  private:
+    // Reads the console's output until `text` shows or the output ends.
+    bool WaitForLine(const std::string& text) {
+        std::string seen;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(lines_, buffer, sizeof buffer);
+            if (got <= 0)
+                return false;
+            seen.append(buffer, static_cast<size_t>(got));
+            if (seen.find(text) != std::string::npos)
+                return true;
+            if (seen.size() > 65536)
+                seen.erase(0, seen.size() - text.size());
+        }
+    }
+
+    pid_t pid_ = -1;
+    int keys_ = -1;
+    int lines_ = -1;
+    bool ready_ = false;
 };
 
 void BM_EchoClientAndServer(benchmark::State& state) {
     PtyLink link;
+    ServerConsole server(link.PathB());
+    if (!server.Ready()) {
+        state.SkipWithError("the server console did not start");
+        return;
+    }
     win::HANDLE client = OpenEnd(link.PathA());
-    win::HANDLE server = OpenEnd(link.PathB());
     EchoConfig config;  // default chunk sizes 12..16000
     config.maxBytes = kBytesPerRun;
-    if (getenv("NIB"))
-        config.readNibble = atoi(getenv("NIB"));
-    if (getenv("BX"))
-        config.rwBufX = atoi(getenv("BX"));
-    StopKey stop;
     ConsoleHooks noKeys;
     noKeys.keyWaiting = [] { return false; };
     int64_t moved = 0;
     {
         QuietStdout quiet;
-        std::thread serverThread([&] { Do_Echo_srv(server, config, stop.Hooks(), nullptr); });
         for (auto _ : state) {
             if (!Do_Echo_cli(client, config, false, noKeys, nullptr)) {
                 state.SkipWithError("echo run failed");
@@ -91,11 +150,8 @@ void BM_EchoClientAndServer(benchmark::State& state) {
             }
             moved += 2 * kBytesPerRun;  // every byte goes out and comes back
         }
-        stop.pressed = true;
-        serverThread.join();
     }
     win::CloseHandle(client);
-    win::CloseHandle(server);
     state.SetBytesProcessed(moved);
     state.counters["both_ways_Bps"] =
         benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kIsRate);
