@@ -156,6 +156,25 @@ TEST_F(EchoPair, DatapipeClientGetsItsChunksBackFromThePipe) {
     EXPECT_EQ(client.output.find("SetCommTimeouts() fail"), std::string::npos) << client.output;
 }
 
+TEST_F(EchoPair, BackgroundThreadsSeeTheOtherConsolesWordsAndEndWithTheProgram) {
+    LiveProgram watcher({Port(20), "-b", "6"}, dir_);
+    ASSERT_TRUE(watcher.WaitFor("Choose action:")) << watcher.Output();
+    watcher.Type("E");
+    ASSERT_TRUE(watcher.WaitFor("====Starting WaitCommEvent(mask=0x1D)...")) << watcher.Output();
+    watcher.Type("E");
+    ASSERT_TRUE(watcher.WaitFor("Already monitoring CommEvents.")) << watcher.Output();
+    watcher.Type("#");
+    ASSERT_TRUE(watcher.WaitFor("ReadCom-thread created success.")) << watcher.Output();
+    const ProgramRun writer = RunProgram({Port(21), "-b", "6"}, "w\x1b", dir_);
+    EXPECT_NE(writer.output.find("nDone=6"), std::string::npos) << writer.output;
+    ASSERT_TRUE(watcher.WaitFor("ReadComThread: Got 6 bytes.")) << watcher.Output();
+    EXPECT_NE(watcher.Output().find("====New events: EV_RXCHAR"), std::string::npos)
+        << watcher.Output();
+    // Leaving with both threads running: the port closes under them.
+    watcher.Type("\x1b");
+    EXPECT_EQ(watcher.Finish(), 0) << watcher.Output();
+}
+
 TEST_F(EchoPair, ConsoleClientAgainstAnIndependentServer) {
     const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "2"});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
