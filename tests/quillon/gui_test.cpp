@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
@@ -22,6 +24,7 @@
 #include "main_window.h"
 #include "scansim/scanner.h"
 #include "settings.h"
+#include "string_table.h"
 #include "support/x_session.h"
 #include "window_wiring.h"
 
@@ -117,6 +120,10 @@ class WindowTest : public testing::Test {
     // The window as the program makes it: initialised while still hidden,
     // then shown.
     void OpenWindow() {
+        if (!m_scanner) {
+            StartScanner();
+        }
+        SetUiLanguage(m_settings.languageId);  // as reading the settings does
         m_window = std::make_unique<MainWindow>();
         m_dialog = std::make_unique<CAutoTabAppDlg>(
             m_settings, m_dir / "ktr.ini", fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon",
@@ -137,7 +144,6 @@ class WindowTest : public testing::Test {
 };
 
 TEST_F(WindowTest, ShowsTheScannerInEitherLanguageAndMode) {
-    StartScanner();
     struct Case {
         int language;
         const char* workMode;
@@ -167,12 +173,39 @@ TEST_F(WindowTest, ShowsTheScannerInEitherLanguageAndMode) {
     }
 }
 
-TEST_F(WindowTest, WithoutAScannerTheWindowSaysSoAndMenusFollowTheLanguage) {
+TEST_F(WindowTest, WithoutAScannerThePromptAsksAndCancelEndsTheDialog) {
+    m_settings.languageId = kLanguageEnglish;
+    m_window = std::make_unique<MainWindow>();
+    m_dialog = std::make_unique<CAutoTabAppDlg>(m_settings, m_dir / "ktr.ini",
+                                                fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon",
+                                                *m_window);
+    bool ended = false;
+    QObject::connect(m_dialog.get(), &CAutoTabAppDlg::DialogEnded, [&] { ended = true; });
+    QString prompt;
+    int prompts = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        prompt = box->text();
+        // OK once with nothing plugged in asks again; then Cancel.
+        box->button(++prompts == 1 ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+    });
+    answer.start(20);
+    m_dialog->OnInitDialog();
+    EXPECT_EQ(prompt,
+              "Please insert the scanning device and press OK to continue or Cancel to exit!");
+    EXPECT_EQ(prompts, 2);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(m_dialog->IsConnected());
+}
+
+TEST_F(WindowTest, CaptionAndMenusFollowTheSettings) {
     m_settings.languageId = kLanguageChinese;
     m_settings.HexOut = 1;
     OpenWindow();
-    EXPECT_FALSE(m_dialog->IsConnected());
-    EXPECT_EQ(StatusText(), QString::fromUtf8("设备未连接"));
     EXPECT_EQ(m_window->windowTitle(), "Quillon V1.0.0.B2(Harlowe)");
     QStringList items;
     for (QAction* action : m_window->TrayIcon().contextMenu()->actions()) {
@@ -207,7 +240,6 @@ TEST_F(WindowTest, EscapeAndCloseHideTheWindowAndATrayClickShowsIt) {
 }
 
 TEST_F(WindowTest, StatusWhileHiddenGoesToTheTrayAndWhileShownOnlyToTheWindow) {
-    StartScanner();
     m_settings.languageId = kLanguageEnglish;
     OpenWindow();
     ASSERT_TRUE(m_dialog->IsTrayIconAdded());

@@ -104,6 +104,8 @@ TEST(Program, DesktopFormShowsItsWindowAndTakesCommands) {
     ASSERT_TRUE(session.Start(true)) << session.Error();
     QuillonHome home;
     std::ofstream(home.IniFile()) << "[init]\nlang=en\ntitle=Scan Relay\nHexOut=1\n";
+    ScannerProcess scanner(home);
+    ASSERT_TRUE(scanner.WaitPresent());
     QuillonRun run(home, {}, session.DisplayName());
     EXPECT_EQ(RunOnDisplay(session.DisplayName(),
                            "xdotool search --sync --onlyvisible --name "

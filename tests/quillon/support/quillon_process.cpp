@@ -173,6 +173,55 @@ int QuillonRun::Stop(int seconds) {
     return Wait(seconds);
 }
 
+ScannerProcess::ScannerProcess(const QuillonHome& home, const std::string& serial)
+    : m_entry(home.DeviceNamespace() / "usb" / ("usb#vid_1eab&pid_0d10#" + serial)) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return;
+    }
+    const std::string program = (BinDir() / "scansim").string();
+    const std::string runtime = home.DeviceNamespace().string();
+    m_pid = fork();
+    if (m_pid == 0) {
+        dup2(fds[0], STDIN_FILENO);
+        int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        execl(program.c_str(), program.c_str(), "--usb", serial.c_str(), "--runtime-dir",
+              runtime.c_str(), "--stdin", nullptr);
+        _exit(127);
+    }
+    close(fds[0]);
+    m_input = fds[1];
+}
+
+ScannerProcess::~ScannerProcess() {
+    if (m_input >= 0) {
+        close(m_input);
+    }
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+    }
+}
+
+bool ScannerProcess::WaitPresent(int seconds) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code error;
+        if (fs::exists(m_entry, error)) {
+            return true;
+        }
+        usleep(20000);
+    }
+    return false;
+}
+
+void ScannerProcess::Send(const std::string& line) {
+    const std::string text = line + "\n";
+    [[maybe_unused]] ssize_t written = write(m_input, text.data(), text.size());
+}
+
 std::string ReadTextFile(const fs::path& file) {
     std::ifstream in(file);
     std::stringstream text;

@@ -64,4 +64,23 @@ class QuillonRun {
     int m_status = -1;
 };
 
+// The scansim program as a USB scanner in the home's device namespace, fed
+// through its standard input: each line a scan, or ":unplug", ":plug".
+class ScannerProcess {
+  public:
+    ScannerProcess(const QuillonHome& home, const std::string& serial = "sim0001");
+    ~ScannerProcess();
+    ScannerProcess(const ScannerProcess&) = delete;
+    ScannerProcess& operator=(const ScannerProcess&) = delete;
+
+    // Waits until the scanner's entry is in the namespace.
+    bool WaitPresent(int seconds = 10) const;
+    void Send(const std::string& line);
+
+  private:
+    std::filesystem::path m_entry;
+    pid_t m_pid = -1;
+    int m_input = -1;
+};
+
 std::string ReadTextFile(const std::filesystem::path& file);
