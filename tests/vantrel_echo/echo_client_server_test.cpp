@@ -227,16 +227,19 @@ TEST_F(EchoOverLink, ClientFailsOnEachKindOfBadEcho) {
         bool ok = true;
         std::string out;
         {
-            RawEchoPeer peer(link_.RawB(), c.change);
+            // A link of its own: nothing a failed case left in flight reaches the next.
+            PtyLink link;
+            win::HANDLE port = OpenPortPath(link.PathA());
+            ASSERT_NE(port, win::INVALID_HANDLE_VALUE);
+            RawEchoPeer peer(link.RawB(), c.change);
             KeyScript keys;
-            out = CaptureOutput(
-                [&] { ok = Do_Echo_cli(client_, config, true, keys.Hooks(), nullptr); });
+            out =
+                CaptureOutput([&] { ok = Do_Echo_cli(port, config, true, keys.Hooks(), nullptr); });
+            peer.Stop();
+            win::CloseHandle(port);
         }
         EXPECT_FALSE(ok);
         EXPECT_NE(out.find(c.line), std::string::npos) << out;
-        // Drop what the failed run left in flight before the next case.
-        win::PurgeComm(client_, win::PURGE_RXCLEAR | win::PURGE_TXCLEAR);
-        tcflush(link_.RawB(), TCIOFLUSH);
     }
 }
 
@@ -268,10 +271,14 @@ TEST_F(EchoOverLink, ClientWithoutServerStopsOnTheSecondZeroAndFails) {
             std::this_thread::sleep_for(std::chrono::milliseconds(900));
             keys.Press('0');
         });
+        PtyLink link;  // one per case: the first case leaves bytes in flight
+        win::HANDLE port = OpenPortPath(link.PathA());
+        ASSERT_NE(port, win::INVALID_HANDLE_VALUE);
         bool ok = true;
         const std::string out =
-            CaptureOutput([&] { ok = Do_Echo_cli(client_, config, mild, keys.Hooks(), nullptr); });
+            CaptureOutput([&] { ok = Do_Echo_cli(port, config, mild, keys.Hooks(), nullptr); });
         typist.join();
+        win::CloseHandle(port);
         EXPECT_FALSE(ok) << out;
         EXPECT_NE(out.find("Stopping echo flow... (In case no effect, press 0 again to force.)"),
                   std::string::npos)
@@ -289,8 +296,6 @@ TEST_F(EchoOverLink, ClientWithoutServerStopsOnTheSecondZeroAndFails) {
                       std::string::npos)
                 << out;
         }
-        win::PurgeComm(client_, win::PURGE_RXCLEAR | win::PURGE_TXCLEAR);
-        tcflush(link_.RawB(), TCIOFLUSH);
     }
 }
 
