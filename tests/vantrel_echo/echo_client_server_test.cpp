@@ -318,6 +318,29 @@ TEST_F(EchoOverLink, PullingThreadThatCannotStartStopsThePushingThreadFirst) {
     EXPECT_NE(out.find("Pushing thread has quitted."), std::string::npos) << out;
 }
 
+TEST_F(EchoOverLink, SizesThatLeaveNoRoomAreRefusedBeforeAnyByteMoves) {
+    KeyScript keys;
+    struct Case {
+        uint32_t chunkMin, chunkMax;
+    } clientCases[] = {{11, 100}, {200, 100}, {0, 0}};
+    for (const Case& c : clientCases) {
+        bool ok = true;
+        const std::string out = CaptureOutput([&] {
+            ok = Do_Echo_cli(client_, ConfigOf(c.chunkMin, c.chunkMax, 100), false, keys.Hooks(),
+                             nullptr);
+        });
+        EXPECT_FALSE(ok) << c.chunkMin << "/" << c.chunkMax;
+        EXPECT_NE(out.find("Bad echo chunk sizes"), std::string::npos) << out;
+    }
+    bool served = true;
+    const std::string out = CaptureOutput(
+        [&] { served = Do_Echo_srv(client_, ConfigOf(12, 11, 0), keys.Hooks(), nullptr); });
+    EXPECT_FALSE(served);
+    EXPECT_NE(out.find("Bad echo chunk maximum (11)."), std::string::npos) << out;
+    uint8_t byte;
+    EXPECT_FALSE(ReadExactly(link_.RawB(), &byte, 1, 1)) << "a refused run sent bytes";
+}
+
 TEST_F(EchoOverLink, PartialReadsGatherTheCountAndAnEmptyReadIsNoSuccess) {
     EchoConfig config;
     config.readNibble = 7;

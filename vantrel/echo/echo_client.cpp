@@ -520,6 +520,12 @@ bool PullChunk(uint32_t expectedId, uint64_t streamOffset, uint32_t& receivedByt
 bool Do_Echo_cli(HANDLE port, const EchoConfig& config, bool mild, const ConsoleHooks& given,
                  EchoLogs* logs) {
     const ConsoleHooks hooks = CompleteHooks(given);
+    // Sizes outside these bounds would build chunks past the buffers' end.
+    if (config.chunkMin < kEchoHeadSize || config.chunkMin > config.chunkMax) {
+        log::PrintClockLine("Bad echo chunk sizes (min:%u , max:%u).", config.chunkMin,
+                            config.chunkMax);
+        return false;
+    }
     if (!PreparePort(port, config, hooks))
         return false;
     EchoClientState s;

@@ -203,6 +203,10 @@ void ServerStatistics(EchoServerState& s) {
 
 bool Do_Echo_srv(HANDLE port, const EchoConfig& config, const ConsoleHooks& given, EchoLogs* logs) {
     const ConsoleHooks hooks = CompleteHooks(given);
+    if (config.chunkMax < kEchoHeadSize) {  // no room for a header in the buffers
+        log::PrintClockLine("Bad echo chunk maximum (%u).", config.chunkMax);
+        return false;
+    }
     if (!ApplyEchoTimeouts(port, config)) {
         const DWORD error = GetLastError();
         fmtx_printf("In Do_Echo_srv(), SetCommTimeouts() fail. WinErr=%d(%s)",
