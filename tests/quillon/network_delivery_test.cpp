@@ -1,0 +1,138 @@
+// Network output end to end: a simulated scanner, the real program (headless)
+// and a real HTTP server that records what it gets.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "../quillon_delivery/recording_server.h"
+#include "support/quillon_process.h"
+
+using delivery_test::RecordedRequest;
+using delivery_test::RecordingServer;
+using delivery_test::TempDir;
+
+namespace {
+
+constexpr char kErrorBalloon[] = "[balloon] Interface communication error!";
+
+std::vector<RecordedRequest> WaitForRequests(const RecordingServer& server, size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::vector<RecordedRequest> requests = server.Requests();
+    while (requests.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        requests = server.Requests();
+    }
+    return requests;
+}
+
+class NetworkDelivery : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_server.Started()); }
+
+    // Starts the program against `url` with a scanner present and waits
+    // until it shows the scanner.
+    void Start(const std::string& url, const std::string& workMode = "1") {
+        std::ofstream(m_home.IniFile())
+            << "[init]\nlang=en\nWorkMode=" << workMode << "\nurl=" << url << "\n";
+        ASSERT_TRUE(m_scanner.WaitPresent());
+        m_run = std::make_unique<QuillonRun>(m_home, std::vector<std::string>{"--headless"});
+        ASSERT_TRUE(m_run->WaitFor("Device is Connected\n")) << m_run->Output();
+    }
+
+    TempDir m_dir;
+    RecordingServer m_server{m_dir.Path()};
+    QuillonHome m_home;
+    ScannerProcess m_scanner{m_home};
+    std::unique_ptr<QuillonRun> m_run;
+};
+
+TEST_F(NetworkDelivery, EveryScanIsPostedWithItsBytesAZeroByteAndTheFixedHeaders) {
+    Start(m_server.Url("/reply?text=succes"));
+    EXPECT_TRUE(m_run->WaitFor("Server Address: " + m_server.Url("/reply?text=succes")));
+    // One block per scan: each goes out before the next is read (bytes that
+    // arrive together are one block and one request).
+    const char* scans[] = {"0123456789", "\xc3\x9c-umlaut", "third"};
+    for (size_t i = 0; i < std::size(scans); ++i) {
+        m_scanner.Send(scans[i]);
+        ASSERT_EQ(WaitForRequests(m_server, i + 1).size(), i + 1);
+    }
+    const std::vector<RecordedRequest> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    // The scanner's suffix (CR) is part of the scan; one zero byte follows.
+    EXPECT_EQ(requests[0].body, std::string("0123456789\r\0", 12));
+    EXPECT_EQ(requests[0].headers.at("content-length"), "12");
+    EXPECT_EQ(requests[1].body, std::string("\xc3\x9c-umlaut\r\0", 11));
+    EXPECT_EQ(requests[2].body, std::string("third\r\0", 7));
+    for (const RecordedRequest& request : requests) {
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.headers.at("content-type"),
+                  "application/x-www-form-urlencoded;charset=UTF-8");
+        EXPECT_EQ(request.headers.at("user-agent"),
+                  "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 2.0.50727)");
+    }
+    EXPECT_EQ(m_run->Stop(), 0);
+    EXPECT_EQ(m_run->Output().find(kErrorBalloon), std::string::npos) << m_run->Output();
+}
+
+TEST_F(NetworkDelivery, AnyReplyButSuccesShowsTheErrorBalloon) {
+    struct Case {
+        std::string url;
+        bool reachesServer;
+    };
+    const Case cases[] = {
+        {m_server.Url("/reply?text=success"), true},
+        {m_server.Url("/reply?text=succes%0A"), true},
+        {m_server.Url("/status/500?text=succes%21"), true},
+        {"http://127.0.0.1:" + std::to_string(delivery_test::UnusedPort()) + "/", false},
+        {"ftp://127.0.0.1:" + std::to_string(m_server.Port()) + "/", false},
+    };
+    size_t expected = 0;
+    for (const Case& c : cases) {
+        Start(c.url);
+        m_scanner.Send("SCAN-1");
+        EXPECT_TRUE(m_run->WaitFor(kErrorBalloon)) << c.url << "\n" << m_run->Output();
+        EXPECT_EQ(m_run->Stop(), 0);
+        expected += c.reachesServer ? 1 : 0;
+        EXPECT_EQ(WaitForRequests(m_server, expected).size(), expected) << c.url;
+    }
+}
+
+TEST_F(NetworkDelivery, OtherWorkModesPostNothing) {
+    Start(m_server.Url("/reply?text=succes"), "2");
+    m_scanner.Send("IGNORED");
+    m_scanner.Send("ALSO-IGNORED");
+    // A scan after a marker run proves the scans went through the program.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(m_run->Stop(), 0);
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
+TEST_F(NetworkDelivery, UnplugAndReplugReconnectsAndScansFlowAgain) {
+    Start(m_server.Url("/reply?text=succes"));
+    m_scanner.Send("BEFORE");
+    ASSERT_EQ(WaitForRequests(m_server, 1).size(), 1u);
+
+    m_scanner.Send(":unplug");
+    ASSERT_TRUE(m_run->WaitFor("Device not connected\n")) << m_run->Output();
+    // Without a window the program cannot ask: it says so once and keeps looking.
+    ASSERT_TRUE(m_run->WaitFor("Please insert the scanning device")) << m_run->Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    m_scanner.Send(":plug");
+    ASSERT_TRUE(m_run->WaitFor("Device is Connected\n")) << m_run->Output();
+    m_scanner.Send("AFTER");
+    const std::vector<RecordedRequest> requests = WaitForRequests(m_server, 2);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].body, std::string("AFTER\r\0", 7));
+    EXPECT_EQ(m_run->Stop(), 0);
+    const std::string& output = m_run->Output();
+    size_t prompts = 0;
+    for (size_t at = output.find("Please insert"); at != std::string::npos;
+         at = output.find("Please insert", at + 1)) {
+        ++prompts;
+    }
+    EXPECT_EQ(prompts, 1u) << output;
+}
+
+}  // namespace
