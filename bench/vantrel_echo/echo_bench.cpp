@@ -20,6 +20,7 @@
 
 #include "echo_client.h"
 #include "port/win_port.h"
+#include "port/win_port_errors.h"
 #include "pty_link.h"
 
 using namespace vantrel::echo;
@@ -31,6 +32,7 @@ constexpr size_t kRawBlock = 16000;  // the echo test's largest default chunk
 
 double g_echoRate = 0;
 double g_rawRate = 0;
+double g_portRate = 0;
 
 win::HANDLE OpenEnd(const std::string& path) {
     return win::CreateFile(path.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
@@ -205,6 +207,69 @@ void BM_RawCopyLoop(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kIsRate);
 }
 
+// One overlapped request through the port layer, waited for to its end.
+win::DWORD PortRequest(win::HANDLE port, bool write, uint8_t* bytes, win::DWORD count,
+                       win::HANDLE event) {
+    win::OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    win::DWORD done = 0;
+    const win::BOOL ok = write ? win::WriteFile(port, bytes, count, &done, &overlapped)
+                               : win::ReadFile(port, bytes, count, &done, &overlapped);
+    if (!ok && win::GetLastError() == win::ERROR_IO_PENDING)
+        win::GetOverlappedResult(port, &overlapped, &done, win::TRUE);
+    return done;
+}
+
+// The raw loop's traffic through the port layer on both ends (reads end 1 ms
+// after their bytes stop): the ceiling the port layer leaves any protocol.
+void BM_PortLayerCopyLoop(benchmark::State& state) {
+    PtyLink link;
+    win::HANDLE a = OpenEnd(link.PathA());
+    win::HANDLE b = OpenEnd(link.PathB());
+    win::COMMTIMEOUTS timeouts{1, 0, 0, 0, 0};
+    for (win::HANDLE port : {a, b}) {
+        win::SetCommTimeouts(port, &timeouts);
+        win::SetupComm(port, 2 * kRawBlock, 2 * kRawBlock);
+    }
+    int64_t moved = 0;
+    for (auto _ : state) {
+        std::thread echoer([&] {
+            win::HANDLE event = win::CreateEvent(nullptr, win::TRUE, win::FALSE, nullptr);
+            std::vector<uint8_t> buffer(kRawBlock);
+            for (int64_t done = 0; done < kBytesPerRun;) {
+                const win::DWORD got = PortRequest(b, false, buffer.data(), kRawBlock, event);
+                if (got > 0)
+                    PortRequest(b, true, buffer.data(), got, event);
+                done += got;
+            }
+            win::CloseHandle(event);
+        });
+        std::thread writer([&] {
+            win::HANDLE event = win::CreateEvent(nullptr, win::TRUE, win::FALSE, nullptr);
+            std::vector<uint8_t> block(kRawBlock, 0x5A);
+            for (int64_t done = 0; done < kBytesPerRun; done += kRawBlock)
+                PortRequest(
+                    a, true, block.data(),
+                    static_cast<win::DWORD>(std::min<int64_t>(kRawBlock, kBytesPerRun - done)),
+                    event);
+            win::CloseHandle(event);
+        });
+        win::HANDLE event = win::CreateEvent(nullptr, win::TRUE, win::FALSE, nullptr);
+        std::vector<uint8_t> buffer(kRawBlock);
+        for (int64_t done = 0; done < kBytesPerRun;)
+            done += PortRequest(a, false, buffer.data(), kRawBlock, event);
+        win::CloseHandle(event);
+        writer.join();
+        echoer.join();
+        moved += 2 * kBytesPerRun;
+    }
+    win::CloseHandle(a);
+    win::CloseHandle(b);
+    state.SetBytesProcessed(moved);
+    state.counters["both_ways_Bps"] =
+        benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kIsRate);
+}
+
 // Keeps each figure for the closing comparison.
 class RateKeeper : public benchmark::ConsoleReporter {
   public:
@@ -219,6 +284,8 @@ class RateKeeper : public benchmark::ConsoleReporter {
                 g_echoRate = value;
             else if (run.benchmark_name().find("Raw") != std::string::npos)
                 g_rawRate = value;
+            else if (run.benchmark_name().find("PortLayer") != std::string::npos)
+                g_portRate = value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -227,6 +294,7 @@ class RateKeeper : public benchmark::ConsoleReporter {
 }  // namespace
 
 BENCHMARK(BM_RawCopyLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_PortLayerCopyLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EchoClientAndServer)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 int main(int argc, char** argv) {
@@ -236,6 +304,9 @@ int main(int argc, char** argv) {
     if (g_rawRate > 0 && g_echoRate > 0)
         std::printf("echo/raw: %.1f%% (echo %.0f B/s, raw %.0f B/s, both ways)\n",
                     100.0 * g_echoRate / g_rawRate, g_echoRate, g_rawRate);
+    if (g_portRate > 0 && g_echoRate > 0)
+        std::printf("echo/port-layer copy loop: %.1f%% (port-layer loop %.0f B/s)\n",
+                    100.0 * g_echoRate / g_portRate, g_portRate);
     benchmark::Shutdown();
     return 0;
 }
