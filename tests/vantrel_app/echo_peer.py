@@ -48,9 +48,16 @@ def write_all(fd, data):
 
 def serve(path, idle_seconds):
     fd = open_raw(path)
-    chunks = total = bad_crc = 0
+    chunks = total = bad_crc = bare = 0
+    ids_in_order = True
+    # Body words read big-endian: with a start sequence they count up by one
+    # across chunk borders.
+    first_word = None
+    previous_word = None
+    counting = True
     while True:
-        head = read_exact(fd, HEAD.size, idle_seconds)
+        # The client may take a while to come; once it runs, silence ends the test.
+        head = read_exact(fd, HEAD.size, idle_seconds if chunks else max(idle_seconds, 20))
         if head is None:
             break
         chunk_id, length, crc = HEAD.unpack(head)
@@ -59,10 +66,23 @@ def serve(path, idle_seconds):
             break
         if zlib.crc32(body) != crc:
             bad_crc += 1
+        if chunk_id != chunks:
+            ids_in_order = False
+        if length == 0:
+            bare += 1
+        for at in range(0, length - length % 4, 4):
+            word = struct.unpack(">I", body[at:at + 4])[0]
+            if first_word is None:
+                first_word = word
+            elif word != (previous_word + 1) & 0xFFFFFFFF:
+                counting = False
+            previous_word = word
         write_all(fd, head + body)
         chunks += 1
         total += HEAD.size + length
-    print(f"PY-SERVER echoed chunks={chunks} bytes={total} bad_crc={bad_crc}", flush=True)
+    first = "none" if first_word is None else f"{first_word:08X}"
+    print(f"PY-SERVER echoed chunks={chunks} bytes={total} bad_crc={bad_crc} bare={bare} "
+          f"ids_in_order={ids_in_order} first_word={first} counting={counting}", flush=True)
     return 0 if chunks > 0 and bad_crc == 0 else 1
 
 

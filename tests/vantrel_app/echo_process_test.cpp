@@ -186,6 +186,31 @@ TEST_F(EchoPair, ConsoleClientAgainstAnIndependentServer) {
     EXPECT_NE(output.find("bad_crc=0"), std::string::npos) << output;
 }
 
+TEST_F(EchoPair, IndependentServerSeesBareHeadersAndACountingSequence) {
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> seen;
+    } cases[] = {
+        {{"-k", "12", "-K", "12", "-m", "120"},
+         {"chunks=10 bytes=120 bad_crc=0 bare=10 ids_in_order=True first_word=none"}},
+        {{"-k", "20", "-K", "48", "-m", "400", "--echo-start-seq=0x11233344"},
+         {"bad_crc=0 bare=0 ids_in_order=True first_word=11233344 counting=True"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.back());
+        const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "1"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::vector<std::string> args = {Port(21)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const ProgramRun client = RunProgram(args, "C\x1b", dir_);
+        EXPECT_NE(client.output.find("Echo test success."), std::string::npos) << client.output;
+        const auto [status, output] = FinishPeer(peer);
+        EXPECT_EQ(status, 0) << output;
+        for (const std::string& text : c.seen)
+            EXPECT_NE(output.find(text), std::string::npos) << output;
+    }
+}
+
 TEST_F(EchoPair, ConsoleServerAgainstAnIndependentClient) {
     LiveProgram server({Port(20), "-K", "2000"}, dir_);
     ASSERT_TRUE(server.WaitFor("Choose action:")) << server.Output();
