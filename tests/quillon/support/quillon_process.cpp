@@ -70,13 +70,16 @@ std::vector<std::string> QuillonHome::Environment(const std::string& display) co
 }
 
 QuillonRun::QuillonRun(const QuillonHome& home, const std::vector<std::string>& arguments,
-                       const std::string& display) {
+                       const std::string& display)
+    : QuillonRun(home.Program(), arguments, home.Environment(display)) {}
+
+QuillonRun::QuillonRun(const fs::path& program, const std::vector<std::string>& arguments,
+                       const std::vector<std::string>& env) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return;
     }
-    const std::vector<std::string> env = home.Environment(display);
-    std::vector<std::string> args{home.Program().string()};
+    std::vector<std::string> args{program.string()};
     args.insert(args.end(), arguments.begin(), arguments.end());
     m_pid = fork();
     if (m_pid == 0) {
@@ -173,7 +176,8 @@ int QuillonRun::Stop(int seconds) {
     return Wait(seconds);
 }
 
-ScannerProcess::ScannerProcess(const QuillonHome& home, const std::string& serial)
+ScannerProcess::ScannerProcess(const QuillonHome& home, const std::string& suffix,
+                               const std::string& serial)
     : m_entry(home.DeviceNamespace() / "usb" / ("usb#vid_1eab&pid_0d10#" + serial)) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -188,7 +192,7 @@ ScannerProcess::ScannerProcess(const QuillonHome& home, const std::string& seria
         dup2(devNull, STDOUT_FILENO);
         dup2(devNull, STDERR_FILENO);
         execl(program.c_str(), program.c_str(), "--usb", serial.c_str(), "--runtime-dir",
-              runtime.c_str(), "--stdin", nullptr);
+              runtime.c_str(), "--scan-suffix", suffix.c_str(), "--stdin", nullptr);
         _exit(127);
     }
     close(fds[0]);

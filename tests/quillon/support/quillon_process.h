@@ -39,6 +39,9 @@ class QuillonRun {
   public:
     QuillonRun(const QuillonHome& home, const std::vector<std::string>& arguments,
                const std::string& display = {});
+    // Any program with the given environment.
+    QuillonRun(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment);
     ~QuillonRun();
     QuillonRun(const QuillonRun&) = delete;
     QuillonRun& operator=(const QuillonRun&) = delete;
@@ -68,7 +71,9 @@ class QuillonRun {
 // through its standard input: each line a scan, or ":unplug", ":plug".
 class ScannerProcess {
   public:
-    ScannerProcess(const QuillonHome& home, const std::string& serial = "sim0001");
+    // `suffix` follows every scan (scansim's escapes: "\\r", "\\r\\n", "").
+    explicit ScannerProcess(const QuillonHome& home, const std::string& suffix = "\\r",
+                            const std::string& serial = "sim0001");
     ~ScannerProcess();
     ScannerProcess(const ScannerProcess&) = delete;
     ScannerProcess& operator=(const ScannerProcess&) = delete;
