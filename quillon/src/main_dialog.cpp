@@ -6,6 +6,7 @@
 #include <QThread>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "code_pages.h"
 #include "delivery/delivery_text.h"
@@ -86,9 +87,10 @@ void CAutoTabAppDlg::ReleaseScanner() {
 void CAutoTabAppDlg::ResetDevices() {
     ReleaseScanner();
     for (_QVDeviceInfo& device : m_devices) {
-        device.Close(0);
-        delete device.pOpenStream;
-        device = _QVDeviceInfo();
+        // Back to the empty state of a new record: the library's own
+        // destructor closes and frees the record's connection object.
+        device.~_QVDeviceInfo();
+        new (&device) _QVDeviceInfo();
     }
     m_nDeviceCount = 0;
 }
