@@ -11,6 +11,7 @@
 #include "code_pages.h"
 #include "settings.h"
 #include "string_table.h"
+#include "usb_interface_name.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -118,6 +119,31 @@ TEST(AutorunStart, OnlyASingleAutorunArgumentCounts) {
     for (const Case& c : cases) {
         EXPECT_EQ(IsAutorunStart(static_cast<int>(c.argv.size()), c.argv.data()), c.autorun)
             << c.argv.size();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UsbInterfaceNames, AreMadeFromTheKernelsProductValue) {
+    struct Case {
+        const char* product;
+        const char* serial;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"1eab/d10/100", "SIM0001",
+         "\\\\?\\usb#vid_1eab&pid_0d10#sim0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"},
+        {"5e0/1200/0", "", "\\\\?\\usb#vid_05e0&pid_1200##{a5dcbf10-6530-11d2-901f-00c04fb951ed}"},
+        {"1eab", "X", ""},
+        {"zz/10/1", "X", ""},
+        {"10000/1/1", "X", ""},
+        {"", "X", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(quillon::UsbInterfaceName(c.product, c.serial).toStdString(), c.name)
+            << c.product;
     }
 }
 
