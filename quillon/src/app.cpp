@@ -34,9 +34,9 @@ void ConnectCommon(CAutoTabAppDlg& dialog, InstanceLock& lock, QuitSignals& quit
     // exit(), not quit(): quit() asks the windows first, and the main window
     // refuses to close (closing hides it).
     QObject::connect(
-        &dialog, &CAutoTabAppDlg::DialogEnded, qApp, [] { QCoreApplication::exit(0); },
-        Qt::QueuedConnection);
-    QObject::connect(&quitSignals, &QuitSignals::QuitRequested, qApp,
+        &dialog, &CAutoTabAppDlg::DialogEnded, QCoreApplication::instance(),
+        [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QObject::connect(&quitSignals, &QuitSignals::QuitRequested, QCoreApplication::instance(),
                      [] { QCoreApplication::exit(0); });
 }
 
