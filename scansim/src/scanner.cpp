@@ -185,7 +185,30 @@ struct Scanner::Impl {
                 port.WaitDrained(kDrainLimitMs);
                 DoUnplug();
                 break;
+            case Fault::Kind::kTruncated:
+                Write(std::string_view(reply).substr(0, reply.size() / 2));
+                break;
+            case Fault::Kind::kHuge:
+                Write(HugeReply(reply));
+                break;
         }
+    }
+
+    // The reply's own header and first payload byte, then payload up to 1 MiB
+    // (the reply's payload repeated), then ACK ';' ETX: a host must either take
+    // it whole or refuse it, never run past its buffers.
+    static std::string HugeReply(const std::string& reply) {
+        constexpr size_t kHugePayload = size_t{1} << 20;
+        const size_t head = std::min<size_t>(reply.size(), kReplyHeader.size() + 1);
+        std::string seed = reply.size() > head + 3 ? reply.substr(head, reply.size() - head - 3)
+                                                   : std::string("HUGE");
+        std::string huge = reply.substr(0, head);
+        while (huge.size() - head < kHugePayload)
+            huge += seed;
+        huge.resize(head + kHugePayload);
+        huge += kAck;
+        huge += ";\x03";
+        return huge;
     }
 
     void WriteInChunks(std::string_view reply, int chunks, int gapMs) {
@@ -363,15 +386,17 @@ std::optional<Fault> ParseFault(std::string_view text) {
     const std::string_view rest = colon == std::string_view::npos ? "" : text.substr(colon + 1);
     Fault fault;
     if (kind == "none" || kind == "silence" || kind == "nak" || kind == "garbage" ||
-        kind == "disconnect") {
+        kind == "disconnect" || kind == "truncated" || kind == "huge") {
         if (!rest.empty()) {
             return std::nullopt;
         }
         fault.kind = kind == "none"      ? Fault::Kind::kNone
                      : kind == "silence" ? Fault::Kind::kSilence
                      : kind == "nak"     ? Fault::Kind::kNak
-                     : kind == "garbage" ? Fault::Kind::kGarbage
-                                         : Fault::Kind::kDisconnect;
+                     : kind == "garbage"   ? Fault::Kind::kGarbage
+                     : kind == "truncated" ? Fault::Kind::kTruncated
+                     : kind == "huge"      ? Fault::Kind::kHuge
+                                           : Fault::Kind::kDisconnect;
         return fault;
     }
     if (kind == "delay") {

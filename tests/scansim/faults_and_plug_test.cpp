@@ -93,6 +93,41 @@ TEST(Faults, DisconnectSendsHalfAReplyThenHangsUp) {
     EXPECT_FALSE(scanner->IsPlugged());
 }
 
+TEST(Faults, TruncatedSendsHalfAReplyAndStaysPluggedAndSilent) {
+    TempNamespace ns;
+    auto scanner = StartUsb("cutter");
+    ASSERT_NE(scanner, nullptr);
+    HostPort host(scanner->LinkPath());
+    ASSERT_TRUE(host.IsOpen());
+    scanner->SetFault({Fault::Kind::kTruncated, 0, 1});
+    host.Write(CommandFrame("BUFQRY"));
+    const std::string good = ReplyFrame("BUFQRY1024", kAck);
+    EXPECT_EQ(host.ReadFor(500), good.substr(0, good.size() / 2));
+    EXPECT_TRUE(scanner->IsPlugged());
+    EXPECT_FALSE(host.SeesHangup(200));
+    scanner->SetFault({});
+    EXPECT_EQ(host.Ask("BUFQRY"), good);
+}
+
+TEST(Faults, HugeReplyIsOneAcknowledgedFrameOfOneMebibyte) {
+    TempNamespace ns;
+    auto scanner = StartUsb("hugger");
+    ASSERT_NE(scanner, nullptr);
+    HostPort host(scanner->LinkPath());
+    ASSERT_TRUE(host.IsOpen());
+    scanner->SetFault({Fault::Kind::kHuge, 0, 1});
+    host.Write(CommandFrame("BUFQRY"));
+    constexpr size_t kPayload = size_t{1} << 20;
+    const std::string good = ReplyFrame("BUFQRY1024", kAck);
+    const std::string reply = host.ReadCount(7 + kPayload + 3, 20000);
+    ASSERT_EQ(reply.size(), 7 + kPayload + 3);
+    EXPECT_EQ(reply.substr(0, 7), good.substr(0, 7));
+    EXPECT_EQ(reply.substr(7, 10), "BUFQRY1024");
+    EXPECT_EQ(reply.substr(reply.size() - 3), std::string("\x06;\x03"));
+    EXPECT_EQ(reply.find(";\x03"), reply.size() - 2) << "no frame end inside the payload";
+    EXPECT_EQ(host.ReadFor(200), "");
+}
+
 TEST(PlugCycle, UnplugRemovesLinkAndHangsUpPlugGivesFreshWorkingLink) {
     TempNamespace ns;
     auto scanner = StartUsb("cycle");

@@ -37,13 +37,16 @@ struct Fault {
         kNak,         // status byte NAK instead of ACK
         kGarbage,     // unframed bytes instead of the reply
         kDisconnect,  // half the reply, then the device is unplugged
+        kTruncated,   // half the reply, then nothing more (still plugged in)
+        kHuge,        // a framed, acknowledged reply whose payload is 1 MiB
     };
     Kind kind = Kind::kNone;
     int delayMs = 0;
     int chunks = 1;
 };
 
-// Parses "none", "silence", "delay:MS", "chunks:N[:MS]", "nak", "garbage", "disconnect".
+// Parses "none", "silence", "delay:MS", "chunks:N[:MS]", "nak", "garbage", "disconnect",
+// "truncated", "huge".
 std::optional<Fault> ParseFault(std::string_view text);
 
 struct ScannerOptions {
