@@ -5,16 +5,10 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "xdg_dirs.h"
+
 namespace quillon {
 namespace {
-
-std::filesystem::path ConfigHome() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home != nullptr ? home : "/tmp") / ".config";
-}
 
 // The Exec key takes the path as it is unless it holds characters that the
 // desktop entry format reserves (a blank, quotes, ...): then it is quoted,

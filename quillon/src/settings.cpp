@@ -8,6 +8,8 @@
 #include "platform/ini_file.h"
 #include "string_table.h"
 
+#include "xdg_dirs.h"
+
 namespace quillon {
 namespace {
 
@@ -35,14 +37,6 @@ QString FileNamePart(const QString& path) {
 
 bool DirectoryWritable(const std::filesystem::path& directory) {
     return !directory.empty() && access(directory.c_str(), W_OK) == 0;
-}
-
-std::filesystem::path ConfigHome() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home != nullptr ? home : "/tmp") / ".config";
 }
 
 }  // namespace

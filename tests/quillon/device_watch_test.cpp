@@ -23,49 +23,13 @@
 #include "scansim/scanner.h"
 #include "settings.h"
 #include "string_table.h"
-#include "support/x_session.h"
+#include "support/qt_x_environment.h"
 #include "window_wiring.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
 
 namespace {
-
-class XEnvironment : public testing::Environment {
-  public:
-    void SetUp() override {
-        m_session = std::make_unique<XSession>();
-        ASSERT_TRUE(m_session->Start(true)) << m_session->Error();
-        setenv("DISPLAY", m_session->DisplayName().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        unsetenv("WAYLAND_DISPLAY");
-        static int argc = 1;
-        static char name[] = "quillon_device_watch_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        m_app.reset();
-        m_session.reset();
-    }
-
-  private:
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<QApplication> m_app;
-};
-
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 void WriteFile(const fs::path& file, const std::string& text) {
     fs::create_directories(file.parent_path());
@@ -270,6 +234,6 @@ TEST(PortDevicePaths, FriendlyNamesAndBusValues) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new XEnvironment);
+    testing::AddGlobalTestEnvironment(new QtXEnvironment);
     return RUN_ALL_TESTS();
 }

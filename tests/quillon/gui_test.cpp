@@ -25,54 +25,13 @@
 #include "scansim/scanner.h"
 #include "settings.h"
 #include "string_table.h"
-#include "support/x_session.h"
+#include "support/qt_x_environment.h"
 #include "window_wiring.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
 
 namespace {
-
-XSession* g_session = nullptr;
-
-class XEnvironment : public testing::Environment {
-  public:
-    void SetUp() override {
-        m_session = std::make_unique<XSession>();
-        ASSERT_TRUE(m_session->Start(true)) << m_session->Error();
-        g_session = m_session.get();
-        setenv("DISPLAY", m_session->DisplayName().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        // The tray icon goes to the X tray host, not to a desktop bus service.
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        unsetenv("WAYLAND_DISPLAY");
-        static int argc = 1;
-        static char name[] = "quillon_gui_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        m_app.reset();
-        g_session = nullptr;
-        m_session.reset();
-    }
-
-  private:
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<QApplication> m_app;
-};
-
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 10) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 // The balloon window that shows `title`, if one is on screen.
 QWidget* VisibleBalloon(const QString& title) {
@@ -228,7 +187,7 @@ TEST_F(WindowTest, EscapeAndCloseHideTheWindowAndATrayClickShowsIt) {
     // A real click of the X server's pointer on the icon in the tray host.
     bool clicked = false;
     ASSERT_TRUE(WaitUntil([&] {
-        clicked = ClickTrayIconOf(g_session->DisplayName(), getpid());
+        clicked = ClickTrayIconOf(QtXEnvironment::Session()->DisplayName(), getpid());
         return clicked;
     }));
     EXPECT_TRUE(WaitUntil([&] { return m_window->isVisible(); }));
@@ -336,6 +295,6 @@ TEST_F(WindowTest, ExitFromTheMenuEndsTheDialog) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new XEnvironment);
+    testing::AddGlobalTestEnvironment(new QtXEnvironment);
     return RUN_ALL_TESTS();
 }
