@@ -46,12 +46,32 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
            });
 }
 
-// What one pollfd entry stands for.
-enum class Source { Wake, Listen, Client, Datapipe, PortMaster, UsbEndpoint };
+// What one pollfd entry stands for. The *Room entries wait for a destination
+// to take bytes a flow holds back.
+enum class Source {
+    Wake,
+    Listen,
+    Client,
+    Datapipe,
+    DatapipeRoom,
+    PortMaster,
+    OutboundRoom,
+    UsbEndpoint,
+    InboundRoom
+};
+bool IsRoomEntry(Source source) {
+    return source == Source::DatapipeRoom || source == Source::OutboundRoom ||
+           source == Source::InboundRoom;
+}
+
 struct Watched {
     Source source;
     VirtualPort* port = nullptr;
 };
+
+// While bytes wait, a pty whose room was missed is retried this often.
+constexpr int kRoomRetryMs = 50;
+constexpr int kIdlePollMs = 1000;
 
 }  // namespace
 
@@ -63,6 +83,7 @@ struct Daemon::Impl final : Bus {
     int listenFd = -1;
     std::vector<int> clients;
     Pty datapipe;
+    Flow datapipeFlow;  // the data pipe's bytes on their way back
     int wake[2] = {-1, -1};
     std::deque<platform::NamespaceEvent> events;  // guarded by mutex
     std::unique_ptr<platform::NamespaceWatch> watch;
@@ -145,8 +166,10 @@ struct Daemon::Impl final : Bus {
             UnpublishPort(port->instance, port->comNumber, port->pty.slavePath);
             CloseFd(&port->usbFd);
             ClosePty(&port->pty);
-            if (port->peer != nullptr)
+            if (port->peer != nullptr) {
+                port->peer->outbound.Clear();
                 port->peer->peer = nullptr;
+            }
         }
         std::erase_if(ports, [&](const std::unique_ptr<VirtualPort>& port) { return pred(*port); });
     }
@@ -178,6 +201,7 @@ struct Daemon::Impl final : Bus {
     // the one-time temporal switch on) goes with it, the others wait for it.
     void UsbGone(VirtualPort* port) {
         CloseFd(&port->usbFd);
+        port->outbound.Clear();  // a device that is not there cannot take them
         port->lastOfflineMs = NowEpochMs();
         if (port->lifemode == Lifemode::Temporal || port->oneTimeTemporal)
             RemovePort(port);
@@ -201,28 +225,52 @@ struct Daemon::Impl final : Bus {
         [[maybe_unused]] ssize_t n = ::write(wake[1], &byte, 1);
     }
 
-    void Collect(std::vector<pollfd>* fds, std::vector<Watched>* what) {
-        auto add = [&](int fd, Source source, VirtualPort* port = nullptr) {
-            fds->push_back(pollfd{fd, POLLIN, 0});
+    // Fills the poll set; returns the poll timeout. A flow holding bytes back
+    // has its source left unread (events 0 still reports a hang-up) and its
+    // destination watched for room instead.
+    int Collect(std::vector<pollfd>* fds, std::vector<Watched>* what) {
+        bool waiting = false;
+        auto add = [&](int fd, short events, Source source, VirtualPort* port = nullptr) {
+            fds->push_back(pollfd{fd, events, 0});
             what->push_back(Watched{source, port});
         };
-        add(wake[0], Source::Wake);
-        add(listenFd, Source::Listen);
+        auto addFlow = [&](const Flow& flow, int from, Source input, int to, Source room,
+                           VirtualPort* port) {
+            add(from, flow.Waiting() ? 0 : POLLIN, input, port);
+            if (flow.Waiting() && to >= 0) {
+                add(to, POLLOUT, room, port);
+                waiting = true;
+            }
+        };
+        add(wake[0], POLLIN, Source::Wake);
+        add(listenFd, POLLIN, Source::Listen);
         for (int fd : clients)
-            add(fd, Source::Client);
-        add(datapipe.master, Source::Datapipe);
+            add(fd, POLLIN, Source::Client);
+        addFlow(datapipeFlow, datapipe.master, Source::Datapipe, datapipe.master,
+                Source::DatapipeRoom, nullptr);
         for (auto& port : ports) {
-            add(port->pty.master, Source::PortMaster, port.get());
+            addFlow(port->outbound, port->pty.master, Source::PortMaster,
+                    port->OutboundDestination(), Source::OutboundRoom, port.get());
             if (port->UsbOnline())
-                add(port->usbFd, Source::UsbEndpoint, port.get());
+                add(port->usbFd, port->inbound.Waiting() ? 0 : POLLIN, Source::UsbEndpoint,
+                    port.get());
+            if (port->inbound.Waiting()) {
+                add(port->pty.master, POLLOUT, Source::InboundRoom, port.get());
+                waiting = true;
+            }
         }
+        return waiting ? kRoomRetryMs : kIdlePollMs;
+    }
+
+    bool Live(const VirtualPort* port) const {
+        for (auto& live : ports)
+            if (live.get() == port)
+                return true;
+        return false;
     }
 
     bool StillServed(const VirtualPort* port, int fd) const {
-        for (auto& live : ports)
-            if (live.get() == port)
-                return fd == port->pty.master || fd == port->usbFd;
-        return false;
+        return Live(port) && (fd == port->pty.master || fd == port->usbFd);
     }
 
     void ServeClient(int fd) {
@@ -237,37 +285,60 @@ struct Daemon::Impl final : Bus {
             SendMessage(fd, AnswerRequest(message.data(), message.size(), caller, *this));
     }
 
-    void FromPort(VirtualPort* port) {
-        char buffer[4096];
-        ssize_t n = ::read(port->pty.master, buffer, sizeof buffer);
-        if (n <= 0)
-            return;
-        // Bytes written to a port while its scanner is away are dropped,
-        // as a device that is not there cannot take them.
-        if (port->peer != nullptr)
-            WriteAll(port->peer->pty.master, buffer, static_cast<size_t>(n));
-        else if (port->UsbOnline() && !WriteAll(port->usbFd, buffer, static_cast<size_t>(n)))
+    // The outbound destination refused for good: a scanner that failed is
+    // gone; a pair end cannot fail while the bus holds it.
+    void OutboundFailed(VirtualPort* port) {
+        port->outbound.Clear();
+        if (port->peer == nullptr)
             UsbGone(port);
     }
 
-    void FromUsb(VirtualPort* port, short revents) {
-        char buffer[4096];
-        ssize_t n = ::read(port->usbFd, buffer, sizeof buffer);
-        if (n > 0) {
-            WriteAll(port->pty.master, buffer, static_cast<size_t>(n));
+    void FromPort(VirtualPort* port) {
+        int to = port->OutboundDestination();
+        // Bytes written to a port while its scanner is away are dropped,
+        // as a device that is not there cannot take them.
+        if (to < 0) {
+            Flow::Discard(port->pty.master);
             return;
         }
-        if ((n < 0 && errno != EAGAIN && errno != EINTR) || n == 0 ||
-            (revents & (POLLHUP | POLLERR)) != 0)
+        if (port->outbound.Pump(port->pty.master, to) == Flow::Result::DestinationFailed)
+            OutboundFailed(port);
+    }
+
+    void OutboundRoom(VirtualPort* port) {
+        int to = port->OutboundDestination();
+        if (to < 0)
+            port->outbound.Clear();
+        else if (port->outbound.Flush(to) == Flow::Result::DestinationFailed)
+            OutboundFailed(port);
+    }
+
+    void FromUsb(VirtualPort* port, short revents) {
+        bool hungUp = (revents & (POLLHUP | POLLERR)) != 0;
+        if (port->inbound.Waiting()) {
+            if (hungUp)
+                UsbGone(port);  // the bytes already read still reach the port
+            return;
+        }
+        Flow::Result result = port->inbound.Pump(port->usbFd, port->pty.master);
+        if (result == Flow::Result::SourceEnded || (result == Flow::Result::Idle && hungUp))
             UsbGone(port);
+    }
+
+    void InboundRoom(VirtualPort* port) {
+        if (port->inbound.Flush(port->pty.master) == Flow::Result::DestinationFailed)
+            port->inbound.Clear();
     }
 
     // The data pipe hands every byte written to it back to its reader.
     void FromDatapipe() {
-        char buffer[4096];
-        ssize_t n = ::read(datapipe.master, buffer, sizeof buffer);
-        if (n > 0)
-            WriteAll(datapipe.master, buffer, static_cast<size_t>(n));
+        if (!datapipeFlow.Waiting())
+            datapipeFlow.Pump(datapipe.master, datapipe.master);
+    }
+
+    void DatapipeRoom() {
+        if (datapipeFlow.Flush(datapipe.master) == Flow::Result::DestinationFailed)
+            datapipeFlow.Clear();
     }
 
     void Dispatch(const pollfd& fd, const Watched& what) {
@@ -295,13 +366,24 @@ struct Daemon::Impl final : Bus {
             case Source::Datapipe:
                 FromDatapipe();
                 break;
+            case Source::DatapipeRoom:
+                DatapipeRoom();
+                break;
             case Source::PortMaster:
-                if (StillServed(what.port, fd.fd))
+                if (StillServed(what.port, fd.fd) && !what.port->outbound.Waiting())
                     FromPort(what.port);
+                break;
+            case Source::OutboundRoom:
+                if (Live(what.port) && what.port->outbound.Waiting())
+                    OutboundRoom(what.port);
                 break;
             case Source::UsbEndpoint:
                 if (StillServed(what.port, fd.fd))
                     FromUsb(what.port, fd.revents);
+                break;
+            case Source::InboundRoom:
+                if (Live(what.port) && what.port->inbound.Waiting())
+                    InboundRoom(what.port);
                 break;
         }
     }
@@ -312,15 +394,16 @@ struct Daemon::Impl final : Bus {
         while (!stopping) {
             fds.clear();
             what.clear();
+            int timeoutMs;
             {
                 std::lock_guard lock(mutex);
-                Collect(&fds, &what);
+                timeoutMs = Collect(&fds, &what);
             }
-            if (::poll(fds.data(), fds.size(), 1000) <= 0)
+            if (::poll(fds.data(), fds.size(), timeoutMs) < 0)
                 continue;
             std::lock_guard lock(mutex);
             for (size_t i = 0; i < fds.size(); ++i)
-                if (fds[i].revents != 0)
+                if (fds[i].revents != 0 || IsRoomEntry(what[i].source))
                     Dispatch(fds[i], what[i]);
         }
     }

@@ -63,26 +63,4 @@ void CloseFd(int* fd) {
     *fd = -1;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    int waits = 0;
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n > 0) {
-            data += n;
-            size -= static_cast<size_t>(n);
-            waits = 0;  // the reader is taking bytes: keep waiting for it
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN)
-            return false;
-        if (++waits > 4)
-            return true;  // nobody reads: drop the rest
-        pollfd p{fd, POLLOUT, 0};
-        ::poll(&p, 1, 25);
-    }
-    return true;
-}
-
 }  // namespace ovrix::detail

@@ -22,9 +22,4 @@ int OpenEndpoint(const std::string& path);
 
 void CloseFd(int* fd);
 
-// Writes all bytes to a non-blocking fd, waiting a little for room; bytes
-// nobody takes within that wait are dropped (a port without a reader must not
-// stall the bus for long). false when the fd failed.
-bool WriteAll(int fd, const char* data, size_t size);
-
 }  // namespace ovrix::detail
