@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/runtime_namespace.h"
+#include "trace.h"
 
 namespace quillon {
 namespace {
@@ -104,7 +105,11 @@ int PortFromFriendlyName(const std::string& friendlyName) {
 bool FindPortDevicePath(int port, QString& out) {
     std::string result;
     bool found = false;
+    int index = 0;
     for (const PortDevice& device : ListPortDevices()) {
+        QUILLON_TRACE("i=%i szDis=%s", index, device.instanceId.c_str());
+        QUILLON_TRACE("i=%i szFN=%s", index, device.friendlyName.c_str());
+        ++index;
         if (PortFromFriendlyName(device.friendlyName) != port) {
             continue;
         }

@@ -17,6 +17,7 @@
 #include "ferrolink/discovery.h"
 #include "ferrolink/notify.h"
 #include "string_table.h"
+#include "trace.h"
 #include "version_text.h"
 
 namespace quillon {
@@ -167,6 +168,8 @@ int CAutoTabAppDlg::OnDeviceChange(int event, int deviceType, const QString& nam
     if (event != kDeviceArrival && event != kDeviceRemoveComplete) {
         return 0;
     }
+    const std::u16string units = name.toStdU16String();
+    QUILLON_TRACE("wParam=0x%x dbcc_name=%ls", static_cast<unsigned>(event), units.c_str());
     if (deviceType != kDeviceTypeInterface) {
         return 0;
     }
@@ -251,6 +254,8 @@ void CAutoTabAppDlg::NotifyRecvData(const unsigned char* pData, int nLength, voi
 }
 
 void CAutoTabAppDlg::ReceiveData(std::string_view bytes) {
+    const std::string copy(bytes);
+    QUILLON_TRACE("%s=%s", "NotifyRecvData", copy.c_str());
     if (m_pendingText.Empty()) {
         ArmCollectTimer();
     }
@@ -273,11 +278,13 @@ void CAutoTabAppDlg::ReceiveData(std::string_view bytes) {
 
 bool CAutoTabAppDlg::CopyToClipboardUnicode(const std::u16string& text) {
     auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (application == nullptr) {
+    if (application == nullptr || QGuiApplication::clipboard() == nullptr) {
+        QUILLON_TRACE("OpenClipboard Error");
         return false;
     }
     // The program stays the clipboard's owner and serves the paste itself.
     QGuiApplication::clipboard()->setText(QString::fromStdU16String(text));
+    QUILLON_TRACE("%s %s", "CopyToClipboardUnicode", "SUCCESS");
     return true;
 }
 
@@ -286,7 +293,11 @@ void CAutoTabAppDlg::DeliverPending() {
     if (pending.empty()) {
         return;
     }
+    QUILLON_TRACE("%s", FormatLengthLog(pending).c_str());
     const DeliveryText delivery = BuildDeliveryText(pending, m_settings.HexOut != 0);
+    if (delivery.hex) {
+        QUILLON_TRACE("HEX=%ls", delivery.text.c_str());
+    }
     if (!CopyToClipboardUnicode(delivery.text)) {
         m_pendingText.Restore(pending);
         return;
