@@ -390,9 +390,9 @@ std::optional<Fault> ParseFault(std::string_view text) {
         if (!rest.empty()) {
             return std::nullopt;
         }
-        fault.kind = kind == "none"      ? Fault::Kind::kNone
-                     : kind == "silence" ? Fault::Kind::kSilence
-                     : kind == "nak"     ? Fault::Kind::kNak
+        fault.kind = kind == "none"        ? Fault::Kind::kNone
+                     : kind == "silence"   ? Fault::Kind::kSilence
+                     : kind == "nak"       ? Fault::Kind::kNak
                      : kind == "garbage"   ? Fault::Kind::kGarbage
                      : kind == "truncated" ? Fault::Kind::kTruncated
                      : kind == "huge"      ? Fault::Kind::kHuge

@@ -1,0 +1,79 @@
+// A bench for running the library's exports against a misbehaving simulated
+// scanner: a private runtime namespace and working directory, one scanner on
+// USB or a COM port, the files a failed export may leave behind, and a clock.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ferrolink/record.h"
+#include "ops_fixture.h"
+#include "scansim/scanner.h"
+
+namespace faults_test {
+
+namespace fs = std::filesystem;
+
+// The longest single wait on a reply the command sender allows: a reading
+// stops after 3 s, nothing at all after 5 s, and a stalled reply after 10 s.
+inline constexpr std::chrono::seconds kReplyGuard{10};
+// Slack for a loaded machine on top of the guards.
+inline constexpr std::chrono::seconds kSlack{5};
+
+inline constexpr unsigned kComPort = 6;
+inline constexpr char kUsbSerial[] = "flt01";
+
+// Every file a test puts into the working directory, and the only ones that
+// may be there after an export.
+inline constexpr char kOfficeFile[] = "Office.xml";
+inline constexpr char kConfigSetFile[] = "test.xml";
+inline constexpr char kDownloadFile[] = "set.xml";
+inline constexpr char kFirmwareFile[] = "firmware.bin";
+
+// Moves into a fresh working directory (the configuration exports write into
+// the current directory) and back again.
+class WorkingDir {
+  public:
+    WorkingDir();
+    ~WorkingDir();
+    const fs::path& Path() const { return dir_.Path(); }
+
+  private:
+    ops_test::TempDir dir_{"ferrolink-faults-cwd"};
+    fs::path previous_;
+};
+
+std::unique_ptr<scansim::Scanner> StartScanner(scansim::Attachment attachment);
+_QVDeviceInfo RecordFor(scansim::Attachment attachment);
+
+// A configuration set file with `count` settings the simulator knows.
+void WriteDownloadSet(const fs::path& file, int count);
+
+// A whole XML document standing for the file of an earlier, successful export.
+void WritePreviousDocument(const fs::path& file);
+
+// Problems with the files in `dir`: names outside `allowed` (temporaries,
+// partial copies) and XML files that are not whole documents. Empty when fine.
+std::vector<std::string> FileProblems(const fs::path& dir, const std::vector<std::string>& allowed);
+
+// Whether a plain command gets its acknowledged reply: the library and the
+// scanner both work again after a fault.
+bool AnswersAgain(scansim::Attachment attachment);
+
+// Reads and drops what the scanner still sends until it has been quiet for a
+// moment; false when it keeps talking for 30 s.
+bool DrainUntilQuiet(const fs::path& link);
+
+// Elapsed wall time of `call`.
+template <typename Call>
+std::chrono::milliseconds TimeOf(Call&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
+}
+
+}  // namespace faults_test
