@@ -1,8 +1,6 @@
-// Echo throughput over a null-modem link of two pseudo terminals, against a
-// raw copy loop over the same kind of link in the same run. Both count the
-// bytes that cross the link in either direction per second of wall time.
-// (ovrixd's linked pair is not used here: it drops bytes that its reader
-// does not take within about 100 ms, which a saturating run provokes.)
+// Echo throughput over ovrixd's linked pair, against a raw copy loop over the
+// same kind of link in the same run. Both count the bytes that cross the
+// link in either direction per second of wall time.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -19,9 +17,9 @@
 #include <vector>
 
 #include "echo_client.h"
+#include "ovrix_pair.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
-#include "pty_link.h"
 
 using namespace vantrel::echo;
 
@@ -131,7 +129,7 @@ class ServerConsole {
 };
 
 void BM_EchoClientAndServer(benchmark::State& state) {
-    PtyLink link;
+    OvrixPair link;
     ServerConsole server(link.PathB());
     if (!server.Ready()) {
         state.SkipWithError("the server console did not start");
@@ -173,7 +171,7 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
 // The same traffic without the port layer: a writer and a reader on one
 // end, a plain read-and-write-back loop on the other.
 void BM_RawCopyLoop(benchmark::State& state) {
-    PtyLink link;
+    OvrixPair link;
     int64_t moved = 0;
     for (auto _ : state) {
         std::thread echoer([&] {
@@ -223,7 +221,7 @@ win::DWORD PortRequest(win::HANDLE port, bool write, uint8_t* bytes, win::DWORD 
 // The raw loop's traffic through the port layer on both ends (reads end 1 ms
 // after their bytes stop): the ceiling the port layer leaves any protocol.
 void BM_PortLayerCopyLoop(benchmark::State& state) {
-    PtyLink link;
+    OvrixPair link;
     win::HANDLE a = OpenEnd(link.PathA());
     win::HANDLE b = OpenEnd(link.PathB());
     win::COMMTIMEOUTS timeouts{1, 0, 0, 0, 0};
