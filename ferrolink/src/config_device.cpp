@@ -54,6 +54,14 @@ bool DownloadToRecord(char* szFileName, const _QVDeviceInfo* pDevice,
     return ok;
 }
 
+// A download step counts only when the device answered with a whole reply
+// frame: stray bytes or a reply cut short say nothing about the settings sent.
+bool IsWholeReplyFrame(const CCmdSend& sender) {
+    const uint32_t size = sender.m_dwCurrentSize;
+    return size >= 8 && std::memcmp(sender.m_pData, REPLY_HEADER, sizeof REPLY_HEADER) == 0 &&
+           sender.m_pData[size - 2] == ';' && sender.m_pData[size - 1] == 0x03;
+}
+
 }  // namespace
 
 bool SendConfigFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, size_t nLength) {
@@ -77,6 +85,10 @@ bool SendConfigFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, si
     }
     if (!read) {
         logout_line(QVDS_LOG_ERROR, kLogSource, 4236, "%s Error", "SendCommond.Read bRet==0");
+        return false;
+    }
+    if (!IsWholeReplyFrame(sender)) {
+        logout_line(QVDS_LOG_ERROR, kLogSource, 4236, "%s Error", "SendCommond.Read frame");
         return false;
     }
     return true;
