@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,10 +49,16 @@ extern "C" void qv_SaveXml(const _QVDeviceInfo* pDevice) {
     if (pDevice == nullptr)
         return;
     const std::string reply = ferrolink_config::QueryPayload(pDevice, "@*", kConfigReplyCapacity);
-    auto queryDataFormat = [pDevice]() {
-        const std::string answer =
-            ferrolink_config::QueryPayload(pDevice, "DFMQCU", kConfigReplyCapacity);
-        return std::string(ferrolink_config::Middle(answer, 6, 3));
+    // Asked once: a damaged reply that repeats the item must not repeat the
+    // round trip (each may wait out the reply guards).
+    std::optional<std::string> dataFormat;
+    auto queryDataFormat = [pDevice, &dataFormat]() {
+        if (!dataFormat) {
+            const std::string answer =
+                ferrolink_config::QueryPayload(pDevice, "DFMQCU", kConfigReplyCapacity);
+            dataFormat = std::string(ferrolink_config::Middle(answer, 6, 3));
+        }
+        return *dataFormat;
     };
     const std::vector<ConfigEntry> entries = CollectConfigEntries(reply, queryDataFormat);
     WriteConfigSetXml("test.xml", entries, pDevice->szProductName);

@@ -432,6 +432,8 @@ TEST_P(ExportsUnderFault, EachFailsWithinTheGuardsAndLeavesOnlyWholeFiles) {
             ADD_FAILURE() << why;
             continue;
         }
+        // The wall time of each export, kept in the test report.
+        RecordProperty(std::string(row.name) + "_ms", std::to_string(outcome->elapsedMs));
         EXPECT_EQ(outcome->result, row.expected.For(kind));
         EXPECT_LE(std::chrono::milliseconds(outcome->elapsedMs),
                   row.exchanges * faults_test::kReplyGuard + faults_test::kSlack);
