@@ -25,6 +25,7 @@
 #include "ferrolink/firmware.h"
 #include "ferrolink/identity.h"
 #include "ferrolink/image.h"
+#include "ferrolink/notify.h"
 
 namespace {
 
@@ -262,6 +263,18 @@ const std::vector<ExportRow>& Rows() {
                                                        faults_test::kComPort, 115200, 0, &error);
              c.Check(ok || error != 0, "a failed transfer gave no error code");
              return Bool(ok);
+         },
+         {0, 0, 0, 0, 0, 0}},
+        // Sends nothing, so it only waits for what the scanner sends by itself.
+        {"GetDevBuf",
+         Attachment::kUsb,
+         1,
+         [](Call& c) {
+             int length = -1;
+             const bool read =
+                 GetDevBuf(&c.record, reinterpret_cast<unsigned char*>(c.output.data()), &length);
+             c.Check(length == 0, "bytes reported although the scanner sent none");
+             return Bool(read);
          },
          {0, 0, 0, 0, 0, 0}},
         // Null only when fewer than 30 bytes came: the garbage is shorter.
