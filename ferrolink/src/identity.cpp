@@ -25,16 +25,19 @@ void SendText(CCmdSend& sender, PerCallLink& link, const std::string& command) {
     sender.SendFramed(link.Get(), text, &count);
 }
 
-// PINFEN1 enables editing, then the edit command with the new text.
+// PINFEN1 enables editing, then the edit command with the new text. The
+// replies are not examined, but a device that went away before the edit
+// command could go out has not been sent the commands.
 int EditIdentity(const _QVDeviceInfo* pDevice, const char* editCommand, const char* text) {
     PerCallLink link(pDevice);
     if (!link.Made() || !link.Open())
         return 0;
     CCmdSend sender;
     SendText(sender, link, "PINFEN1");
+    const bool editSent = IsUsable(link.Get());
     SendText(sender, link, std::string(editCommand) + (text != nullptr ? text : ""));
     link.Close(100);
-    return 1;
+    return editSent ? 1 : 0;
 }
 
 // Runs discovery; the single attached scanner, or false when none or several.
