@@ -37,6 +37,7 @@ struct Request {
     Clock::time_point lastByteTime{};
     bool ended = false;
     DWORD error = 0;
+    WaiterList waiters;  // threads waiting for this request to end
 };
 
 // Ends a request: copies what it gathered to the caller, fills the OVERLAPPED
@@ -76,22 +77,39 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     bool gone = false;
     bool closing = false;
     std::thread ioThread;
+    // What the I/O thread's poll watches now (set before it lets the lock
+    // go), so a caller wakes it only when that must change.
+    bool ioWatchesInput = false;
+    bool ioWatchesOutput = false;
+    Clock::time_point ioDeadline{};
 
     ~SerialPort() override;
     void OnClose() override;
     void Start();
     void Wake();
+    // Wakes the I/O thread only when its poll misses what the port needs now.
+    void WakeIfNeededLocked();
     // The device work of one round: move bytes, end requests, note events.
     void ServiceLocked();
-    // Milliseconds until the next timer-driven change, -1 for none.
-    int NextTimeoutLocked(Clock::time_point now) const;
+    // When the next timer-driven change is due; the time point's max for none.
+    Clock::time_point NextDeadlineLocked(Clock::time_point now) const;
     void EndAllLocked(DWORD error);
     DWORD ReadModemLinesLocked() const;
     void RaiseLocked(DWORD events);
 
   private:
+    // Bytes nobody asks for yet may wait in the device itself: it holds them
+    // as the queue would (ClearCommError and reads pull them in), so the I/O
+    // thread is not woken for them. Receive events need them noted at once.
+    bool WantsInputLocked() const {
+        bool someoneWaits = !reads.empty() || (eventMask & (EV_RXCHAR | EV_RXFLAG)) != 0;
+        return !gone && someoneWaits && inQueue.size() < inCapacity;
+    }
+    bool WantsOutputLocked() const { return !gone && !writes.empty(); }
     void IoLoop();
+    void ReadIntoPendingLocked(Clock::time_point now);
     void DrainInputLocked();
+    void NoteArrivedLocked(const BYTE* bytes, size_t count);
     void ServeReadsLocked(Clock::time_point now);
     void ServeWritesLocked(Clock::time_point now);
     void ServeCommWaitLocked();

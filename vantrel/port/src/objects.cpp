@@ -1,6 +1,7 @@
 // Handle table, events, threads, waits and alertable sleeps.
 #include "objects.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -61,6 +62,45 @@ bool HasApcLocked() {
     return ApcQueues().count(std::this_thread::get_id()) != 0;
 }
 
+// Threads in an alertable wait, to be woken when a routine is queued to them.
+std::unordered_map<std::thread::id, Waiter*>& AlertableWaiters() {
+    static auto* waiters = new std::unordered_map<std::thread::id, Waiter*>;
+    return *waiters;
+}
+
+// Puts the calling thread on the waiter lists of what it waits for, and takes
+// it off again; both with the dispatcher lock held.
+class WaitRegistration {
+  public:
+    WaitRegistration(const std::vector<std::shared_ptr<Object>>& objects, bool alertable)
+        : objects_(objects), alertable_(alertable), waiter_(&ThisThreadWaiter()) {
+        for (auto& object : objects_)
+            object->waiters.Add(waiter_);
+        if (alertable_)
+            AlertableWaiters()[std::this_thread::get_id()] = waiter_;
+    }
+    ~WaitRegistration() { Release(); }
+    WaitRegistration(const WaitRegistration&) = delete;
+    WaitRegistration& operator=(const WaitRegistration&) = delete;
+
+    // Called before the lock is let go for good.
+    void Release() {
+        if (waiter_ == nullptr)
+            return;
+        for (auto& object : objects_)
+            object->waiters.Remove(waiter_);
+        if (alertable_)
+            AlertableWaiters().erase(std::this_thread::get_id());
+        waiter_ = nullptr;
+    }
+    std::condition_variable& cv() { return ThisThreadWaiter().cv; }
+
+  private:
+    const std::vector<std::shared_ptr<Object>>& objects_;
+    bool alertable_;
+    Waiter* waiter_;
+};
+
 DWORD RunApcs(std::unique_lock<std::mutex>& lock) {
     auto calls = TakeApcsLocked();
     lock.unlock();
@@ -83,9 +123,20 @@ std::mutex& DispatcherLock() {
     return *lock;
 }
 
-std::condition_variable& DispatcherCv() {
-    static auto* cv = new std::condition_variable;
-    return *cv;
+Waiter& ThisThreadWaiter() {
+    thread_local Waiter waiter;
+    return waiter;
+}
+
+void WaiterList::Remove(Waiter* waiter) {
+    auto it = std::find(waiters_.begin(), waiters_.end(), waiter);
+    if (it != waiters_.end())
+        waiters_.erase(it);
+}
+
+void WaiterList::WakeAllLocked() const {
+    for (Waiter* waiter : waiters_)
+        waiter->cv.notify_one();
 }
 
 HANDLE InsertHandle(std::shared_ptr<Object> object) {
@@ -117,12 +168,14 @@ std::shared_ptr<Object> RemoveHandle(HANDLE handle) {
 
 void SignalLocked(EventObject& event) {
     event.signaled = true;
-    DispatcherCv().notify_all();
+    event.waiters.WakeAllLocked();
 }
 
 void QueueApcLocked(std::thread::id thread, std::function<void()> call) {
     ApcQueues()[thread].push_back(std::move(call));
-    DispatcherCv().notify_all();
+    auto& alertable = AlertableWaiters();
+    if (auto it = alertable.find(thread); it != alertable.end())
+        it->second->cv.notify_one();
 }
 
 namespace {
@@ -190,7 +243,7 @@ HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, void* parameter
             std::lock_guard guard(DispatcherLock());
             thread->exitCode = code;
             thread->finished = true;
-            DispatcherCv().notify_all();
+            thread->waiters.WakeAllLocked();
         }).detach();
     } catch (const std::system_error&) {
         return Fail<HANDLE>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
@@ -220,6 +273,7 @@ DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL waitAll,
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     std::unique_lock lock(DispatcherLock());
+    WaitRegistration registration(objects, alertable != FALSE);
     for (;;) {
         if (waitAll) {
             bool all = true;
@@ -238,11 +292,13 @@ DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL waitAll,
                 }
             }
         }
-        if (alertable && HasApcLocked())
+        if (alertable && HasApcLocked()) {
+            registration.Release();
             return RunApcs(lock);
+        }
         if (milliseconds == INFINITE) {
-            DispatcherCv().wait(lock);
-        } else if (DispatcherCv().wait_until(lock, deadline) == std::cv_status::timeout &&
+            registration.cv().wait(lock);
+        } else if (registration.cv().wait_until(lock, deadline) == std::cv_status::timeout &&
                    Clock::now() >= deadline) {
             // One last look: a state may have changed right at the deadline.
             for (DWORD i = 0; i < count && !waitAll; ++i) {
@@ -275,12 +331,17 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     std::unique_lock lock(DispatcherLock());
+    const std::vector<std::shared_ptr<Object>> nothing;
+    WaitRegistration registration(nothing, true);
     for (;;) {
-        if (HasApcLocked())
+        if (HasApcLocked()) {
+            registration.Release();
             return RunApcs(lock);
+        }
         if (milliseconds == INFINITE) {
-            DispatcherCv().wait(lock);
-        } else if (DispatcherCv().wait_until(lock, deadline) == std::cv_status::timeout) {
+            registration.cv().wait(lock);
+        } else if (registration.cv().wait_until(lock, deadline) == std::cv_status::timeout) {
+            registration.Release();
             return HasApcLocked() ? RunApcs(lock) : 0;
         }
     }

@@ -1,6 +1,7 @@
 // Kernel-object stand-ins shared by the layer's sources: the handle table, the
 // one dispatcher lock under which every waitable state changes, events,
-// threads and the per-thread queues of completion routines.
+// threads and the per-thread queues of completion routines. A change wakes
+// only the threads waiting on the state that changed.
 #pragma once
 
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
@@ -21,7 +23,27 @@ T Fail(DWORD code, T result) {
     return result;
 }
 
+// A thread blocked in a wait of the layer; it sleeps on its own condition.
+struct Waiter {
+    std::condition_variable cv;
+};
+
+// The calling thread's waiter.
+Waiter& ThisThreadWaiter();
+
+// The threads waiting on one state. All calls with the dispatcher lock held.
+class WaiterList {
+  public:
+    void Add(Waiter* waiter) { waiters_.push_back(waiter); }
+    void Remove(Waiter* waiter);
+    void WakeAllLocked() const;
+
+  private:
+    std::vector<Waiter*> waiters_;
+};
+
 struct Object {
+    WaiterList waiters;  // dispatcher lock held
     virtual ~Object() = default;
     virtual bool Waitable() const { return false; }
     // Both called with the dispatcher lock held.
@@ -32,8 +54,6 @@ struct Object {
 };
 
 std::mutex& DispatcherLock();
-// Notified on every change of a waitable state or of an APC queue.
-std::condition_variable& DispatcherCv();
 
 HANDLE InsertHandle(std::shared_ptr<Object> object);
 std::shared_ptr<Object> LookupHandle(HANDLE handle);

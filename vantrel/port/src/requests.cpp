@@ -110,8 +110,10 @@ BOOL IssueRequest(HANDLE handle, const Issue& issue) {
     RegisterPendingLocked(request);
     QueueLocked(*port, request);
     port->ServiceLocked();
-    // The I/O thread looks again: time-outs now count, queue room may have grown.
-    port->Wake();
+    // A request that ended here needs no other thread; one still pending may
+    // need the I/O thread to watch for bytes, room or a time-out it does not
+    // watch yet.
+    port->WakeIfNeededLocked();
     if (!request->ended && !port->overlappedMode)
         WaitRequestLocked(lock, request);
     if (request->ended)

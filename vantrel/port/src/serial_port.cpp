@@ -102,12 +102,15 @@ void EndRequestLocked(const std::shared_ptr<Request>& request, DWORD error) {
         OVERLAPPED* ov = request->overlapped;
         QueueApcLocked(request->issuer, [routine, error, moved, ov] { routine(error, moved, ov); });
     }
-    DispatcherCv().notify_all();
+    request->waiters.WakeAllLocked();
 }
 
 void WaitRequestLocked(std::unique_lock<std::mutex>& lock,
                        const std::shared_ptr<Request>& request) {
-    DispatcherCv().wait(lock, [&] { return request->ended; });
+    Waiter& me = ThisThreadWaiter();
+    request->waiters.Add(&me);
+    me.cv.wait(lock, [&] { return request->ended; });
+    request->waiters.Remove(&me);
 }
 
 void RegisterPendingLocked(const std::shared_ptr<Request>& request) {
@@ -140,6 +143,13 @@ void SerialPort::Start() {
 void SerialPort::Wake() {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
+}
+
+void SerialPort::WakeIfNeededLocked() {
+    bool missesInput = WantsInputLocked() && !ioWatchesInput;
+    bool missesOutput = WantsOutputLocked() && !ioWatchesOutput;
+    if (missesInput || missesOutput || NextDeadlineLocked(Clock::now()) < ioDeadline)
+        Wake();
 }
 
 void SerialPort::OnClose() {
@@ -220,10 +230,7 @@ void SerialPort::DrainInputLocked() {
         ssize_t n = ::read(fd, chunk, room);
         if (n > 0) {
             inQueue.insert(inQueue.end(), chunk, chunk + n);
-            DWORD events = EV_RXCHAR;
-            if (std::memchr(chunk, storedDcb.EvtChar, static_cast<size_t>(n)) != nullptr)
-                events |= EV_RXFLAG;
-            RaiseLocked(events);
+            NoteArrivedLocked(chunk, static_cast<size_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -232,6 +239,44 @@ void SerialPort::DrainInputLocked() {
             break;
         HangUpLocked();  // 0 (hang-up EOF) or EIO: the device is gone
     }
+}
+
+// Bytes that arrive while a read is pending and nothing older waits go
+// straight into that read, without the round through the input queue and
+// without its size as a limit: a large read fills in few system calls.
+void SerialPort::ReadIntoPendingLocked(Clock::time_point now) {
+    while (!gone && !reads.empty() && inQueue.empty()) {
+        auto& r = *reads.front();
+        if (!r.started) {
+            r.started = true;
+            r.startTime = now;
+        }
+        if (r.moved == r.length)
+            return;  // ServeReadsLocked ends it
+        ssize_t n = ::read(fd, r.data.data() + r.moved, r.length - r.moved);
+        if (n > 0) {
+            NoteArrivedLocked(r.data.data() + r.moved, static_cast<size_t>(n));
+            r.moved += static_cast<DWORD>(n);
+            r.lastByteTime = now;
+            if (r.moved < r.length)
+                return;  // the device had no more for now
+            EndRequestLocked(reads.front(), ERROR_SUCCESS);
+            reads.pop_front();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        HangUpLocked();
+    }
+}
+
+void SerialPort::NoteArrivedLocked(const BYTE* bytes, size_t count) {
+    DWORD events = EV_RXCHAR;
+    if (std::memchr(bytes, storedDcb.EvtChar, count) != nullptr)
+        events |= EV_RXFLAG;
+    RaiseLocked(events);
 }
 
 void SerialPort::ServeReadsLocked(Clock::time_point now) {
@@ -300,9 +345,11 @@ void SerialPort::ServeCommWaitLocked() {
 void SerialPort::ServiceLocked() {
     if (closing)
         return;
-    if (!gone)
-        DrainInputLocked();
     auto now = Clock::now();
+    if (!gone) {
+        ReadIntoPendingLocked(now);
+        DrainInputLocked();
+    }
     ServeReadsLocked(now);
     ServeWritesLocked(now);
     if (commWait && !gone)
@@ -312,22 +359,28 @@ void SerialPort::ServiceLocked() {
         EndAllLocked(ERROR_DEVICE_NOT_CONNECTED);
 }
 
-int SerialPort::NextTimeoutLocked(Clock::time_point now) const {
+Clock::time_point SerialPort::NextDeadlineLocked(Clock::time_point now) const {
     Clock::time_point next = kNever;
     if (!reads.empty() && reads.front()->started)
         next = std::min(next, ReadDeadline(reads.front()->timeouts, *reads.front()));
     if (!writes.empty() && writes.front()->started)
         next = std::min(next, WriteDeadline(writes.front()->timeouts, *writes.front()));
-    int timeout = -1;
-    if (next != kNever) {
-        auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-        timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
-    }
     bool watchLines = commWait && (eventMask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) && isTty;
-    if (watchLines && (timeout < 0 || timeout > kModemPollMs))
-        timeout = kModemPollMs;
-    return timeout;
+    if (watchLines)
+        next = std::min(next, now + std::chrono::milliseconds(kModemPollMs));
+    return next;
 }
+
+namespace {
+
+int PollTimeoutMs(Clock::time_point deadline, Clock::time_point now) {
+    if (deadline == kNever)
+        return -1;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
+}
+
+}  // namespace
 
 void SerialPort::IoLoop() {
     std::unique_lock lock(DispatcherLock());
@@ -336,11 +389,15 @@ void SerialPort::IoLoop() {
         if (closing)
             break;
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {gone ? -1 : fd, 0, 0}};
-        if (inQueue.size() < inCapacity)
+        ioWatchesInput = WantsInputLocked();
+        ioWatchesOutput = WantsOutputLocked();
+        if (ioWatchesInput)
             fds[1].events |= POLLIN;
-        if (!writes.empty())
+        if (ioWatchesOutput)
             fds[1].events |= POLLOUT;
-        int timeout = NextTimeoutLocked(Clock::now());
+        auto now = Clock::now();
+        ioDeadline = NextDeadlineLocked(now);
+        int timeout = PollTimeoutMs(ioDeadline, now);
         lock.unlock();
         ::poll(fds, 2, timeout);
         uint64_t count;
