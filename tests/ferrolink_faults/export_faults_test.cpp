@@ -29,7 +29,6 @@
 
 namespace {
 
-using faults_test::fs::path;
 using scansim::Attachment;
 using Kind = scansim::Fault::Kind;
 
@@ -91,6 +90,7 @@ int Bool(bool value) {
     return value ? 1 : 0;
 }
 
+// The file name exports take as a writable text.
 char* Text(const char* name) {
     static std::string held;
     held = name;
