@@ -25,6 +25,8 @@ HEAD = struct.Struct("<III")
 def open_raw(path):
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
     tty.setraw(fd)
+    # The test starts the other side only once the port is open.
+    print("PY-READY", flush=True)
     return fd
 
 

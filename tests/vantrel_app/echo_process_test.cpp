@@ -73,6 +73,20 @@ class EchoPair : public ::testing::Test {
         }
         return pid;
     }
+    // Waits until the peer has opened its port (it says so); false after a
+    // generous limit.
+    bool WaitPeerReady() const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(peerOutput_);
+            std::stringstream text;
+            text << in.rdbuf();
+            if (text.str().find("PY-READY") != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
     // Waits for the peer; its exit status and what it printed.
     std::pair<int, std::string> FinishPeer(pid_t pid) {
         int status = 0;
@@ -177,7 +191,7 @@ TEST_F(EchoPair, BackgroundThreadsSeeTheOtherConsolesWordsAndEndWithTheProgram) 
 
 TEST_F(EchoPair, ConsoleClientAgainstAnIndependentServer) {
     const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "2"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitPeerReady());
     const ProgramRun client =
         RunProgram({Port(21), "-m", "30000", "-K", "3000", "--echo-srand=42"}, "C\x1b", dir_);
     EXPECT_NE(client.output.find("Echo test success."), std::string::npos) << client.output;
@@ -199,7 +213,7 @@ TEST_F(EchoPair, IndependentServerSeesBareHeadersAndACountingSequence) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options.back());
         const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "1"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(WaitPeerReady());
         std::vector<std::string> args = {Port(21)};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const ProgramRun client = RunProgram(args, "C\x1b", dir_);
