@@ -124,8 +124,31 @@ std::mutex& DispatcherLock() {
 }
 
 Waiter& ThisThreadWaiter() {
-    thread_local Waiter waiter;
-    return waiter;
+    thread_local auto waiter = std::make_shared<Waiter>();
+    return *waiter;
+}
+
+namespace {
+thread_local bool t_defersWakes = false;
+// Kept alive here until flushed, even if their threads end meanwhile.
+thread_local std::vector<std::shared_ptr<Waiter>> t_deferredWakes;
+}  // namespace
+
+void Waiter::WakeLocked() {
+    if (t_defersWakes)
+        t_deferredWakes.push_back(shared_from_this());
+    else
+        cv.notify_one();
+}
+
+void DeferWakesOnThisThread() {
+    t_defersWakes = true;
+}
+
+void FlushDeferredWakes() {
+    for (auto& waiter : t_deferredWakes)
+        waiter->cv.notify_one();
+    t_deferredWakes.clear();
 }
 
 void WaiterList::Remove(Waiter* waiter) {
@@ -136,7 +159,7 @@ void WaiterList::Remove(Waiter* waiter) {
 
 void WaiterList::WakeAllLocked() const {
     for (Waiter* waiter : waiters_)
-        waiter->cv.notify_one();
+        waiter->WakeLocked();
 }
 
 HANDLE InsertHandle(std::shared_ptr<Object> object) {
@@ -175,7 +198,7 @@ void QueueApcLocked(std::thread::id thread, std::function<void()> call) {
     ApcQueues()[thread].push_back(std::move(call));
     auto& alertable = AlertableWaiters();
     if (auto it = alertable.find(thread); it != alertable.end())
-        it->second->cv.notify_one();
+        it->second->WakeLocked();
 }
 
 namespace {

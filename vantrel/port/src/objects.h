@@ -24,12 +24,21 @@ T Fail(DWORD code, T result) {
 }
 
 // A thread blocked in a wait of the layer; it sleeps on its own condition.
-struct Waiter {
+struct Waiter : std::enable_shared_from_this<Waiter> {
     std::condition_variable cv;
+    // Dispatcher lock held. On a thread that defers wake-ups the call waits
+    // until FlushDeferredWakes, so the woken thread does not run straight
+    // into the lock its waker still holds.
+    void WakeLocked();
 };
 
 // The calling thread's waiter.
 Waiter& ThisThreadWaiter();
+
+// A device's I/O thread defers the wake-ups it causes while it holds the
+// dispatcher lock, and gives them once it has let the lock go.
+void DeferWakesOnThisThread();
+void FlushDeferredWakes();
 
 // The threads waiting on one state. All calls with the dispatcher lock held.
 class WaiterList {

@@ -383,6 +383,7 @@ int PollTimeoutMs(Clock::time_point deadline, Clock::time_point now) {
 }  // namespace
 
 void SerialPort::IoLoop() {
+    DeferWakesOnThisThread();
     std::unique_lock lock(DispatcherLock());
     while (!closing) {
         ServiceLocked();
@@ -399,6 +400,7 @@ void SerialPort::IoLoop() {
         ioDeadline = NextDeadlineLocked(now);
         int timeout = PollTimeoutMs(ioDeadline, now);
         lock.unlock();
+        FlushDeferredWakes();
         ::poll(fds, 2, timeout);
         uint64_t count;
         while (::read(wakeFd, &count, sizeof count) > 0) {
@@ -410,6 +412,8 @@ void SerialPort::IoLoop() {
                 HangUpLocked();
         }
     }
+    lock.unlock();
+    FlushDeferredWakes();
 }
 
 }  // namespace win::detail
