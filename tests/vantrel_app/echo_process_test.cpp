@@ -124,6 +124,23 @@ TEST_F(EchoPair, TwoConsolesEndTheEchoTestWithTheirSuccessLines) {
     EXPECT_EQ(server.Finish(), 0);
 }
 
+TEST_F(EchoPair, HundredMegabytesCrossThePairWithoutACrcError) {
+    LiveProgram server({Port(20)}, dir_);
+    ASSERT_TRUE(server.WaitFor("Choose action:")) << server.Output();
+    server.Type("S");
+    ASSERT_TRUE(server.WaitFor("waiting client...")) << server.Output();
+    const ProgramRun client = RunProgram({Port(21), "-m", "100000000"}, "C\x1b", dir_);
+    EXPECT_EQ(client.exitStatus, 0);
+    EXPECT_NE(client.output.find("Echo test success."), std::string::npos)
+        << client.output.substr(client.output.size() > 4000 ? client.output.size() - 4000 : 0);
+    EXPECT_EQ(client.output.find("rong crc"), std::string::npos);
+    server.Type("0");
+    ASSERT_TRUE(server.WaitFor("Echo server stopped.")) << server.Output();
+    server.Type("\x1b");
+    EXPECT_EQ(server.Finish(), 0);
+    EXPECT_EQ(server.Output().find("rong crc"), std::string::npos);
+}
+
 TEST_F(EchoPair, ServerWithASmallerLimitStopsEchoingAndTheClientFails) {
     LiveProgram server({Port(20), "-K", "1000"}, dir_);
     ASSERT_TRUE(server.WaitFor("Choose action:")) << server.Output();
