@@ -1,4 +1,7 @@
 // Command-line options: the scan, the validation lines and the usage text.
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,13 +102,34 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// Decimal that stops at the first non-digit; no digits give 0.
+// Decimal that stops at the first non-digit; no digits give 0. A number
+// beyond the 32-bit range saturates at its end, as a 32-bit strtol does: cut
+// to its low 32 bits, 4294967308 would pass the range checks as 12.
 int32_t Dec(const char* text) {
-    return static_cast<int32_t>(std::strtol(text, nullptr, 10));
+    const long value = std::strtol(text, nullptr, 10);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
 }
-// Also 0x for hexadecimal and a leading 0 for octal.
+// Also 0x for hexadecimal and a leading 0 for octal. Like a 32-bit strtoul:
+// a minus sign negates modulo 2^32, and a magnitude beyond 32 bits gives
+// 0xFFFFFFFF (so -b 4294967296 is refused, not taken as 0).
 uint32_t AutoUnsigned(const char* text) {
-    return static_cast<uint32_t>(std::strtoul(text, nullptr, 0));
+    while (std::isspace(static_cast<unsigned char>(*text)))
+        ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    if (std::isspace(static_cast<unsigned char>(*text)) || *text == '-' || *text == '+')
+        return 0;
+    errno = 0;
+    const unsigned long long magnitude = std::strtoull(text, nullptr, 0);
+    if (errno == ERANGE || magnitude > UINT32_MAX)
+        return UINT32_MAX;
+    const uint32_t value = static_cast<uint32_t>(magnitude);
+    return negative ? 0u - value : value;
 }
 int32_t NotBelow(int32_t value, int32_t floor) {
     return value < floor ? floor : value;
