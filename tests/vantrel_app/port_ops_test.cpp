@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -129,6 +130,53 @@ TEST_F(PortOps, EmptyAnswerReusesTheCountAndOversizedCountsAreRefused) {
     EXPECT_EQ(Received(12), (std::vector<uint8_t>{0, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0}));
     program.Type("\x1b");
     EXPECT_EQ(program.Finish(), 0);
+}
+
+TEST_F(PortOps, ReadLogThatCannotBeOpenedIsNamedAndTheRunGoesOn) {
+    const std::string log = dir_ + "/absent/read.log";
+    const ProgramRun run = RunProgram({slaveName_, "--read-log=" + log}, "i\x1b", dir_);
+    EXPECT_EQ(run.exitStatus, 0) << run.output;
+    size_t from = 0;
+    for (const std::string& line : {"Read logging to file(clean): " + log + "\n",
+                                    "!!! Error: " + log + " open/create fail!\n",
+                                    std::string("CreateFile('") + slaveName_ + "') success.",
+                                    std::string("GetCommState() returns DCB info:")}) {
+        const size_t at = run.output.find(line, from);
+        ASSERT_NE(at, std::string::npos) << line << "\n" << run.output;
+        from = at + line.size();
+    }
+}
+
+// Echo commands whose log file cannot be created name it and end at once:
+// no test runs and no prompt follows.
+TEST_F(PortOps, EchoLogThatCannotBeCreatedEndsTheCommandWithoutAPrompt) {
+    struct Case {
+        const char* key;
+        const char* blocked;  // made a directory, so the log cannot be opened over it
+        const char* notRun;
+    };
+    const Case cases[] = {
+        {"C", "echo_cli_out.log", "Using echo chunk size"},
+        {"c", "echo_cli_in.log", "Using echo chunk size"},
+        {"S", "echo_srv_in.log", "Starting echo server"},
+    };
+    const std::filesystem::path previous = std::filesystem::current_path();
+    for (const Case& c : cases) {
+        const std::string workDir = MakeTempDir();
+        std::filesystem::create_directory(workDir + "/" + c.blocked);
+        std::filesystem::current_path(workDir);
+        const ProgramRun run =
+            RunProgram({slaveName_, "--echo-need-log"}, std::string(c.key) + "\x1b", dir_);
+        std::filesystem::current_path(previous);
+        EXPECT_EQ(run.exitStatus, 0) << c.key << "\n" << run.output;
+        EXPECT_NE(run.output.find(std::string("Error: ") + c.blocked + " open/create fail!\n"),
+                  std::string::npos)
+            << c.key << "\n"
+            << run.output;
+        EXPECT_EQ(run.output.find(c.notRun), std::string::npos) << c.key << "\n" << run.output;
+        EXPECT_EQ(run.output.find("Again?"), std::string::npos) << c.key << "\n" << run.output;
+        std::filesystem::remove_all(workDir);
+    }
 }
 
 TEST_F(PortOps, PurgeFlowAndInfoReports) {
