@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -218,6 +219,21 @@ TEST_F(EchoOverLink, ClientFailsOnEachKindOfBadEcho) {
                  PutLe32(c.data() + 4, 5000);
          },
          "@Chunk 0: DataError: Received chunk length(5000) exceeds max(188)."},
+        // Echoes that stop short: the client's next chunk waits for this one.
+        {"header cut short", 200,
+         [](size_t i, std::vector<uint8_t>& c) {
+             if (i == 1)
+                 c.resize(5);
+         },
+         "@Chunk 1: DataError: Received less bytes(5) than Echo headsize(12)."},
+        {"body cut short", 200,
+         [](size_t i, std::vector<uint8_t>& c) {
+             if (i == 1) {
+                 c.resize(std::min<size_t>(c.size(), 112));
+                 PutLe32(c.data() + 4, 188);  // promises more body than follows
+             }
+         },
+         "@Chunk 1: DataError: Received less chunk body("},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
