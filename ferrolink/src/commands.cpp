@@ -79,6 +79,9 @@ void PauseMs(int milliseconds) {
 
 namespace {
 
+// The unframed bytes that fit the 1024-byte working text with its NUL.
+constexpr size_t kMaxRawBytes = 1023;
+
 void CopyOut(char* output, const std::string& text) {
     if (output == nullptr)
         return;
@@ -89,6 +92,8 @@ void CopyOut(char* output, const std::string& text) {
 // Sends one framed command on a per-call connection and hands back the
 // payload; nLogged tells whether failures are logged (only SendCommand does).
 int FramedCommand(PerCallLink& link, const char* szCommand, char* szOutput, bool logged) {
+    if (szCommand == nullptr)  // nothing to send: no empty frame goes out
+        return 0;
     if (!link.Made()) {
         if (logged)
             logout_line(QVDS_LOG_ERROR, kLogSource, 3547, "%s %s", "SendCommand", "error");
@@ -136,6 +141,10 @@ int SendCommandCom(int nPort, const char* szCommand, char* szOutput) {
 }
 
 int SendCommandHEX(const _QVDeviceInfo* pDevice, const char* pBytes, char* pOutput) {
+    // Bytes beyond the 1023 that fit are refused whole: a cut command could
+    // still mean something to the device.
+    if (pBytes == nullptr || std::strlen(pBytes) > kMaxRawBytes)
+        return 0;
     PerCallLink link(pDevice);
     if (!link.Made())
         return 0;
@@ -143,7 +152,7 @@ int SendCommandHEX(const _QVDeviceInfo* pDevice, const char* pBytes, char* pOutp
     if (!link.Open())
         return 0;
     char bytes[1024] = {};
-    std::snprintf(bytes, sizeof(bytes), "%s", pBytes != nullptr ? pBytes : "");
+    std::snprintf(bytes, sizeof(bytes), "%s", pBytes);
     int count = 0;
     sender.SendRaw(link.Get(), bytes, &count);
     CopyOut(pOutput, ferrolink_ops::ReplyText(sender));
@@ -157,13 +166,15 @@ int SendSingle(const _QVDeviceInfo* pDevice, char* pOutput) {
 }
 
 int SendCmdClave(const _QVDeviceInfo* pDevice, const char* szValue) {
+    if (szValue == nullptr)  // an empty ESNSET would wipe the device's value
+        return 0;
     PerCallLink link(pDevice);
     if (!link.Made())
         return 0;
     CCmdSend sender;
     if (!link.Open())
         return 0;
-    const std::string value = szValue != nullptr ? szValue : "";
+    const std::string value = szValue;
     SendOnOpenLink(sender, link, "ESNSET" + value);
     ferrolink_ops::PauseMs(100);
     SendOnOpenLink(sender, link, "QRYESN");
@@ -204,20 +215,19 @@ int CompareVer(const _QVDeviceInfo* pDevice, const char* szFirmwareFile) {
 }
 
 int GetProductNameAndSN(char* szProductName, char* szSerialNumber) {
+    // Success means both outputs were filled; without them there is nowhere to.
+    if (szProductName == nullptr || szSerialNumber == nullptr)
+        return -1;
     _QVDeviceInfo devices[10];
     std::memset(static_cast<void*>(devices), 0, sizeof(devices));
     if (qv_GetDevice(devices, 10) != 1)
         return -1;
-    if (szProductName != nullptr) {
-        CopyOut(szProductName,
-                std::string(devices[0].szProductName,
-                            strnlen(devices[0].szProductName, sizeof(devices[0].szProductName))));
-    }
-    if (szSerialNumber != nullptr) {
-        CopyOut(szSerialNumber,
-                std::string(devices[0].szSerialNumber,
-                            strnlen(devices[0].szSerialNumber, sizeof(devices[0].szSerialNumber))));
-    }
+    CopyOut(szProductName,
+            std::string(devices[0].szProductName,
+                        strnlen(devices[0].szProductName, sizeof(devices[0].szProductName))));
+    CopyOut(szSerialNumber,
+            std::string(devices[0].szSerialNumber,
+                        strnlen(devices[0].szSerialNumber, sizeof(devices[0].szSerialNumber))));
     return 0;
 }
 

@@ -137,6 +137,10 @@ bool ApplyConfigSetU(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection
 }
 
 extern "C" bool qv_SavetoDevice(char* szFileName, int nPort, int nBaudRate) {
+    // A set that cannot be read is refused before the link reset goes out.
+    ferrolink_config::ConfigSetElements elements;
+    if (!ferrolink_config::LoadConfigSet(szFileName, &elements))
+        return false;
     ferrolink_config::CallConnection connection(static_cast<uint16_t>(nPort & 0xFFFF),
                                                 static_cast<uint32_t>(nBaudRate));
     if (!connection.Made() || !ResetKeepingLink(connection.Get()) || !connection.Open()) {

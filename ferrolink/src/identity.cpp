@@ -29,13 +29,15 @@ void SendText(CCmdSend& sender, PerCallLink& link, const std::string& command) {
 // replies are not examined, but a device that went away before the edit
 // command could go out has not been sent the commands.
 int EditIdentity(const _QVDeviceInfo* pDevice, const char* editCommand, const char* text) {
+    if (text == nullptr)  // no new text: the device keeps its own
+        return 0;
     PerCallLink link(pDevice);
     if (!link.Made() || !link.Open())
         return 0;
     CCmdSend sender;
     SendText(sender, link, "PINFEN1");
     const bool editSent = IsUsable(link.Get());
-    SendText(sender, link, std::string(editCommand) + (text != nullptr ? text : ""));
+    SendText(sender, link, std::string(editCommand) + text);
     link.Close(100);
     return editSent ? 1 : 0;
 }
@@ -108,9 +110,10 @@ int SetDeviceBSN(const _QVDeviceInfo* pDevice) {
 }
 
 int setDeviceInfo(const char* szFirst, const char* szSecond, const char* szThird) {
-    const std::string value = std::string(szFirst != nullptr ? szFirst : "") + ":" +
-                              (szSecond != nullptr ? szSecond : "") + ":" +
-                              (szThird != nullptr ? szThird : "");
+    // A missing part would write a damaged value over the device's own.
+    if (szFirst == nullptr || szSecond == nullptr || szThird == nullptr)
+        return 0;
+    const std::string value = std::string(szFirst) + ":" + szSecond + ":" + szThird;
     _QVDeviceInfo devices[10];
     if (!FindSingleScanner(devices, 9))
         return 0;
@@ -118,6 +121,8 @@ int setDeviceInfo(const char* szFirst, const char* szSecond, const char* szThird
 }
 
 int changeDevMode(const char* szMode) {
+    if (szMode == nullptr)
+        return 0;
     _QVDeviceInfo devices[10];
     if (!FindSingleScanner(devices, 10))
         return 0;
@@ -131,7 +136,7 @@ int changeDevMode(const char* szMode) {
         reply = ferrolink_ops::ReplyText(sender);
         link.Close(100);
     }
-    const std::string value = DeviceInfoWithMode(reply, szMode != nullptr ? szMode : "");
+    const std::string value = DeviceInfoWithMode(reply, szMode);
     if (value.empty())
         return 0;
     return SendCmdClave(&devices[0], value.c_str());

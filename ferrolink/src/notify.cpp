@@ -77,6 +77,9 @@ int ktr_unregister_notify(_QVDeviceInfo* pInfo, int bFirst, int bSecond) {
 int ktr_register_GetDev(DeviceListCallback pfnCallback, _QVDeviceInfo* pDevices, void* pUnused,
                         void* pUser) {
     (void)pUnused;
+    // Without a table the thread could only poll forever and never report.
+    if (pDevices == nullptr)
+        return 0;
     g_pDeviceListUser = pUser;
     {
         MutexHold hold(g_deviceListMutex);
