@@ -314,6 +314,7 @@ struct Outcome {
     unsigned firmwareUpdates = 0;
     bool drained = false;
     bool answersAgain = false;
+    unsigned scannerReceived = 0;  // frames and raw writes the scanner got
     char complaints[1024] = {};
 };
 
@@ -321,6 +322,27 @@ void Complain(Outcome& outcome, const std::string& text) {
     const size_t used = strnlen(outcome.complaints, sizeof outcome.complaints);
     std::snprintf(outcome.complaints + used, sizeof outcome.complaints - used, "%s; ",
                   text.c_str());
+}
+
+// The files exports read or overwrite, as an earlier successful run left them.
+void WriteStartFiles() {
+    faults_test::WritePreviousDocument(faults_test::kOfficeFile);
+    faults_test::WritePreviousDocument(faults_test::kConfigSetFile);
+    faults_test::WriteDownloadSet(faults_test::kDownloadFile, 12);
+    ops_test::WriteFirmwareFile(faults_test::kFirmwareFile, 2, "V2.0.0", 5000);
+}
+
+// Files in `dir` beyond the start files and `more`, damaged documents, and
+// what the call itself found wrong.
+void ComplainAboutLeftovers(Outcome& outcome, const faults_test::fs::path& dir, const Call& call,
+                            const std::vector<std::string>& more) {
+    std::vector<std::string> allowed = {faults_test::kOfficeFile, faults_test::kConfigSetFile,
+                                        faults_test::kDownloadFile, faults_test::kFirmwareFile};
+    allowed.insert(allowed.end(), more.begin(), more.end());
+    for (const std::string& problem : faults_test::FileProblems(dir, allowed))
+        Complain(outcome, problem);
+    if (!call.complaints.empty())
+        Complain(outcome, call.complaints);
 }
 
 // Runs the export against its own scanner, namespace and working directory.
@@ -333,22 +355,14 @@ Outcome RunRow(Kind kind, const ExportRow& row) {
         Complain(outcome, "the scanner did not start");
         return outcome;
     }
-    faults_test::WritePreviousDocument(faults_test::kOfficeFile);
-    faults_test::WritePreviousDocument(faults_test::kConfigSetFile);
-    faults_test::WriteDownloadSet(faults_test::kDownloadFile, 12);
-    ops_test::WriteFirmwareFile(faults_test::kFirmwareFile, 2, "V2.0.0", 5000);
+    WriteStartFiles();
 
     Call call;
     call.record = faults_test::RecordFor(row.attachment);
     scanner->SetFault({kind, 0, 1});
     outcome.elapsedMs = faults_test::TimeOf([&] { outcome.result = row.call(call); }).count();
     outcome.firmwareUpdates = scanner->FirmwareUpdates();
-    for (const std::string& problem : faults_test::FileProblems(
-             cwd.Path(), {faults_test::kOfficeFile, faults_test::kConfigSetFile,
-                          faults_test::kDownloadFile, faults_test::kFirmwareFile}))
-        Complain(outcome, problem);
-    if (!call.complaints.empty())
-        Complain(outcome, call.complaints);
+    ComplainAboutLeftovers(outcome, cwd.Path(), call, {});
 
     scanner->SetFault({});
     if (!scanner->IsPlugged() && !scanner->Plug())
@@ -364,14 +378,14 @@ Outcome RunRow(Kind kind, const ExportRow& row) {
 // guards side by side, and a crash or a hang shows as that export's own.
 class ChildRun {
   public:
-    ChildRun(Kind kind, const ExportRow& row) {
+    explicit ChildRun(const std::function<Outcome()>& work) {
         int ends[2];
         if (::pipe(ends) != 0)
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(ends[0]);
-            const Outcome outcome = RunRow(kind, row);
+            const Outcome outcome = work();
             const ssize_t written = ::write(ends[1], &outcome, sizeof outcome);
             ::_exit(written == static_cast<ssize_t>(sizeof outcome) ? 0 : 1);
         }
@@ -434,7 +448,7 @@ TEST_P(ExportsUnderFault, EachFailsWithinTheGuardsAndLeavesOnlyWholeFiles) {
     const Kind kind = GetParam();
     std::vector<std::unique_ptr<ChildRun>> children;
     for (const ExportRow& row : Rows())
-        children.push_back(std::make_unique<ChildRun>(kind, row));
+        children.push_back(std::make_unique<ChildRun>([kind, &row] { return RunRow(kind, row); }));
     // Far beyond every row's own bound: only a hang runs into it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
     for (size_t i = 0; i < children.size(); ++i) {
@@ -464,5 +478,191 @@ INSTANTIATE_TEST_SUITE_P(Faults, ExportsUnderFault,
                          [](const ::testing::TestParamInfo<Kind>& info) {
                              return std::string(FaultName(info.param));
                          });
+
+// Bad arguments: a missing record, text, table or output, a count below 1, a
+// command longer than a frame holds, a set file that is absent or no XML.
+// Each export returns its failure value without crashing, and one that cannot
+// act sends the scanner nothing: no empty or cut command, no link reset.
+struct BadArgumentRow {
+    const char* name;
+    Attachment attachment;
+    std::function<int(Call&)> call;
+    int expected;
+    unsigned scannerReceivesAtMost;
+};
+
+constexpr char kBrokenSet[] = "broken.set";  // not XML: a cut element
+constexpr char kEmptySet[] = "empty.set";
+constexpr char kAbsentFile[] = "absent.xml";
+
+const std::vector<BadArgumentRow>& BadArgumentRows() {
+    using A = Attachment;
+    const unsigned com = faults_test::kComPort;
+    static const std::string overlongCommand(1015, 'A');  // its frame needs 1025 bytes
+    static const std::string overlongBytes(1024, 'A');
+    static const std::vector<BadArgumentRow> rows = {
+        {"SendCommandNullRecord", A::kUsb,
+         [](Call& c) { return SendCommand(nullptr, "QRYESN", c.output.data()); }, 0, 0},
+        {"SendCommandNullCommand", A::kUsb,
+         [](Call& c) { return SendCommand(&c.record, nullptr, c.output.data()); }, 0, 0},
+        {"SendCommandOverlongCommand", A::kUsb,
+         [](Call& c) { return SendCommand(&c.record, overlongCommand.c_str(), c.output.data()); },
+         0, 0},
+        // The command still counts; there is only nowhere to copy the reply.
+        {"SendCommandNullOutput", A::kUsb,
+         [](Call& c) { return SendCommand(&c.record, "QRYESN", nullptr); }, 1, 1},
+        {"SendCommandComNullCommand", A::kCom,
+         [com](Call& c) { return SendCommandCom(com, nullptr, c.output.data()); }, 0, 0},
+        {"SendCommandHEXNullRecord", A::kUsb,
+         [](Call& c) { return SendCommandHEX(nullptr, "\x1bQ", c.output.data()); }, 0, 0},
+        {"SendCommandHEXNullBytes", A::kUsb,
+         [](Call& c) { return SendCommandHEX(&c.record, nullptr, c.output.data()); }, 0, 0},
+        {"SendCommandHEXOverlongBytes", A::kUsb,
+         [](Call& c) { return SendCommandHEX(&c.record, overlongBytes.c_str(), c.output.data()); },
+         0, 0},
+        {"SendSingleNullRecord", A::kUsb,
+         [](Call& c) { return SendSingle(nullptr, c.output.data()); }, 0, 0},
+        {"SendCmdClaveNullRecord", A::kUsb, [](Call&) { return SendCmdClave(nullptr, kEsn); }, 0,
+         0},
+        {"SendCmdClaveNullValue", A::kUsb, [](Call& c) { return SendCmdClave(&c.record, nullptr); },
+         0, 0},
+        {"OpenGreenILLNullRecord", A::kUsb, [](Call&) { return OpenGreenILL(nullptr); }, 0, 0},
+        {"CompareVerNullRecord", A::kUsb,
+         [](Call&) { return CompareVer(nullptr, Text(faults_test::kFirmwareFile)); }, 0, 0},
+        {"CompareVerNullFile", A::kUsb, [](Call& c) { return CompareVer(&c.record, nullptr); }, 0,
+         0},
+        {"CompareVerAbsentFile", A::kUsb,
+         [](Call& c) { return CompareVer(&c.record, kAbsentFile); }, 0, 0},
+        {"GetProductNameAndSNNullOutputs", A::kUsb,
+         [](Call&) { return GetProductNameAndSN(nullptr, nullptr); }, -1, 0},
+        {"SaveOfficeNullRecord", A::kUsb, [](Call&) { return SaveOffice(nullptr); }, 0, 0},
+        {"qv_SaveXmlNullRecord", A::kUsb,
+         [](Call&) {
+             qv_SaveXml(nullptr);
+             return 1;
+         },
+         1, 0},
+        {"qv_SavetoDeviceNullFile", A::kCom,
+         [com](Call&) { return Bool(qv_SavetoDevice(nullptr, com, 115200)); }, 0, 0},
+        {"qv_SavetoDeviceAbsentFile", A::kCom,
+         [com](Call&) { return Bool(qv_SavetoDevice(Text(kAbsentFile), com, 115200)); }, 0, 0},
+        {"qv_SavetoDeviceBrokenFile", A::kCom,
+         [com](Call&) { return Bool(qv_SavetoDevice(Text(kBrokenSet), com, 115200)); }, 0, 0},
+        {"qv_SavetoDeviceEmptyFile", A::kCom,
+         [com](Call&) { return Bool(qv_SavetoDevice(Text(kEmptySet), com, 115200)); }, 0, 0},
+        // The buffer-size query goes out before the file is read; no setting does.
+        {"qv_SavetoDeviceANNullFile", A::kUsb,
+         [](Call& c) { return Bool(qv_SavetoDeviceAN(nullptr, &c.record)); }, 0, 1},
+        {"qv_SavetoDeviceANBrokenFile", A::kUsb,
+         [](Call& c) { return Bool(qv_SavetoDeviceAN(Text(kBrokenSet), &c.record)); }, 0, 1},
+        {"qv_SavetoDeviceAN_UAbsentFile", A::kUsb,
+         [](Call& c) { return Bool(qv_SavetoDeviceAN_U(Text(kAbsentFile), &c.record)); }, 0, 1},
+        {"qv_SavetoDeviceANNullRecord", A::kUsb,
+         [](Call&) { return Bool(qv_SavetoDeviceAN(Text(faults_test::kDownloadFile), nullptr)); },
+         0, 0},
+        {"qv_GetDeviceNullTable", A::kUsb, [](Call&) { return qv_GetDevice(nullptr, 4); }, 0, 0},
+        {"qv_GetDeviceNegativeCount", A::kUsb,
+         [](Call&) {
+             _QVDeviceInfo devices[2];
+             std::memset(static_cast<void*>(devices), 0, sizeof(devices));
+             return qv_GetDevice(devices, -3);
+         },
+         0, 0},
+        {"qv_UpdateKernelDeviceNullFile", A::kUsb,
+         [](Call& c) { return Bool(qv_UpdateKernelDevice(nullptr, &c.record)); }, 0, 0},
+        {"qv_UpdateKernelDeviceNullRecord", A::kUsb,
+         [](Call&) {
+             return Bool(qv_UpdateKernelDevice(Text(faults_test::kFirmwareFile), nullptr));
+         },
+         0, 0},
+        {"qv_UpdateKernelDevicePortAbsentFileNullError", A::kCom,
+         [com](Call&) {
+             return Bool(qv_UpdateKernelDevicePort(Text(kAbsentFile), com, 115200, 0, nullptr));
+         },
+         0, 0},
+        {"SetDevicePDNNullRecord", A::kUsb, [](Call&) { return SetDevicePDN(nullptr, "Name"); }, 0,
+         0},
+        {"SetDevicePDNNullName", A::kUsb, [](Call& c) { return SetDevicePDN(&c.record, nullptr); },
+         0, 0},
+        {"SetDeviceSNNullSerial", A::kUsb, [](Call& c) { return SetDeviceSN(&c.record, nullptr); },
+         0, 0},
+        {"SetDeviceBSNNullRecord", A::kUsb, [](Call&) { return SetDeviceBSN(nullptr); }, 0, 0},
+        {"setDeviceInfoNullPart", A::kUsb,
+         [](Call&) { return setDeviceInfo("1234567890", nullptr, "1"); }, 0, 0},
+        {"changeDevModeNullMode", A::kUsb, [](Call&) { return changeDevMode(nullptr); }, 0, 0},
+        {"qv_GetPicNullRecord", A::kUsb,
+         [](Call&) { return qv_GetPic(nullptr) != nullptr ? 1 : 0; }, 0, 0},
+        // Registration reports 1 even when nothing could be registered.
+        {"ktr_register_notify_allNullRecord", A::kUsb,
+         [](Call&) { return ktr_register_notify_all(nullptr, nullptr, nullptr, nullptr); }, 1, 0},
+        {"ktr_unregister_notifyNullRecord", A::kUsb,
+         [](Call&) { return ktr_unregister_notify(nullptr, 1, 1); }, 0, 0},
+        {"ktr_register_GetDevNullTable", A::kUsb,
+         [](Call&) { return ktr_register_GetDev(nullptr, nullptr, nullptr, nullptr); }, 0, 0},
+        {"GetDevBufNullRecord", A::kUsb,
+         [](Call& c) {
+             int length = -1;
+             const bool read =
+                 GetDevBuf(nullptr, reinterpret_cast<unsigned char*>(c.output.data()), &length);
+             c.Check(length == -1, "the length was written without a record");
+             return Bool(read);
+         },
+         0, 0},
+        {"GetDevBufNullOutputs", A::kUsb,
+         [](Call& c) { return Bool(GetDevBuf(&c.record, nullptr, nullptr)); }, 0, 0},
+    };
+    return rows;
+}
+
+Outcome RunBadArgumentRow(const BadArgumentRow& row) {
+    Outcome outcome;
+    ops_test::TempNamespace ns;
+    faults_test::WorkingDir cwd;
+    auto scanner = faults_test::StartScanner(row.attachment);
+    if (scanner == nullptr) {
+        Complain(outcome, "the scanner did not start");
+        return outcome;
+    }
+    WriteStartFiles();
+    std::FILE* broken = std::fopen(kBrokenSet, "w");
+    if (broken != nullptr) {
+        std::fputs("<Tarnwell><Command CommandName=\"ALLENA\" Value=\"1\"", broken);
+        std::fclose(broken);
+    }
+    std::FILE* empty = std::fopen(kEmptySet, "w");
+    if (empty != nullptr)
+        std::fclose(empty);
+
+    Call call;
+    call.record = faults_test::RecordFor(row.attachment);
+    outcome.result = row.call(call);
+    outcome.scannerReceived = static_cast<unsigned>(scanner->Log().size());
+    outcome.firmwareUpdates = scanner->FirmwareUpdates();
+    ComplainAboutLeftovers(outcome, cwd.Path(), call, {kBrokenSet, kEmptySet});
+    outcome.answersAgain = faults_test::AnswersAgain(row.attachment);
+    return outcome;
+}
+
+TEST(ExportsWithBadArguments, EachRefusesWithItsFailureValueAndSendsNothingItCannotUse) {
+    std::vector<std::unique_ptr<ChildRun>> children;
+    for (const BadArgumentRow& row : BadArgumentRows())
+        children.push_back(std::make_unique<ChildRun>([&row] { return RunBadArgumentRow(row); }));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
+    for (size_t i = 0; i < children.size(); ++i) {
+        const BadArgumentRow& row = BadArgumentRows()[i];
+        SCOPED_TRACE(row.name);
+        std::string why;
+        const std::optional<Outcome> outcome = children[i]->Collect(deadline, why);
+        if (!outcome) {
+            ADD_FAILURE() << why;
+            continue;
+        }
+        EXPECT_EQ(outcome->result, row.expected);
+        EXPECT_LE(outcome->scannerReceived, row.scannerReceivesAtMost);
+        EXPECT_EQ(outcome->firmwareUpdates, 0u);
+        EXPECT_STREQ(outcome->complaints, "");
+        EXPECT_TRUE(outcome->answersAgain) << "a plain command fails afterwards";
+    }
+}
 
 }  // namespace
