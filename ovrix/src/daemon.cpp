@@ -195,6 +195,7 @@ struct Daemon::Impl final : Bus {
         }
         port->usbFd = fd;
         port->lastOnlineMs = NowEpochMs();
+        PublishUsbOnline(port->instance, true);
     }
 
     // The USB device behind the port went away: a Temporal port (or one with
@@ -205,6 +206,8 @@ struct Daemon::Impl final : Bus {
         port->lastOfflineMs = NowEpochMs();
         if (port->lifemode == Lifemode::Temporal || port->oneTimeTemporal)
             RemovePort(port);
+        else
+            PublishUsbOnline(port->instance, false);
     }
 
     void HandleNamespaceEvent(const platform::NamespaceEvent& event) {

@@ -45,6 +45,16 @@ bool PublishPort(const std::string& instance, unsigned comNumber, const std::str
     return platform::AddEntry(platform::kComFolder, ComName(comNumber), ttyPath);
 }
 
+void PublishUsbOnline(const std::string& instance, bool online) {
+    fs::path file = InstanceDir(instance) / "UsbdOnline";
+    fs::path temporary = InstanceDir(instance) / ".UsbdOnline.new";
+    std::error_code ec;
+    if (WriteValue(temporary, online ? "1" : "0"))
+        fs::rename(temporary, file, ec);
+    else
+        fs::remove(temporary, ec);
+}
+
 void UnpublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath) {
     std::error_code ec;
     fs::remove_all(InstanceDir(instance), ec);

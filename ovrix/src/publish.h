@@ -14,6 +14,10 @@ std::filesystem::path InstanceDir(const std::string& instance);
 // HardwareDevinstpath. false when the link could not be made.
 bool PublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath,
                  const std::string& hardwarePath);
+// Writes UsbdOnline ("1" or "0"): whether the scanner behind a kept port is
+// there. Replaced by rename, so a reader never sees it half-written; programs
+// with the port open watch it to end their pending reads when the scanner goes.
+void PublishUsbOnline(const std::string& instance, bool online);
 // Removes the instance's values, and the COM link while it still points at
 // the tty (a link somebody else replaced is theirs).
 void UnpublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath);

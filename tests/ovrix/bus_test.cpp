@@ -145,10 +145,13 @@ TEST_F(BusTest, KeptPortWaitsOfflineAndReconnects) {
         EXPECT_EQ(online.isUsbdOnline, 1u);
         EXPECT_GT(online.uemsecUsbdLastOnline, 1600000000000u);
         EXPECT_EQ(online.uemsecUsbdLastOffline, 0u);
+        const fs::path onlineValue = Path("vbus/Ktr_vcom/" + port.instance + "/UsbdOnline");
+        EXPECT_EQ(ReadText(onlineValue), "1");
 
         scanner->Unplug();
         ASSERT_TRUE(Eventually([&] { return !daemon_->PortForUsb(kScanner)->usbOnline; }));
         EXPECT_TRUE(ComLive(port.comNumber));
+        EXPECT_EQ(ReadText(onlineValue), "0");
         ovrix::DeviceState offline = StateOf(port.comNumber);
         EXPECT_EQ(offline.isUsbdOnline, 0u);
         EXPECT_GE(offline.uemsecUsbdLastOffline, online.uemsecUsbdLastOnline);
@@ -160,6 +163,7 @@ TEST_F(BusTest, KeptPortWaitsOfflineAndReconnects) {
         ExpectCarried(scanner->master(), com.fd(), "again");
         ExpectCarried(com.fd(), scanner->master(), "back");
         EXPECT_EQ(StateOf(port.comNumber).isUsbdOnline, 1u);
+        EXPECT_EQ(ReadText(onlineValue), "1");
         scanner.reset();
         daemon_.reset();
     }

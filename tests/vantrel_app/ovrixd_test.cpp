@@ -1,5 +1,6 @@
 // The console against a running ovrixd: driver version, device state,
 // lifemode switch, the data pipe and a linked pair of ports.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "run_program.h"
 
@@ -18,17 +22,26 @@ namespace {
 class WithOvrixd : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string daemon = ProgramPathOf("ovrixd");
+        dir_ = MakeTempDir();
+        StartDaemon({"--pair", "COM20:COM21"}, "COM21");
+    }
+    // Starts ovrixd in the test's runtime folder; ready once `comName` and the
+    // control socket are there.
+    void StartDaemon(std::vector<std::string> args, const std::string& comName) {
+        std::string daemon = ProgramPathOf("ovrixd");
         if (access(daemon.c_str(), X_OK) != 0)
             GTEST_SKIP() << "ovrixd is not built";
-        dir_ = MakeTempDir();
         pid_ = fork();
         if (pid_ == 0) {
             setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
-            execl(daemon.c_str(), "ovrixd", "--pair", "COM20:COM21", static_cast<char*>(nullptr));
+            std::vector<char*> argv{daemon.data()};
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(daemon.c_str(), argv.data());
             _exit(127);
         }
-        ASSERT_TRUE(Appears(dir_ + "/dosdevices/COM21")) << "ovrixd did not make its ports";
+        ASSERT_TRUE(Appears(dir_ + "/dosdevices/" + comName)) << "ovrixd did not make its ports";
         ASSERT_TRUE(Appears(dir_ + "/vbus/control"));
     }
     void TearDown() override {
@@ -146,6 +159,55 @@ TEST_F(ListingWithOvrixd, LinkPointingElsewhereGetsTheWrongTargetLines) {
         EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
     // The bus's own idea of the target agrees with the correct one.
     EXPECT_EQ(run.output.find("Wrong symlink target (kernel)"), std::string::npos) << run.output;
+}
+
+}  // namespace
+
+namespace {
+
+// A scanner stands behind a Persistent port: its tty is a pty whose slave the
+// daemon opens through the usb/ link, as it would a USB endpoint.
+class KeptPortWithOvrixd : public WithOvrixd {
+  protected:
+    void SetUp() override {
+        dir_ = MakeTempDir();
+        scanner_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(scanner_, 0);
+        ASSERT_EQ(grantpt(scanner_), 0);
+        ASSERT_EQ(unlockpt(scanner_), 0);
+        std::filesystem::create_directories(dir_ + "/usb");
+        ASSERT_EQ(symlink(ptsname(scanner_), UsbLink().c_str()), 0);
+        StartDaemon({"--lifemode", "persistent"}, "COM7");
+    }
+    void TearDown() override {
+        Unplug();
+        WithOvrixd::TearDown();
+    }
+    std::string UsbLink() const { return dir_ + "/usb/usb#vid_1eab&pid_0d10#sim0001"; }
+    void Unplug() {
+        unlink(UsbLink().c_str());
+        if (scanner_ >= 0)
+            close(scanner_);
+        scanner_ = -1;
+    }
+    int scanner_ = -1;
+};
+
+TEST_F(KeptPortWithOvrixd, UnplugDuringAReadEndsItWithAnErrorLine) {
+    // No read time-outs: only the scanner's absence can end the read.
+    LiveProgram console(
+        {"\\\\.\\COM7", "-b", "8", "-c", "600000", "--rtoi=0", "--rtom=0", "--rtoc=0"}, dir_);
+    ASSERT_TRUE(console.WaitFor("Choose action:")) << console.Output();
+    console.Type("r");
+    ASSERT_TRUE(console.WaitFor("ReadFile pending, wait 600000 millisec...")) << console.Output();
+    Unplug();
+    ASSERT_TRUE(console.WaitFor("Result: ReadFile async fail.")) << console.Output();
+    EXPECT_TRUE(console.WaitFor("1167")) << console.Output();
+    // The console goes on: a read while the scanner is away fails at once.
+    console.Type("r");
+    ASSERT_TRUE(console.WaitFor("Unexpected ReadFile error.")) << console.Output();
+    console.Type("\x1b");
+    EXPECT_EQ(console.Finish(), 0) << console.Output();
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <functional>
+#include <vector>
 
 #include "port_test_support.h"
 
@@ -19,17 +21,24 @@ class PortRealDaemon : public ::testing::Test {
         program_ = std::string(bin != nullptr ? bin : ".") + "/ovrixd";
         if (::access(program_.c_str(), X_OK) != 0)
             GTEST_SKIP() << "ovrixd not built";
+    }
+    // Starts the daemon with `args` and waits until it answers on its control
+    // socket and `ready` holds.
+    void StartDaemon(std::vector<std::string> args, const std::function<bool()>& ready) {
         pid_ = ::fork();
         ASSERT_GE(pid_, 0);
         if (pid_ == 0) {
-            ::execl(program_.c_str(), "ovrixd", "--pair", "COM20:COM21", nullptr);
+            std::vector<char*> argv{program_.data()};
+            for (auto& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(program_.c_str(), argv.data());
             ::_exit(127);
         }
         // Generous: the daemon publishes its names once it has started.
         auto limit = std::chrono::steady_clock::now() + 20s;
         while (std::chrono::steady_clock::now() < limit &&
-               (std::string(VbusInterfacePath()).empty() || !platform::ResolveComPort(21) ||
-                !std::filesystem::exists(runtime.Path() / "vbus" / "datapipe")))
+               (std::string(VbusInterfacePath()).empty() || !ready()))
             std::this_thread::sleep_for(20ms);
     }
     void TearDown() override { Stop(); }
@@ -67,6 +76,10 @@ class PortRealDaemon : public ::testing::Test {
 };
 
 TEST_F(PortRealDaemon, LinkedPortsPipeAndControlRequestsWork) {
+    StartDaemon({"--pair", "COM20:COM21"}, [&] {
+        return platform::ResolveComPort(21) &&
+               std::filesystem::exists(runtime.Path() / "vbus" / "datapipe");
+    });
     HANDLE a = OpenOverlapped("\\\\.\\COM20");
     HANDLE b = OpenOverlapped("\\\\.\\COM21");
     HANDLE pipe = OpenOverlapped("\\\\.\\KTR_Datapipe");
@@ -104,6 +117,63 @@ TEST_F(PortRealDaemon, LinkedPortsPipeAndControlRequestsWork) {
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     for (HANDLE h : {a, b, pipe, iface})
         EXPECT_TRUE(CloseHandle(h));
+}
+
+// A Persistent port keeps its pty while the scanner is away, so nothing hangs
+// up under a read that waits without time-outs: the daemon's UsbdOnline value
+// has to end it, and keep new requests from waiting for a device that is not
+// there, until the scanner returns to the same open port.
+TEST_F(PortRealDaemon, KeptPortEndsItsReadsWhileTheScannerIsAway) {
+    const std::string scannerName = "usb#vid_1eab&pid_0d10#sim0001";
+    auto scanner = std::make_unique<Pty>();
+    ASSERT_TRUE(platform::AddEntry(platform::kUsbFolder, scannerName, scanner->SlavePath()));
+    StartDaemon({"--lifemode", "persistent"},
+                [] { return platform::ResolveComPort(7).has_value(); });
+    HANDLE port = OpenOverlapped("\\\\.\\COM7");
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    scanner->Send("scan1");
+    EXPECT_EQ(ReadAll(port, 5), "scan1");
+
+    OverlappedCall pending;
+    char buffer[8];
+    DWORD done = 0;
+    ASSERT_FALSE(ReadFile(port, buffer, sizeof buffer, &done, &pending.ov));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    ASSERT_TRUE(platform::RemoveEntry(platform::kUsbFolder, scannerName));
+    scanner.reset();
+    ASSERT_EQ(WaitForSingleObject(pending.event, 10000), WAIT_OBJECT_0);
+    EXPECT_FALSE(GetOverlappedResult(port, &pending.ov, &done, TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(done, 0u);
+
+    for (bool reading : {true, false}) {
+        OverlappedCall refused;
+        BOOL ok = reading ? ReadFile(port, buffer, sizeof buffer, &done, &refused.ov)
+                          : WriteFile(port, "x", 1, &done, &refused.ov);
+        EXPECT_FALSE(ok) << (reading ? "read" : "write");
+        EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED) << (reading ? "read" : "write");
+    }
+
+    scanner = std::make_unique<Pty>();
+    ASSERT_TRUE(platform::AddEntry(platform::kUsbFolder, scannerName, scanner->SlavePath()));
+    // The return reaches the port through the daemon; until then reads are refused.
+    OverlappedCall again;
+    bool waiting = false;
+    auto limit = std::chrono::steady_clock::now() + 10s;
+    while (!waiting && std::chrono::steady_clock::now() < limit) {
+        again.ov = OVERLAPPED{};
+        again.ov.hEvent = again.event;
+        waiting =
+            !ReadFile(port, buffer, 5, &done, &again.ov) && GetLastError() == ERROR_IO_PENDING;
+        if (!waiting)
+            std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(waiting) << "reads still refused after the scanner returned";
+    scanner->Send("scan2");
+    ASSERT_EQ(WaitForSingleObject(again.event, 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetOverlappedResult(port, &again.ov, &done, TRUE)) << GetLastError();
+    EXPECT_EQ(std::string(buffer, done), "scan2");
+    EXPECT_TRUE(CloseHandle(port));
 }
 
 }  // namespace

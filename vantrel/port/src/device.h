@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "objects.h"
+#include "scanner_presence.h"
 
 namespace win::detail {
 
@@ -60,6 +61,8 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     int wakeFd = -1;
     bool isTty = false;
     std::string comName;  // "COM7" when known, for control requests
+    // Set for a virtual port with a scanner behind it; read by the I/O thread.
+    std::unique_ptr<ScannerPresence> presence;
 
     // All below guarded by the dispatcher lock.
     std::deque<std::shared_ptr<Request>> reads;
@@ -75,6 +78,9 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     DCB storedDcb{};         // fields that termios cannot hold
     bool keepsFrame = true;  // false: the device ignores byte size and parity (pty)
     bool gone = false;
+    // The scanner behind a kept virtual port is away: reads and writes end
+    // with ERROR_DEVICE_NOT_CONNECTED until it returns.
+    bool scannerAway = false;
     bool closing = false;
     std::thread ioThread;
     // What the I/O thread's poll watches now (set before it lets the lock
@@ -94,6 +100,7 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     // When the next timer-driven change is due; the time point's max for none.
     Clock::time_point NextDeadlineLocked(Clock::time_point now) const;
     void EndAllLocked(DWORD error);
+    void EndReadsAndWritesLocked(DWORD error);
     DWORD ReadModemLinesLocked() const;
     void RaiseLocked(DWORD events);
 

@@ -138,6 +138,8 @@ HANDLE OpenSerial(const std::filesystem::path& node, std::string comName, DWORD 
     port->canWrite = write;
     port->overlappedMode = (flags & FILE_FLAG_OVERLAPPED) != 0;
     port->comName = comName.empty() ? ComNameOf(node) : std::move(comName);
+    port->presence = ScannerPresence::Watch(port->comName);
+    port->scannerAway = port->presence && !port->presence->Refresh();
     InitPortState(*port);
     port->Start();
     return InsertHandle(std::move(port));

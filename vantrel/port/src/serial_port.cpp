@@ -166,15 +166,19 @@ void SerialPort::OnClose() {
 }
 
 void SerialPort::EndAllLocked(DWORD error) {
+    EndReadsAndWritesLocked(error);
+    if (commWait)
+        EndRequestLocked(commWait, error);
+    commWait.reset();
+}
+
+void SerialPort::EndReadsAndWritesLocked(DWORD error) {
     for (auto& r : reads)
         EndRequestLocked(r, error);
     for (auto& w : writes)
         EndRequestLocked(w, error);
     reads.clear();
     writes.clear();
-    if (commWait)
-        EndRequestLocked(commWait, error);
-    commWait.reset();
 }
 
 void SerialPort::RaiseLocked(DWORD events) {
@@ -301,7 +305,8 @@ void SerialPort::ServeReadsLocked(Clock::time_point now) {
 }
 
 void SerialPort::ServeWritesLocked(Clock::time_point now) {
-    while (!writes.empty() && !gone) {
+    // Bytes for a scanner that is away would be dropped by the daemon.
+    while (!writes.empty() && !gone && !scannerAway) {
         auto& w = *writes.front();
         if (!w.started) {
             w.started = true;
@@ -357,6 +362,10 @@ void SerialPort::ServiceLocked() {
     ServeCommWaitLocked();
     if (gone)
         EndAllLocked(ERROR_DEVICE_NOT_CONNECTED);
+    // What the scanner sent before it went is still read; a request that
+    // wants more would wait for a device that is not there.
+    else if (scannerAway)
+        EndReadsAndWritesLocked(ERROR_DEVICE_NOT_CONNECTED);
 }
 
 Clock::time_point SerialPort::NextDeadlineLocked(Clock::time_point now) const {
@@ -389,7 +398,9 @@ void SerialPort::IoLoop() {
         ServiceLocked();
         if (closing)
             break;
-        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {gone ? -1 : fd, 0, 0}};
+        pollfd fds[3] = {{wakeFd, POLLIN, 0},
+                         {gone ? -1 : fd, 0, 0},
+                         {presence ? presence->Fd() : -1, POLLIN, 0}};
         ioWatchesInput = WantsInputLocked();
         ioWatchesOutput = WantsOutputLocked();
         if (ioWatchesInput)
@@ -401,11 +412,15 @@ void SerialPort::IoLoop() {
         int timeout = PollTimeoutMs(ioDeadline, now);
         lock.unlock();
         FlushDeferredWakes();
-        ::poll(fds, 2, timeout);
+        ::poll(fds, 3, timeout);
         uint64_t count;
         while (::read(wakeFd, &count, sizeof count) > 0) {
         }
+        bool presenceChanged = (fds[2].revents & POLLIN) != 0;
+        bool away = presenceChanged && !presence->Refresh();
         lock.lock();
+        if (presenceChanged)
+            scannerAway = away;
         if (!closing && !gone && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
             DrainInputLocked();
             if (!gone)

@@ -1,0 +1,79 @@
+#include "scanner_presence.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <system_error>
+
+#include "platform/runtime_namespace.h"
+
+namespace win::detail {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kValueName[] = "UsbdOnline";
+
+std::string FirstLineOf(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool SameNameNoCase(std::string a, std::string b) {
+    auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    return lower(std::move(a)) == lower(std::move(b));
+}
+
+// The instance folder of the bus whose PortName is `comName`, empty if none.
+fs::path InstanceFolderOf(const std::string& comName) {
+    fs::path ports = platform::RuntimeDir() / std::string(platform::kVbusFolder) / "Ktr_vcom";
+    std::error_code error;
+    for (fs::directory_iterator it(ports, error), end; !error && it != end; it.increment(error)) {
+        if (SameNameNoCase(FirstLineOf(it->path() / "PortName"), comName))
+            return it->path();
+    }
+    return {};
+}
+
+}  // namespace
+
+std::unique_ptr<ScannerPresence> ScannerPresence::Watch(const std::string& comName) {
+    if (comName.empty())
+        return nullptr;
+    fs::path folder = InstanceFolderOf(comName);
+    std::error_code error;
+    if (folder.empty() || !fs::exists(folder / kValueName, error))
+        return nullptr;
+    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    // The daemon replaces the value by rename.
+    if (::inotify_add_watch(fd, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<ScannerPresence>(new ScannerPresence(fd, folder / kValueName));
+}
+
+ScannerPresence::~ScannerPresence() {
+    ::close(notifyFd_);
+}
+
+bool ScannerPresence::Refresh() {
+    alignas(inotify_event) char drain[4096];
+    while (::read(notifyFd_, drain, sizeof drain) > 0) {
+    }
+    return FirstLineOf(valueFile_) != "0";
+}
+
+}  // namespace win::detail
