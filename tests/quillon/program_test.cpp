@@ -66,6 +66,17 @@ TEST(Program, ASecondCopyEndsAtOnceWithStatusZeroAfterWritingTheSettings) {
     EXPECT_EQ(first.Stop(), 0);
 }
 
+TEST(Program, DeviceEventsThatCannotBeWatchedAreReportedAndTheStartGoesOn) {
+    QuillonHome home;
+    std::ofstream(home.IniFile()) << "[init]\nlang=en\n";
+    // The folder of USB scanner names links to nowhere: it can be neither made nor watched.
+    fs::create_symlink(home.Root() / "gone", home.DeviceNamespace() / "usb");
+    QuillonRun run(home, {"--headless"});
+    ASSERT_TRUE(run.WaitFor("Can't register device notification: ")) << run.Output();
+    ASSERT_TRUE(run.WaitFor("Device not connected\n")) << run.Output();
+    EXPECT_EQ(run.Stop(), 0);
+}
+
 TEST(Program, WindowCommandsReachTheRunningCopy) {
     QuillonHome home;
     {
