@@ -2,11 +2,14 @@
 // download, with the frames captured instead of sent.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "config_download.h"
+#include "ferrolink/tidestream/tidestream.h"
 #include "op_record.h"
 
 namespace {
@@ -136,6 +139,48 @@ TEST_F(ConfigDownload, FramesOfBothFormsForTypicalSets) {
         EXPECT_TRUE(Run(c.elements, c.form)) << c.what;
         EXPECT_EQ(Texts(), c.texts) << c.what;
     }
+}
+
+// The switches that mean nothing without a value are left out of the set,
+// each with a trace line that names it; the same name with a value goes out.
+TEST_F(ConfigDownload, EmptySwitchesAreSkippedWithATraceLineEach) {
+    struct Captured {
+        std::mutex mutex;
+        std::vector<std::string> lines;
+    } captured;
+    ::setenv("TIDESTREAM_LOG_LEVEL", "5", 1);
+    qvds_set_log_hook(
+        [](int level, const char* source, int line, const char* text, void* user) {
+            auto* c = static_cast<Captured*>(user);
+            if (std::strstr(text, "Skip CommandName") == nullptr)
+                return;
+            std::lock_guard<std::mutex> lock(c->mutex);
+            c->lines.push_back(std::to_string(level) + " " + source + ":" + std::to_string(line) +
+                               " " + text);
+        },
+        &captured);
+    const ConfigSetElements set = {{"ALLENA", ""}, {"ALL1DC", ""}, {"ALL2DC", ""},
+                                   {"ALLPST", ""}, {"APSENA", ""}, {"ALLENA", "0"}};
+    const struct {
+        DownloadForm form;
+        const char* line;
+    } cases[] = {{DownloadForm::kRecord, "4285"}, {DownloadForm::kUnified, "4518"}};
+    for (const auto& c : cases) {
+        {
+            std::lock_guard<std::mutex> lock(captured.mutex);
+            captured.lines.clear();
+        }
+        EXPECT_TRUE(Run(set, c.form));
+        ASSERT_FALSE(Texts().empty());
+        EXPECT_EQ(Texts().front(), "ALLENA0");
+        std::vector<std::string> expected;
+        for (const char* name : {"ALLENA", "ALL1DC", "ALL2DC", "ALLPST", "APSENA"})
+            expected.push_back(std::string("5 Ferrolink:") + c.line + " Skip CommandName=" + name);
+        std::lock_guard<std::mutex> lock(captured.mutex);
+        EXPECT_EQ(captured.lines, expected) << c.line;
+    }
+    qvds_set_log_hook(nullptr, nullptr);
+    ::unsetenv("TIDESTREAM_LOG_LEVEL");
 }
 
 ConfigSetElements ManySettings(int count) {
