@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "../quillon_delivery/recording_server.h"
+#include "../soak_scale.h"
 #include "support/quillon_process.h"
 
 namespace fs = std::filesystem;
@@ -62,11 +63,13 @@ TEST(Soak, TenThousandScansAtFullRateArriveInOrder) {
     ASSERT_TRUE(run.WaitFor("Device is Connected\n")) << run.Output();
 
     std::string expected;
-    for (int i = 0; i < 10000; ++i) {
+    const int scans = 10000 * SoakScale();
+    for (int i = 0; i < scans; ++i) {
         scanner.Send(Scan(i));
         expected += Scan(i) + "\r\n";
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(240 * SoakScale());
     std::string received;
     while ((received = ReceivedStream(server)).size() < expected.size() &&
            std::chrono::steady_clock::now() < deadline) {
@@ -115,7 +118,8 @@ TEST(Soak, FiftyUnplugsLeaveOneWorkingConnectionAndNoLeakedThreadsOrDescriptors)
     const std::string proc = "/proc/" + std::to_string(run.Pid());
     size_t threads = 0;
     size_t descriptors = 0;
-    for (int cycle = 1; cycle <= 50; ++cycle) {
+    const int cycles = 50 * SoakScale();
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
         scanner.Send(":unplug");
         ASSERT_TRUE(run.WaitFor("Device not connected\n")) << "cycle " << cycle;
         scanner.Send(":plug");
@@ -136,7 +140,7 @@ TEST(Soak, FiftyUnplugsLeaveOneWorkingConnectionAndNoLeakedThreadsOrDescriptors)
     EXPECT_EQ(CountEntries(proc + "/task"), threads);
     EXPECT_EQ(CountEntries(proc + "/fd"), descriptors);
     // One connection: every scan went out once.
-    EXPECT_EQ(server.Requests().size(), 50u);
+    EXPECT_EQ(server.Requests().size(), static_cast<size_t>(cycles));
     EXPECT_EQ(run.Stop(), 0);
 }
 
