@@ -102,6 +102,12 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{
             "LongAmbiguousPrefix", {"COM3", "--rto=1"}, 1, {"Bad long option '--rto=1'\n"}, {}},
         OptionCase{"PathTooLong", {kLongPath}, 1, {"too long", kHelpHint}, {"CreateFile("}},
+        // The data pipe's name is appended to the path; together they must fit too.
+        OptionCase{"DatapipePathTooLong",
+                   {"--datapipe", std::string(250, 'p')},
+                   1,
+                   {"COM port device name is too long (at most 259 characters).\n", kHelpHint},
+                   {"CreateFile("}},
         OptionCase{"ListEndsWithoutPort", {"-l"}, 0, {"OVRIX kernel version"}, {kHelpHint}},
         OptionCase{"ListVcomsEndsWithoutPort", {"--list-vcoms"}, 0, {}, {kHelpHint}},
         OptionCase{"PrefixHintAboveEight",
