@@ -233,7 +233,7 @@ void SerialPort::DrainInputLocked() {
         size_t room = std::min(sizeof chunk, inCapacity - inQueue.size());
         ssize_t n = ::read(fd, chunk, room);
         if (n > 0) {
-            inQueue.insert(inQueue.end(), chunk, chunk + n);
+            inQueue.Append(chunk, static_cast<size_t>(n));
             NoteArrivedLocked(chunk, static_cast<size_t>(n));
             continue;
         }
@@ -292,8 +292,7 @@ void SerialPort::ServeReadsLocked(Clock::time_point now) {
         }
         size_t take = std::min<size_t>(inQueue.size(), r.length - r.moved);
         if (take > 0) {
-            std::copy_n(inQueue.begin(), take, r.data.begin() + r.moved);
-            inQueue.erase(inQueue.begin(), inQueue.begin() + static_cast<ptrdiff_t>(take));
+            inQueue.TakeFront(r.data.data() + r.moved, take);
             r.moved += static_cast<DWORD>(take);
             r.lastByteTime = now;
         }
