@@ -83,9 +83,6 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     // with ERROR_DEVICE_NOT_CONNECTED until it returns.
     bool scannerAway = false;
     bool closing = false;
-    // Some read was issued on the port: from then on arriving bytes are taken
-    // into the input queue as they come, as a serial driver does.
-    bool hasReader = false;
     std::thread ioThread;
     // What the I/O thread's poll watches now (set before it lets the lock
     // go), so a caller wakes it only when that must change.
@@ -109,14 +106,11 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     void RaiseLocked(DWORD events);
 
   private:
-    // Until a read or a receive event asks for them, bytes may wait in the
-    // device itself: it holds them as the queue would (ClearCommError and
-    // reads pull them in), so the I/O thread of a port nobody reads is not
-    // woken for them. Once a program reads, the thread keeps taking bytes in
-    // between its reads: the next read then ends at once from the queue,
-    // without a round through the I/O thread.
+    // Bytes nobody asks for yet may wait in the device itself: it holds them
+    // as the queue would (ClearCommError and reads pull them in), so the I/O
+    // thread is not woken for them. Receive events need them noted at once.
     bool WantsInputLocked() const {
-        bool someoneWaits = hasReader || (eventMask & (EV_RXCHAR | EV_RXFLAG)) != 0;
+        bool someoneWaits = !reads.empty() || (eventMask & (EV_RXCHAR | EV_RXFLAG)) != 0;
         return !gone && someoneWaits && inQueue.size() < inCapacity;
     }
     bool WantsOutputLocked() const { return !gone && !writes.empty(); }

@@ -54,7 +54,6 @@ void QueueLocked(SerialPort& port, const std::shared_ptr<Request>& request) {
     switch (request->kind) {
         case Request::Kind::Read:
             port.reads.push_back(request);
-            port.hasReader = true;
             break;
         case Request::Kind::Write:
             port.writes.push_back(request);
