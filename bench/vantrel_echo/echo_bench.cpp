@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -273,8 +274,9 @@ class RateKeeper : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            // With repetitions only the mean stands for the benchmark.
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "mean")
+            // With repetitions only the median stands for the benchmark: a
+            // stall of the machine in one repetition moves the mean far more.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
                 continue;
             const auto found = run.counters.find("both_ways_Bps");
             const double value = found != run.counters.end() ? found->second.value : 0;
@@ -295,15 +297,38 @@ BENCHMARK(BM_RawCopyLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime
 BENCHMARK(BM_PortLayerCopyLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_EchoClientAndServer)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
+// Unless told otherwise the benchmarks run nine times each, their repetitions
+// interleaved at random, so that echo and raw loop meet the same moments of
+// the machine.
+std::vector<char*> WithDefaultRepetitions(int argc, char** argv) {
+    static char repetitions[] = "--benchmark_repetitions=9";
+    static char interleaving[] = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> args(argv, argv + argc);
+    auto given = [&](const char* flag) {
+        for (int i = 1; i < argc; ++i)
+            if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0)
+                return true;
+        return false;
+    };
+    if (!given("--benchmark_repetitions"))
+        args.push_back(repetitions);
+    if (!given("--benchmark_enable_random_interleaving"))
+        args.push_back(interleaving);
+    args.push_back(nullptr);
+    return args;
+}
+
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    std::vector<char*> args = WithDefaultRepetitions(argc, argv);
+    int count = static_cast<int>(args.size()) - 1;
+    benchmark::Initialize(&count, args.data());
     RateKeeper reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     if (g_rawRate > 0 && g_echoRate > 0)
-        std::printf("echo/raw: %.1f%% (echo %.0f B/s, raw %.0f B/s, both ways)\n",
+        std::printf("echo/raw: %.1f%% (medians: echo %.0f B/s, raw %.0f B/s, both ways)\n",
                     100.0 * g_echoRate / g_rawRate, g_echoRate, g_rawRate);
     if (g_portRate > 0 && g_echoRate > 0)
-        std::printf("echo/port-layer copy loop: %.1f%% (port-layer loop %.0f B/s)\n",
+        std::printf("echo/port-layer copy loop: %.1f%% (median of the port-layer loop %.0f B/s)\n",
                     100.0 * g_echoRate / g_portRate, g_portRate);
     benchmark::Shutdown();
     return 0;
