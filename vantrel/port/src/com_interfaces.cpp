@@ -10,6 +10,7 @@
 
 #include "../../app/com_interfaces.h"
 #include "platform/runtime_namespace.h"
+#include "text_helpers.h"
 
 namespace win {
 namespace {
@@ -17,15 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kComPortClass[] = "{86e0d1e0-8089-11d0-9ce4-08003e301f73}";
-
-std::string FirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.pop_back();
-    return line;
-}
 
 }  // namespace
 
@@ -42,10 +34,10 @@ std::vector<ComInterface> ListComInterfaces() {
         const std::string name = instance.filename().string();
         ComInterface port;
         port.instanceId = "KTR_VBUS\\Ktr_vcom\\" + name;
-        port.portName = FirstLine(instance / "PortName");
+        port.portName = detail::FirstLineOf(instance / "PortName");
         port.service = "Ktr_ovrix";
         port.devicePath = "\\\\?\\ktr_vbus#ktr_vcom#" + name + "#" + kComPortClass;
-        port.hwDevinstpath = FirstLine(instance / "HardwareDevinstpath");
+        port.hwDevinstpath = detail::FirstLineOf(instance / "HardwareDevinstpath");
         found.push_back(port);
     }
     return found;

@@ -18,6 +18,7 @@
 #include "control_endpoint.h"
 #include "device.h"
 #include "platform/runtime_namespace.h"
+#include "text_helpers.h"
 
 namespace win {
 
@@ -35,16 +36,6 @@ constexpr std::string_view kDatapipeName = "KTR_Datapipe";
 constexpr std::string_view kInterfaceClass = "#{20161207-6a0c-11d2-b841-00c04fad5171}";
 constexpr char kInterfacePath[] =
     "\\\\?\\ROOT#KTR_VBUS#0000#{20161207-6a0c-11d2-b841-00c04fad5171}";
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 bool EndsWithNoCase(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);

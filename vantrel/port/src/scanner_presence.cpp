@@ -3,12 +3,10 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
-#include <fstream>
 #include <system_error>
 
 #include "platform/runtime_namespace.h"
+#include "text_helpers.h"
 
 namespace win::detail {
 
@@ -18,28 +16,12 @@ namespace {
 
 constexpr char kValueName[] = "UsbdOnline";
 
-std::string FirstLineOf(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-bool SameNameNoCase(std::string a, std::string b) {
-    auto lower = [](std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        return text;
-    };
-    return lower(std::move(a)) == lower(std::move(b));
-}
-
 // The instance folder of the bus whose PortName is `comName`, empty if none.
 fs::path InstanceFolderOf(const std::string& comName) {
     fs::path ports = platform::RuntimeDir() / std::string(platform::kVbusFolder) / "Ktr_vcom";
     std::error_code error;
     for (fs::directory_iterator it(ports, error), end; !error && it != end; it.increment(error)) {
-        if (SameNameNoCase(FirstLineOf(it->path() / "PortName"), comName))
+        if (EqualNoCase(FirstLineOf(it->path() / "PortName"), comName))
             return it->path();
     }
     return {};
