@@ -84,8 +84,18 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     bool scannerAway = false;
     bool closing = false;
     std::thread ioThread;
-    // What the I/O thread's poll watches now (set before it lets the lock
-    // go), so a caller wakes it only when that must change.
+    // The I/O thread sleeps in epoll on the wake-up eventfd, the device and
+    // the scanner watch. The device's interest set follows what the port
+    // needs (dispatcher lock held), changed by whichever thread changes that.
+    int epollFd = -1;
+    bool deviceWatched = false;
+    uint32_t deviceInterest = 0;
+    // What the I/O thread's sleep covers (set before it lets the lock go), so
+    // a caller wakes it only when that must change.
+    // A thread that waits for its own head read or write polls the device
+    // for it itself (ServeWhileWaitingLocked).
+    bool inputServedByWaiter = false;
+    bool outputServedByWaiter = false;
     bool ioWatchesInput = false;
     bool ioWatchesOutput = false;
     Clock::time_point ioDeadline{};
@@ -104,6 +114,9 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     void EndReadsAndWritesLocked(DWORD error);
     DWORD ReadModemLinesLocked() const;
     void RaiseLocked(DWORD events);
+    // One round of serving the device on a thread that waits for its own
+    // request; false when it has none pending here.
+    bool ServeWhileWaitingLocked(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
 
   private:
     // Bytes nobody asks for yet may wait in the device itself: it holds them
@@ -114,8 +127,10 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
         return !gone && someoneWaits && inQueue.size() < inCapacity;
     }
     bool WantsOutputLocked() const { return !gone && !writes.empty(); }
+    // Brings the device's interest set in line with what the port needs.
+    void WatchDeviceLocked();
     void IoLoop();
-    void ReadIntoPendingLocked(Clock::time_point now);
+    bool ReadIntoPendingLocked(Clock::time_point now);
     void DrainInputLocked();
     void NoteArrivedLocked(const BYTE* bytes, size_t count);
     void ServeReadsLocked(Clock::time_point now);
@@ -124,6 +139,10 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     void CheckModemLinesLocked();
     void HangUpLocked();
 };
+
+// Remembers the port on which the calling thread left a request pending, for
+// ServeOwnPortWhileWaitingLocked.
+void NoteOwnPendingRequestLocked(const std::shared_ptr<SerialPort>& port);
 
 // Whether the head read may end now with what it holds.
 bool ReadMayEnd(const COMMTIMEOUTS& t, const Request& r, Clock::time_point now);

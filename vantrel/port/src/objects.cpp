@@ -1,6 +1,9 @@
 // Handle table, events, threads, waits and alertable sleeps.
 #include "objects.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -109,6 +112,20 @@ DWORD RunApcs(std::unique_lock<std::mutex>& lock) {
     return WAIT_IO_COMPLETION;
 }
 
+// One round of a wait: serves the thread's own port if it has one pending,
+// else sleeps on the thread's condition. True once the deadline has passed.
+bool SleepOrServeLocked(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                        DWORD milliseconds, Clock::time_point deadline) {
+    const auto until = milliseconds == INFINITE ? Clock::time_point::max() : deadline;
+    if (ServeOwnPortWhileWaitingLocked(lock, until))
+        return milliseconds != INFINITE && Clock::now() >= deadline;
+    if (milliseconds == INFINITE) {
+        cv.wait(lock);
+        return false;
+    }
+    return cv.wait_until(lock, deadline) == std::cv_status::timeout && Clock::now() >= deadline;
+}
+
 struct ThreadObject : Object {
     bool finished = false;
     DWORD exitCode = 0;
@@ -129,14 +146,35 @@ Waiter& ThisThreadWaiter() {
 }
 
 namespace {
+struct DeferredWake {
+    std::shared_ptr<Waiter> waiter;  // kept alive until flushed, even if its thread ends
+    bool polling;                    // how it waited when the wake was due
+};
 thread_local bool t_defersWakes = false;
-// Kept alive here until flushed, even if their threads end meanwhile.
-thread_local std::vector<std::shared_ptr<Waiter>> t_deferredWakes;
+thread_local std::vector<DeferredWake> t_deferredWakes;
 }  // namespace
+
+Waiter::~Waiter() {
+    if (pollWakeFd_ >= 0)
+        ::close(pollWakeFd_);
+}
+
+int Waiter::PollWakeFd() {
+    if (pollWakeFd_ < 0)
+        pollWakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return pollWakeFd_;
+}
+
+void Waiter::Kick() {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(pollWakeFd_, &one, sizeof one);
+}
 
 void Waiter::WakeLocked() {
     if (t_defersWakes)
-        t_deferredWakes.push_back(shared_from_this());
+        t_deferredWakes.push_back({shared_from_this(), polling});
+    else if (polling)
+        Kick();
     else
         cv.notify_one();
 }
@@ -146,8 +184,14 @@ void DeferWakesOnThisThread() {
 }
 
 void FlushDeferredWakes() {
-    for (auto& waiter : t_deferredWakes)
-        waiter->cv.notify_one();
+    // A waiter that changed its way of waiting since looked at its state
+    // under the lock first, so the wake it would miss was not needed.
+    for (auto& wake : t_deferredWakes) {
+        if (wake.polling)
+            wake.waiter->Kick();
+        else
+            wake.waiter->cv.notify_one();
+    }
     t_deferredWakes.clear();
 }
 
@@ -319,10 +363,7 @@ DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL waitAll,
             registration.Release();
             return RunApcs(lock);
         }
-        if (milliseconds == INFINITE) {
-            registration.cv().wait(lock);
-        } else if (registration.cv().wait_until(lock, deadline) == std::cv_status::timeout &&
-                   Clock::now() >= deadline) {
+        if (SleepOrServeLocked(lock, registration.cv(), milliseconds, deadline)) {
             // One last look: a state may have changed right at the deadline.
             for (DWORD i = 0; i < count && !waitAll; ++i) {
                 if (objects[i]->Signaled()) {
@@ -361,9 +402,7 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
             registration.Release();
             return RunApcs(lock);
         }
-        if (milliseconds == INFINITE) {
-            registration.cv().wait(lock);
-        } else if (registration.cv().wait_until(lock, deadline) == std::cv_status::timeout) {
+        if (SleepOrServeLocked(lock, registration.cv(), milliseconds, deadline)) {
             registration.Release();
             return HasApcLocked() ? RunApcs(lock) : 0;
         }

@@ -4,6 +4,7 @@
 // only the threads waiting on the state that changed.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -23,14 +24,35 @@ T Fail(DWORD code, T result) {
     return result;
 }
 
-// A thread blocked in a wait of the layer; it sleeps on its own condition.
+// A thread blocked in a wait of the layer. It sleeps on its own condition,
+// or in poll on a device it serves itself while it waits, where its eventfd
+// wakes it instead.
 struct Waiter : std::enable_shared_from_this<Waiter> {
     std::condition_variable cv;
+    bool polling = false;  // dispatcher lock held
+    ~Waiter();
     // Dispatcher lock held. On a thread that defers wake-ups the call waits
     // until FlushDeferredWakes, so the woken thread does not run straight
     // into the lock its waker still holds.
     void WakeLocked();
+    // The eventfd that ends its poll (made on first use); -1 if none can be made.
+    int PollWakeFd();
+    // Ends its poll (no lock needed: the eventfd only counts).
+    void Kick();
+
+  private:
+    int pollWakeFd_ = -1;
 };
+
+// While a thread waits it may serve, instead of sleeping, the port it last
+// left a request pending on: it polls the device itself, so the bytes or the
+// room it waits for wake it directly rather than the port's I/O thread,
+// which would then have to wake it. Answers false when there is nothing of
+// its own to serve (the caller sleeps as usual), true after one round (the
+// caller looks at what it waits for again). Dispatcher lock held; let go
+// while polling, at most until `deadline`.
+bool ServeOwnPortWhileWaitingLocked(std::unique_lock<std::mutex>& lock,
+                                    std::chrono::steady_clock::time_point deadline);
 
 // The calling thread's waiter.
 Waiter& ThisThreadWaiter();

@@ -114,6 +114,8 @@ BOOL IssueRequest(HANDLE handle, const Issue& issue) {
     // need the I/O thread to watch for bytes, room or a time-out it does not
     // watch yet.
     port->WakeIfNeededLocked();
+    if (!request->ended)
+        NoteOwnPendingRequestLocked(port);
     if (!request->ended && !port->overlappedMode)
         WaitRequestLocked(lock, request);
     if (request->ended)

@@ -3,6 +3,7 @@
 // notes comm events.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -26,6 +27,8 @@ std::unordered_map<OVERLAPPED*, std::shared_ptr<Request>>& PendingByOverlapped()
 
 constexpr auto kNever = Clock::time_point::max();
 constexpr int kModemPollMs = 50;
+// What one read of a terminal gives at most (its line discipline's buffer).
+constexpr size_t kDeviceBlock = 4096;
 
 Clock::time_point After(Clock::time_point from, uint64_t ms) {
     // Very long totals (MAXDWORD multipliers) mean "never" in practice.
@@ -109,7 +112,10 @@ void WaitRequestLocked(std::unique_lock<std::mutex>& lock,
                        const std::shared_ptr<Request>& request) {
     Waiter& me = ThisThreadWaiter();
     request->waiters.Add(&me);
-    me.cv.wait(lock, [&] { return request->ended; });
+    while (!request->ended) {
+        if (!ServeOwnPortWhileWaitingLocked(lock, Clock::time_point::max()))
+            me.cv.wait(lock);
+    }
     request->waiters.Remove(&me);
 }
 
@@ -128,14 +134,34 @@ std::shared_ptr<Request> FindPendingLocked(OVERLAPPED* overlapped) {
 }
 
 SerialPort::~SerialPort() {
-    if (fd >= 0)
-        ::close(fd);
-    if (wakeFd >= 0)
-        ::close(wakeFd);
+    for (int* owned : {&fd, &wakeFd, &epollFd}) {
+        if (*owned >= 0)
+            ::close(*owned);
+    }
 }
+
+namespace {
+
+enum : uint32_t { kWakeTag, kDeviceTag, kPresenceTag };
+
+bool Watch(int epollFd, int fd, uint32_t events, uint32_t tag) {
+    epoll_event entry{};
+    entry.events = events;
+    entry.data.u32 = tag;
+    return ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &entry) == 0;
+}
+
+}  // namespace
 
 void SerialPort::Start() {
     wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    Watch(epollFd, wakeFd, EPOLLIN, kWakeTag);
+    if (presence)
+        Watch(epollFd, presence->Fd(), EPOLLIN, kPresenceTag);
+    // Terminals, pipes and sockets can be watched; a plain file or /dev/null
+    // cannot (and is always ready).
+    deviceWatched = Watch(epollFd, fd, 0, kDeviceTag);
     modemLines = ReadModemLinesLocked();
     ioThread = std::thread([this] { IoLoop(); });
 }
@@ -145,10 +171,37 @@ void SerialPort::Wake() {
     [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
 }
 
+void SerialPort::WatchDeviceLocked() {
+    if (!deviceWatched)
+        return;
+    if (gone) {
+        ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+        deviceWatched = false;
+        return;
+    }
+    // What a waiting thread polls for itself is left to it.
+    uint32_t wanted = 0;
+    if (WantsInputLocked() && !inputServedByWaiter)
+        wanted |= EPOLLIN;
+    if (WantsOutputLocked() && !outputServedByWaiter)
+        wanted |= EPOLLOUT;
+    if (wanted == deviceInterest)
+        return;
+    epoll_event entry{};
+    entry.events = wanted;
+    entry.data.u32 = kDeviceTag;
+    if (::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &entry) == 0)
+        deviceInterest = wanted;
+}
+
 void SerialPort::WakeIfNeededLocked() {
-    bool missesInput = WantsInputLocked() && !ioWatchesInput;
-    bool missesOutput = WantsOutputLocked() && !ioWatchesOutput;
-    if (missesInput || missesOutput || NextDeadlineLocked(Clock::now()) < ioDeadline)
+    // What the device must be watched for changes the I/O thread's interest
+    // set directly: a sleeping I/O thread hears of the bytes or the room
+    // without being woken for the change itself.
+    WatchDeviceLocked();
+    bool missesDevice = !deviceWatched && ((WantsInputLocked() && !ioWatchesInput) ||
+                                           (WantsOutputLocked() && !ioWatchesOutput));
+    if (missesDevice || NextDeadlineLocked(Clock::now()) < ioDeadline)
         Wake();
 }
 
@@ -228,13 +281,17 @@ void SerialPort::HangUpLocked() {
 }
 
 void SerialPort::DrainInputLocked() {
-    BYTE chunk[4096];
+    BYTE chunk[kDeviceBlock];
     while (!gone && inQueue.size() < inCapacity) {
         size_t room = std::min(sizeof chunk, inCapacity - inQueue.size());
         ssize_t n = ::read(fd, chunk, room);
         if (n > 0) {
             inQueue.Append(chunk, static_cast<size_t>(n));
             NoteArrivedLocked(chunk, static_cast<size_t>(n));
+            // A short read emptied the device; asking again would only hear
+            // EAGAIN, and each read of a terminal is costly.
+            if (static_cast<size_t>(n) < room)
+                break;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -248,7 +305,8 @@ void SerialPort::DrainInputLocked() {
 // Bytes that arrive while a read is pending and nothing older waits go
 // straight into that read, without the round through the input queue and
 // without its size as a limit: a large read fills in few system calls.
-void SerialPort::ReadIntoPendingLocked(Clock::time_point now) {
+// Returns false once the device has been found empty.
+bool SerialPort::ReadIntoPendingLocked(Clock::time_point now) {
     while (!gone && !reads.empty() && inQueue.empty()) {
         auto& r = *reads.front();
         if (!r.started) {
@@ -256,14 +314,18 @@ void SerialPort::ReadIntoPendingLocked(Clock::time_point now) {
             r.startTime = now;
         }
         if (r.moved == r.length)
-            return;  // ServeReadsLocked ends it
+            return true;  // ServeReadsLocked ends it
+        // A small read (a header, say) takes a whole block into the queue
+        // instead: what follows it is then served without another read.
+        if (r.length - r.moved < kDeviceBlock)
+            return true;
         ssize_t n = ::read(fd, r.data.data() + r.moved, r.length - r.moved);
         if (n > 0) {
             NoteArrivedLocked(r.data.data() + r.moved, static_cast<size_t>(n));
             r.moved += static_cast<DWORD>(n);
             r.lastByteTime = now;
             if (r.moved < r.length)
-                return;  // the device had no more for now
+                return false;  // the device had no more for now
             EndRequestLocked(reads.front(), ERROR_SUCCESS);
             reads.pop_front();
             continue;
@@ -271,9 +333,10 @@ void SerialPort::ReadIntoPendingLocked(Clock::time_point now) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
+            return false;
         HangUpLocked();
     }
+    return true;
 }
 
 void SerialPort::NoteArrivedLocked(const BYTE* bytes, size_t count) {
@@ -312,9 +375,12 @@ void SerialPort::ServeWritesLocked(Clock::time_point now) {
             w.startTime = now;
         }
         while (w.moved < w.length) {
-            ssize_t n = ::write(fd, w.data.data() + w.moved, w.length - w.moved);
+            const DWORD left = w.length - w.moved;
+            ssize_t n = ::write(fd, w.data.data() + w.moved, left);
             if (n > 0) {
                 w.moved += static_cast<DWORD>(n);
+                if (static_cast<DWORD>(n) < left)
+                    break;  // the device is full: poll tells when it has room
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -350,10 +416,8 @@ void SerialPort::ServiceLocked() {
     if (closing)
         return;
     auto now = Clock::now();
-    if (!gone) {
-        ReadIntoPendingLocked(now);
+    if (!gone && ReadIntoPendingLocked(now))
         DrainInputLocked();
-    }
     ServeReadsLocked(now);
     ServeWritesLocked(now);
     if (commWait && !gone)
@@ -390,6 +454,73 @@ int PollTimeoutMs(Clock::time_point deadline, Clock::time_point now) {
 
 }  // namespace
 
+namespace {
+// The port on which the thread last left a request pending.
+thread_local std::weak_ptr<SerialPort> t_ownPort;
+}  // namespace
+
+void NoteOwnPendingRequestLocked(const std::shared_ptr<SerialPort>& port) {
+    t_ownPort = port;
+}
+
+bool ServeOwnPortWhileWaitingLocked(std::unique_lock<std::mutex>& lock,
+                                    Clock::time_point deadline) {
+    auto port = t_ownPort.lock();
+    return port && port->ServeWhileWaitingLocked(lock, deadline);
+}
+
+bool SerialPort::ServeWhileWaitingLocked(std::unique_lock<std::mutex>& lock,
+                                         Clock::time_point deadline) {
+    if (closing || gone || !deviceWatched)
+        return false;
+    const auto me = std::this_thread::get_id();
+    // Only the head request moves; bytes already queued need no device.
+    const bool forInput = !inputServedByWaiter && !reads.empty() && reads.front()->issuer == me &&
+                          inQueue.empty() && !scannerAway;
+    const bool forOutput =
+        !outputServedByWaiter && !writes.empty() && writes.front()->issuer == me && !scannerAway;
+    Waiter& waiter = ThisThreadWaiter();
+    const int wakeFd = waiter.PollWakeFd();
+    if ((!forInput && !forOutput) || wakeFd < 0)
+        return false;
+    inputServedByWaiter |= forInput;
+    outputServedByWaiter |= forOutput;
+    WatchDeviceLocked();  // the I/O thread leaves this to the waiter now
+    waiter.polling = true;
+    pollfd fds[2] = {{fd, 0, 0}, {wakeFd, POLLIN, 0}};
+    if (forInput)
+        fds[0].events |= POLLIN;
+    if (forOutput)
+        fds[0].events |= POLLOUT;
+    const int timeout = PollTimeoutMs(deadline, Clock::now());
+    lock.unlock();
+    ::poll(fds, 2, timeout);
+    if (fds[1].revents & POLLIN) {
+        uint64_t wakes;
+        [[maybe_unused]] ssize_t n = ::read(wakeFd, &wakes, sizeof wakes);
+    }
+    lock.lock();
+    waiter.polling = false;
+    if (forInput)
+        inputServedByWaiter = false;
+    if (forOutput)
+        outputServedByWaiter = false;
+    if (closing)
+        return true;
+    if (!gone && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        DrainInputLocked();
+        if (!gone)
+            HangUpLocked();
+    }
+    ServiceLocked();
+    WakeIfNeededLocked();  // hands the device back to the I/O thread's watch
+    return true;
+}
+
+// The I/O thread sleeps at most this long, so a far deadline (a write that
+// may take days) needs no wake-up when it is set.
+constexpr auto kLongestSleep = std::chrono::minutes(10);
+
 void SerialPort::IoLoop() {
     DeferWakesOnThisThread();
     std::unique_lock lock(DispatcherLock());
@@ -397,30 +528,34 @@ void SerialPort::IoLoop() {
         ServiceLocked();
         if (closing)
             break;
-        pollfd fds[3] = {{wakeFd, POLLIN, 0},
-                         {gone ? -1 : fd, 0, 0},
-                         {presence ? presence->Fd() : -1, POLLIN, 0}};
+        WatchDeviceLocked();
         ioWatchesInput = WantsInputLocked();
         ioWatchesOutput = WantsOutputLocked();
-        if (ioWatchesInput)
-            fds[1].events |= POLLIN;
-        if (ioWatchesOutput)
-            fds[1].events |= POLLOUT;
         auto now = Clock::now();
-        ioDeadline = NextDeadlineLocked(now);
-        int timeout = PollTimeoutMs(ioDeadline, now);
+        ioDeadline = std::min(NextDeadlineLocked(now), now + kLongestSleep);
+        // A device that cannot be watched is always ready: serve it again at once.
+        bool readyAnyway = !deviceWatched && !gone && (ioWatchesInput || ioWatchesOutput);
+        int timeout = readyAnyway ? 0 : PollTimeoutMs(ioDeadline, now);
         lock.unlock();
         FlushDeferredWakes();
-        ::poll(fds, 3, timeout);
-        uint64_t count;
-        while (::read(wakeFd, &count, sizeof count) > 0) {
+        epoll_event events[3];
+        int count = ::epoll_wait(epollFd, events, 3, timeout);
+        bool presenceChanged = false;
+        bool deviceFailed = false;
+        for (int i = 0; i < count; ++i) {
+            if (events[i].data.u32 == kWakeTag) {
+                uint64_t wakes;
+                [[maybe_unused]] ssize_t n = ::read(wakeFd, &wakes, sizeof wakes);
+            }
+            presenceChanged |= events[i].data.u32 == kPresenceTag;
+            deviceFailed |=
+                events[i].data.u32 == kDeviceTag && (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
         }
-        bool presenceChanged = (fds[2].revents & POLLIN) != 0;
         bool away = presenceChanged && !presence->Refresh();
         lock.lock();
         if (presenceChanged)
             scannerAway = away;
-        if (!closing && !gone && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        if (!closing && !gone && deviceFailed) {
             DrainInputLocked();
             if (!gone)
                 HangUpLocked();
