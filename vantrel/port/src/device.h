@@ -2,7 +2,9 @@
 // thread, or a control endpoint of the virtual bus daemon.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <string>
@@ -96,6 +98,16 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     // for it itself (ServeWhileWaitingLocked).
     bool inputServedByWaiter = false;
     bool outputServedByWaiter = false;
+    // Device calls run with the dispatcher lock let go (a terminal read may
+    // sleep until the tty's buffer work has run): one thread reads and one
+    // writes at a time, and the descriptor is closed only once no thread is
+    // in a call on it.
+    bool readingDevice = false;
+    bool writingDevice = false;
+    int deviceCallsInFlight = 0;
+    std::condition_variable deviceCallsDone;
+    // A write found the device full; poll says when it has room again.
+    bool deviceFull = false;
     bool ioWatchesInput = false;
     bool ioWatchesOutput = false;
     Clock::time_point ioDeadline{};
@@ -116,7 +128,7 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     void RaiseLocked(DWORD events);
     // One round of serving the device on a thread that waits for its own
     // request; false when it has none pending here.
-    bool ServeWhileWaitingLocked(std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
+    bool ServeWhileWaitingLocked(Clock::time_point deadline);
 
   private:
     // Bytes nobody asks for yet may wait in the device itself: it holds them
@@ -130,11 +142,27 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     // Brings the device's interest set in line with what the port needs.
     void WatchDeviceLocked();
     void IoLoop();
+    // Runs call(fd) with the dispatcher lock let go; errno as the call left it.
+    template <typename Call>
+    ssize_t CallDevice(Call call) {
+        ++deviceCallsInFlight;
+        const int device = fd;
+        DispatcherLock().unlock();
+        FlushDeferredWakes();
+        const ssize_t result = call(device);
+        const int error = errno;
+        DispatcherLock().lock();
+        if (--deviceCallsInFlight == 0)
+            deviceCallsDone.notify_all();
+        errno = error;
+        return result;
+    }
     bool ReadIntoPendingLocked(Clock::time_point now);
     void DrainInputLocked();
     void NoteArrivedLocked(const BYTE* bytes, size_t count);
     void ServeReadsLocked(Clock::time_point now);
     void ServeWritesLocked(Clock::time_point now);
+    bool PushOutLocked(Request& w);
     void ServeCommWaitLocked();
     void CheckModemLinesLocked();
     void HangUpLocked();

@@ -117,7 +117,7 @@ DWORD RunApcs(std::unique_lock<std::mutex>& lock) {
 bool SleepOrServeLocked(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                         DWORD milliseconds, Clock::time_point deadline) {
     const auto until = milliseconds == INFINITE ? Clock::time_point::max() : deadline;
-    if (ServeOwnPortWhileWaitingLocked(lock, until))
+    if (ServeOwnPortWhileWaitingLocked(until))
         return milliseconds != INFINITE && Clock::now() >= deadline;
     if (milliseconds == INFINITE) {
         cv.wait(lock);

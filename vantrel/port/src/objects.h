@@ -51,8 +51,7 @@ struct Waiter : std::enable_shared_from_this<Waiter> {
 // its own to serve (the caller sleeps as usual), true after one round (the
 // caller looks at what it waits for again). Dispatcher lock held; let go
 // while polling, at most until `deadline`.
-bool ServeOwnPortWhileWaitingLocked(std::unique_lock<std::mutex>& lock,
-                                    std::chrono::steady_clock::time_point deadline);
+bool ServeOwnPortWhileWaitingLocked(std::chrono::steady_clock::time_point deadline);
 
 // The calling thread's waiter.
 Waiter& ThisThreadWaiter();

@@ -113,7 +113,7 @@ void WaitRequestLocked(std::unique_lock<std::mutex>& lock,
     Waiter& me = ThisThreadWaiter();
     request->waiters.Add(&me);
     while (!request->ended) {
-        if (!ServeOwnPortWhileWaitingLocked(lock, Clock::time_point::max()))
+        if (!ServeOwnPortWhileWaitingLocked(Clock::time_point::max()))
             me.cv.wait(lock);
     }
     request->waiters.Remove(&me);
@@ -172,18 +172,19 @@ void SerialPort::Wake() {
 }
 
 void SerialPort::WatchDeviceLocked() {
-    if (!deviceWatched)
+    if (!deviceWatched || closing)
         return;
     if (gone) {
         ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
         deviceWatched = false;
         return;
     }
-    // What a waiting thread polls for itself is left to it.
+    // What a waiting thread polls for itself, or another thread is reading
+    // or writing just now, is left to that thread.
     uint32_t wanted = 0;
-    if (WantsInputLocked() && !inputServedByWaiter)
+    if (WantsInputLocked() && !inputServedByWaiter && !readingDevice)
         wanted |= EPOLLIN;
-    if (WantsOutputLocked() && !outputServedByWaiter)
+    if (WantsOutputLocked() && !outputServedByWaiter && !writingDevice)
         wanted |= EPOLLOUT;
     if (wanted == deviceInterest)
         return;
@@ -214,6 +215,11 @@ void SerialPort::OnClose() {
     Wake();
     if (ioThread.joinable())
         ioThread.join();
+    {
+        // A thread inside a device call has the descriptor still in use.
+        std::unique_lock lock(DispatcherLock());
+        deviceCallsDone.wait(lock, [&] { return deviceCallsInFlight == 0; });
+    }
     ::close(fd);
     fd = -1;
 }
@@ -281,10 +287,15 @@ void SerialPort::HangUpLocked() {
 }
 
 void SerialPort::DrainInputLocked() {
+    if (readingDevice)
+        return;  // the thread that reads now brings them in
+    readingDevice = true;
     BYTE chunk[kDeviceBlock];
-    while (!gone && inQueue.size() < inCapacity) {
+    while (!gone && !closing && inQueue.size() < inCapacity) {
         size_t room = std::min(sizeof chunk, inCapacity - inQueue.size());
-        ssize_t n = ::read(fd, chunk, room);
+        ssize_t n = CallDevice([&](int device) { return ::read(device, chunk, room); });
+        if (closing)
+            break;
         if (n > 0) {
             inQueue.Append(chunk, static_cast<size_t>(n));
             NoteArrivedLocked(chunk, static_cast<size_t>(n));
@@ -300,6 +311,7 @@ void SerialPort::DrainInputLocked() {
             break;
         HangUpLocked();  // 0 (hang-up EOF) or EIO: the device is gone
     }
+    readingDevice = false;
 }
 
 // Bytes that arrive while a read is pending and nothing older waits go
@@ -307,36 +319,53 @@ void SerialPort::DrainInputLocked() {
 // without its size as a limit: a large read fills in few system calls.
 // Returns false once the device has been found empty.
 bool SerialPort::ReadIntoPendingLocked(Clock::time_point now) {
-    while (!gone && !reads.empty() && inQueue.empty()) {
-        auto& r = *reads.front();
-        if (!r.started) {
-            r.started = true;
-            r.startTime = now;
+    if (readingDevice)
+        return false;  // the thread that reads now serves the head read
+    readingDevice = true;
+    bool mayHaveMore = true;
+    while (!gone && !closing && !reads.empty() && inQueue.empty()) {
+        std::shared_ptr<Request> r = reads.front();
+        if (!r->started) {
+            r->started = true;
+            r->startTime = now;
         }
-        if (r.moved == r.length)
-            return true;  // ServeReadsLocked ends it
         // A small read (a header, say) takes a whole block into the queue
         // instead: what follows it is then served without another read.
-        if (r.length - r.moved < kDeviceBlock)
-            return true;
-        ssize_t n = ::read(fd, r.data.data() + r.moved, r.length - r.moved);
+        if (r->moved == r->length || r->length - r->moved < kDeviceBlock)
+            break;  // ServeReadsLocked ends it or fills it from the queue
+        const DWORD at = r->moved;
+        BYTE* into = r->data.data() + at;
+        ssize_t n = CallDevice([&](int device) { return ::read(device, into, r->length - at); });
+        if (closing)
+            break;
+        if (n > 0 && r->ended) {
+            // Ended meanwhile (cancelled, or by its time-out): nothing was
+            // read behind these bytes, so they lead the queue.
+            inQueue.Append(into, static_cast<size_t>(n));
+            NoteArrivedLocked(into, static_cast<size_t>(n));
+            continue;
+        }
         if (n > 0) {
-            NoteArrivedLocked(r.data.data() + r.moved, static_cast<size_t>(n));
-            r.moved += static_cast<DWORD>(n);
-            r.lastByteTime = now;
-            if (r.moved < r.length)
-                return false;  // the device had no more for now
-            EndRequestLocked(reads.front(), ERROR_SUCCESS);
+            NoteArrivedLocked(into, static_cast<size_t>(n));
+            r->moved += static_cast<DWORD>(n);
+            r->lastByteTime = now;
+            if (r->moved < r->length) {
+                mayHaveMore = false;  // the device had no more for now
+                break;
+            }
+            EndRequestLocked(r, ERROR_SUCCESS);
             reads.pop_front();
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return false;
-        HangUpLocked();
+        mayHaveMore = false;
+        if (!(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
+            HangUpLocked();
+        break;
     }
-    return true;
+    readingDevice = false;
+    return mayHaveMore;
 }
 
 void SerialPort::NoteArrivedLocked(const BYTE* bytes, size_t count) {
@@ -366,38 +395,59 @@ void SerialPort::ServeReadsLocked(Clock::time_point now) {
     }
 }
 
-void SerialPort::ServeWritesLocked(Clock::time_point now) {
-    // Bytes for a scanner that is away would be dropped by the daemon.
-    while (!writes.empty() && !gone && !scannerAway) {
-        auto& w = *writes.front();
-        if (!w.started) {
-            w.started = true;
-            w.startTime = now;
+// Writes what the device takes of the head write; false once it hung up.
+bool SerialPort::PushOutLocked(Request& w) {
+    while (w.moved < w.length && !w.ended && !closing && !deviceFull) {
+        const DWORD at = w.moved;
+        const DWORD left = w.length - at;
+        const BYTE* from = w.data.data() + at;
+        ssize_t n = CallDevice([&](int device) { return ::write(device, from, left); });
+        if (n > 0) {
+            w.moved += static_cast<DWORD>(n);
+            // Short means full: poll says when there is room again.
+            deviceFull = static_cast<DWORD>(n) < left && deviceWatched;
+            continue;
         }
-        while (w.moved < w.length) {
-            const DWORD left = w.length - w.moved;
-            ssize_t n = ::write(fd, w.data.data() + w.moved, left);
-            if (n > 0) {
-                w.moved += static_cast<DWORD>(n);
-                if (static_cast<DWORD>(n) < left)
-                    break;  // the device is full: poll tells when it has room
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            deviceFull = deviceWatched;
+            continue;
+        }
+        if (!closing)
             HangUpLocked();
-            return;
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::ServeWritesLocked(Clock::time_point now) {
+    if (writingDevice)
+        return;  // the thread that writes now goes on with the next
+    writingDevice = true;
+    // Bytes for a scanner that is away would be dropped by the daemon.
+    while (!writes.empty() && !gone && !scannerAway && !closing) {
+        std::shared_ptr<Request> w = writes.front();
+        if (!w->started) {
+            w->started = true;
+            w->startTime = now;
         }
-        // A write that runs out of time ends successfully with what went out.
-        if (w.moved < w.length && now < WriteDeadline(w.timeouts, w))
+        // A full device could only answer EAGAIN until poll reports room.
+        if (!deviceFull && !PushOutLocked(*w))
             break;
-        EndRequestLocked(writes.front(), ERROR_SUCCESS);
+        if (closing)
+            break;
+        if (w->ended)
+            continue;  // cancelled meanwhile: it has left the queue
+        // A write that runs out of time ends successfully with what went out.
+        if (w->moved < w->length && now < WriteDeadline(w->timeouts, *w))
+            break;
+        EndRequestLocked(w, ERROR_SUCCESS);
         writes.pop_front();
         if (writes.empty())
             RaiseLocked(EV_TXEMPTY);
     }
+    writingDevice = false;
 }
 
 void SerialPort::ServeCommWaitLocked() {
@@ -423,6 +473,7 @@ void SerialPort::ServiceLocked() {
     if (commWait && !gone)
         CheckModemLinesLocked();
     ServeCommWaitLocked();
+    WatchDeviceLocked();  // a direction left to a reading or writing thread comes back
     if (gone)
         EndAllLocked(ERROR_DEVICE_NOT_CONNECTED);
     // What the scanner sent before it went is still read; a request that
@@ -463,22 +514,21 @@ void NoteOwnPendingRequestLocked(const std::shared_ptr<SerialPort>& port) {
     t_ownPort = port;
 }
 
-bool ServeOwnPortWhileWaitingLocked(std::unique_lock<std::mutex>& lock,
-                                    Clock::time_point deadline) {
+bool ServeOwnPortWhileWaitingLocked(Clock::time_point deadline) {
     auto port = t_ownPort.lock();
-    return port && port->ServeWhileWaitingLocked(lock, deadline);
+    return port && port->ServeWhileWaitingLocked(deadline);
 }
 
-bool SerialPort::ServeWhileWaitingLocked(std::unique_lock<std::mutex>& lock,
-                                         Clock::time_point deadline) {
+bool SerialPort::ServeWhileWaitingLocked(Clock::time_point deadline) {
     if (closing || gone || !deviceWatched)
         return false;
     const auto me = std::this_thread::get_id();
-    // Only the head request moves; bytes already queued need no device.
-    const bool forInput = !inputServedByWaiter && !reads.empty() && reads.front()->issuer == me &&
-                          inQueue.empty() && !scannerAway;
-    const bool forOutput =
-        !outputServedByWaiter && !writes.empty() && writes.front()->issuer == me && !scannerAway;
+    // Only the head request moves; bytes already queued need no device, and
+    // a direction another thread is reading or writing just now is its own.
+    const bool forInput = !inputServedByWaiter && !readingDevice && !reads.empty() &&
+                          reads.front()->issuer == me && inQueue.empty() && !scannerAway;
+    const bool forOutput = !outputServedByWaiter && !writingDevice && !writes.empty() &&
+                           writes.front()->issuer == me && !scannerAway;
     Waiter& waiter = ThisThreadWaiter();
     const int wakeFd = waiter.PollWakeFd();
     if ((!forInput && !forOutput) || wakeFd < 0)
@@ -493,14 +543,14 @@ bool SerialPort::ServeWhileWaitingLocked(std::unique_lock<std::mutex>& lock,
     if (forOutput)
         fds[0].events |= POLLOUT;
     const int timeout = PollTimeoutMs(deadline, Clock::now());
-    lock.unlock();
-    ::poll(fds, 2, timeout);
+    CallDevice([&](int) { return static_cast<ssize_t>(::poll(fds, 2, timeout)); });
     if (fds[1].revents & POLLIN) {
         uint64_t wakes;
         [[maybe_unused]] ssize_t n = ::read(wakeFd, &wakes, sizeof wakes);
     }
-    lock.lock();
     waiter.polling = false;
+    if (fds[0].revents & POLLOUT)
+        deviceFull = false;
     if (forInput)
         inputServedByWaiter = false;
     if (forOutput)
@@ -542,19 +592,23 @@ void SerialPort::IoLoop() {
         int count = ::epoll_wait(epollFd, events, 3, timeout);
         bool presenceChanged = false;
         bool deviceFailed = false;
+        bool hasRoom = false;
         for (int i = 0; i < count; ++i) {
             if (events[i].data.u32 == kWakeTag) {
                 uint64_t wakes;
                 [[maybe_unused]] ssize_t n = ::read(wakeFd, &wakes, sizeof wakes);
             }
             presenceChanged |= events[i].data.u32 == kPresenceTag;
-            deviceFailed |=
-                events[i].data.u32 == kDeviceTag && (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
+            const bool device = events[i].data.u32 == kDeviceTag;
+            deviceFailed |= device && (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
+            hasRoom |= device && (events[i].events & EPOLLOUT) != 0;
         }
         bool away = presenceChanged && !presence->Refresh();
         lock.lock();
         if (presenceChanged)
             scannerAway = away;
+        if (hasRoom)
+            deviceFull = false;
         if (!closing && !gone && deviceFailed) {
             DrainInputLocked();
             if (!gone)
