@@ -107,6 +107,48 @@ TEST(Wakeups, AlertableSleepWakesForARoutineQueuedFromAnotherThread) {
     CloseHandle(port);
 }
 
+TEST(Wakeups, ClosingAPortEndsTheDeviceWatchOfAThreadWaitingForSomethingElse) {
+    // A thread with a read pending waits for an unrelated event; meanwhile
+    // it watches the device for its read. Closing the port must not wait
+    // for that watch (nothing would end it), and the thread's own wait goes
+    // on until its event comes.
+    RuntimeDirScope runtime;
+    Pty pty;
+    PublishCom(3, pty);
+    HANDLE port = OpenOverlapped("COM3");
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    HANDLE unrelated = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> readPending{false};
+    std::atomic<DWORD> waitResult{WAIT_FAILED};
+    std::thread waiter([&] {
+        OVERLAPPED ov{};
+        ov.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+        char buffer[8];
+        DWORD done = 0;
+        readPending = !ReadFile(port, buffer, sizeof buffer, &done, &ov) &&
+                      GetLastError() == ERROR_IO_PENDING;
+        waitResult = WaitForSingleObject(unrelated, 30000);
+        CloseHandle(ov.hEvent);
+    });
+    ASSERT_TRUE(Eventually([&] { return readPending.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // it is in its wait now
+
+    auto start = Clock::now();
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        CloseHandle(port);
+        closed = true;
+    });
+    EXPECT_TRUE(Eventually([&] { return closed.load(); }, 5)) << "closing hung";
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(waitResult, WAIT_FAILED) << "the unrelated wait ended with the port";
+    SetEvent(unrelated);
+    waiter.join();
+    closer.join();
+    EXPECT_EQ(waitResult, WAIT_OBJECT_0);
+    CloseHandle(unrelated);
+}
+
 std::string Pattern(size_t size) {
     std::string bytes(size, '\0');
     uint32_t state = 99;

@@ -335,8 +335,10 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
             EndRequestLocked(r, ERROR_OPERATION_ABORTED);
         port->reads.clear();
     }
-    if ((flags & PURGE_TXCLEAR) && port->isTty)
+    if ((flags & PURGE_TXCLEAR) && port->isTty) {
         ::tcflush(port->fd, TCOFLUSH);
+        port->deviceFull = false;  // what it held is gone
+    }
     if (flags & PURGE_RXCLEAR) {
         if (port->isTty)
             ::tcflush(port->fd, TCIFLUSH);

@@ -96,8 +96,8 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     // a caller wakes it only when that must change.
     // A thread that waits for its own head read or write polls the device
     // for it itself (ServeWhileWaitingLocked).
-    bool inputServedByWaiter = false;
-    bool outputServedByWaiter = false;
+    Waiter* inputHelper = nullptr;
+    Waiter* outputHelper = nullptr;
     // Device calls run with the dispatcher lock let go (a terminal read may
     // sleep until the tty's buffer work has run): one thread reads and one
     // writes at a time, and the descriptor is closed only once no thread is

@@ -182,9 +182,9 @@ void SerialPort::WatchDeviceLocked() {
     // What a waiting thread polls for itself, or another thread is reading
     // or writing just now, is left to that thread.
     uint32_t wanted = 0;
-    if (WantsInputLocked() && !inputServedByWaiter && !readingDevice)
+    if (WantsInputLocked() && !inputHelper && !readingDevice)
         wanted |= EPOLLIN;
-    if (WantsOutputLocked() && !outputServedByWaiter && !writingDevice)
+    if (WantsOutputLocked() && !outputHelper && !writingDevice)
         wanted |= EPOLLOUT;
     if (wanted == deviceInterest)
         return;
@@ -211,6 +211,12 @@ void SerialPort::OnClose() {
         std::lock_guard guard(DispatcherLock());
         closing = true;
         EndAllLocked(ERROR_OPERATION_ABORTED);
+        // A thread serving the device while it waits for something else
+        // must let the descriptor go too.
+        for (Waiter* helper : {inputHelper, outputHelper}) {
+            if (helper != nullptr)
+                helper->Kick();
+        }
     }
     Wake();
     if (ioThread.joinable())
@@ -525,16 +531,18 @@ bool SerialPort::ServeWhileWaitingLocked(Clock::time_point deadline) {
     const auto me = std::this_thread::get_id();
     // Only the head request moves; bytes already queued need no device, and
     // a direction another thread is reading or writing just now is its own.
-    const bool forInput = !inputServedByWaiter && !readingDevice && !reads.empty() &&
+    const bool forInput = !inputHelper && !readingDevice && !reads.empty() &&
                           reads.front()->issuer == me && inQueue.empty() && !scannerAway;
-    const bool forOutput = !outputServedByWaiter && !writingDevice && !writes.empty() &&
+    const bool forOutput = !outputHelper && !writingDevice && !writes.empty() &&
                            writes.front()->issuer == me && !scannerAway;
     Waiter& waiter = ThisThreadWaiter();
     const int wakeFd = waiter.PollWakeFd();
     if ((!forInput && !forOutput) || wakeFd < 0)
         return false;
-    inputServedByWaiter |= forInput;
-    outputServedByWaiter |= forOutput;
+    if (forInput)
+        inputHelper = &waiter;
+    if (forOutput)
+        outputHelper = &waiter;
     WatchDeviceLocked();  // the I/O thread leaves this to the waiter now
     waiter.polling = true;
     pollfd fds[2] = {{fd, 0, 0}, {wakeFd, POLLIN, 0}};
@@ -552,9 +560,9 @@ bool SerialPort::ServeWhileWaitingLocked(Clock::time_point deadline) {
     if (fds[0].revents & POLLOUT)
         deviceFull = false;
     if (forInput)
-        inputServedByWaiter = false;
+        inputHelper = nullptr;
     if (forOutput)
-        outputServedByWaiter = false;
+        outputHelper = nullptr;
     if (closing)
         return true;
     if (!gone && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
