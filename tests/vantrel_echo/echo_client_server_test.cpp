@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -274,6 +275,41 @@ TEST_F(EchoOverLink, ServerWithSmallerLimitReportsItAndStopsEchoing) {
     EXPECT_GT(std::stoi(found[1]), 988);
     EXPECT_NE(out.find("Pulling thread timeout(1500 millisec)!"), std::string::npos) << out;
     EXPECT_NE(out.find("Echo server stopped."), std::string::npos);
+}
+
+TEST_F(EchoOverLink, ServerUnderFullLoadStopsOnZeroAtOnce) {
+    // While chunks keep coming the server's sleep never runs out; it must
+    // still look at the keyboard, and stop within a moment of the key.
+    win::HANDLE server = OpenPortPath(link_.PathB());
+    ASSERT_NE(server, win::INVALID_HANDLE_VALUE);
+    KeyScript serverKeys;
+    KeyScript clientKeys;
+    std::atomic<bool> serverDone{false};
+    std::chrono::steady_clock::duration stopTook{};
+    const std::string out = CaptureOutput([&] {
+        std::thread serverThread([&] {
+            RunEchoServer(server, ConfigOf(12, 16000, 0), serverKeys.Hooks());
+            serverDone = true;
+        });
+        std::thread clientThread([&] {
+            Do_Echo_cli(client_, ConfigOf(12, 16000, 0), false, clientKeys.Hooks(), nullptr);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // traffic flows
+        const auto pressed = std::chrono::steady_clock::now();
+        serverKeys.Press('0');
+        const auto giveUp = pressed + std::chrono::seconds(5);
+        while (!serverDone && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        stopTook = std::chrono::steady_clock::now() - pressed;
+        clientKeys.Press('0');
+        clientKeys.Press('0');
+        clientThread.join();
+        serverThread.join();
+    });
+    win::CloseHandle(server);
+    EXPECT_LT(stopTook, std::chrono::seconds(2)) << out;
+    EXPECT_NE(out.find("First client connected. Start timing."), std::string::npos) << out;
+    EXPECT_NE(out.find("Now quitting echo server..."), std::string::npos) << out;
 }
 
 TEST_F(EchoOverLink, ClientWithoutServerStopsOnTheSecondZeroAndFails) {

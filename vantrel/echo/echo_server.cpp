@@ -20,6 +20,10 @@ namespace {
 
 constexpr DWORD kServerSleepMs = 500;
 constexpr uint32_t kServerStatsIntervalMs = 1999;
+// The sleep returns after every batch of completion routines, several times
+// per chunk under load; looking for a key each time would switch a terminal
+// to raw mode and back for every chunk. A key still shows within this.
+constexpr uint32_t kKeyCheckIntervalMs = 20;
 
 void CompletionRoutine(DWORD error, DWORD bytes, OVERLAPPED* overlapped);
 
@@ -231,9 +235,15 @@ bool Do_Echo_srv(HANDLE port, const EchoConfig& config, const ConsoleHooks& give
         return false;
     }
     bool inputEnded = false;
+    uint32_t lastKeyCheck = platform::TickCountMs();
     for (;;) {
-        SleepEx(kServerSleepMs, TRUE);
-        if (!inputEnded && hooks.keyWaiting()) {
+        const bool sleptFull = SleepEx(kServerSleepMs, TRUE) == 0;
+        const uint32_t now = platform::TickCountMs();
+        const bool keyCheckDue =
+            sleptFull || platform::TicksSince(lastKeyCheck, now) >= kKeyCheckIntervalMs;
+        if (keyCheckDue)
+            lastKeyCheck = now;
+        if (!inputEnded && keyCheckDue && hooks.keyWaiting()) {
             const int key = hooks.readKey();
             inputEnded = key < 0;
             if (key == '0') {
