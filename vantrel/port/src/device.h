@@ -92,8 +92,6 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     int epollFd = -1;
     bool deviceWatched = false;
     uint32_t deviceInterest = 0;
-    // What the I/O thread's sleep covers (set before it lets the lock go), so
-    // a caller wakes it only when that must change.
     // A thread that waits for its own head read or write polls the device
     // for it itself (ServeWhileWaitingLocked).
     Waiter* inputHelper = nullptr;
@@ -108,6 +106,8 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     std::condition_variable deviceCallsDone;
     // A write found the device full; poll says when it has room again.
     bool deviceFull = false;
+    // What the I/O thread's sleep covers (set before it lets the lock go), so
+    // a caller wakes it only when that must change.
     bool ioWatchesInput = false;
     bool ioWatchesOutput = false;
     Clock::time_point ioDeadline{};

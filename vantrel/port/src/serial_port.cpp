@@ -417,8 +417,9 @@ bool SerialPort::PushOutLocked(Request& w) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A device epoll cannot watch is tried again by the I/O thread.
             deviceFull = deviceWatched;
-            continue;
+            return true;
         }
         if (!closing)
             HangUpLocked();
