@@ -2,15 +2,17 @@
 // place, every other line kept, the file replaced whole on each write.
 #include "platform/ini_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
-#include <sstream>
 
 namespace platform {
 
@@ -96,27 +98,80 @@ KeyPlace FindKey(const std::vector<std::string>& lines, std::string_view section
     return place;
 }
 
-bool WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
-    std::filesystem::path temporary = file;
-    temporary += ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        for (const std::string& line : lines)
-            out << line << "\r\n";
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temporary.c_str());
+// The file a write replaces: a link is followed to the file it names (that
+// file may not exist yet), so the link itself stays in place.
+std::filesystem::path WriteTarget(const std::filesystem::path& file) {
+    std::filesystem::path target = file;
+    // As many hops as the kernel follows before it gives up with ELOOP.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(target, error))
+            break;
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error)
+            break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
+}
+
+// Syncs the directory entry of a renamed file. Some file systems refuse
+// fsync on a directory; the data itself is on disk by then.
+void SyncDirectory(const std::filesystem::path& directory) {
+    const int fd =
+        open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = write(fd, text.data() + done, text.size() - done);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
             return false;
         }
-    }
-    if (std::rename(temporary.c_str(), file.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
+        done += static_cast<size_t>(written);
     }
     return true;
+}
+
+// The new content goes to a temporary file beside the target, which takes
+// the target's permission bits (0600 for a new file: ktr.ini may hold a url
+// with a token), is synced, and is renamed over the target.
+bool WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+    const std::filesystem::path target = WriteTarget(file);
+    mode_t mode = S_IRUSR | S_IWUSR;
+    struct stat old {};
+    if (stat(target.c_str(), &old) == 0)
+        mode = old.st_mode & 07777;
+    std::string pattern = target.string() + ".XXXXXX";
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string text;
+    for (const std::string& line : lines)
+        text.append(line).append("\r\n");
+    const bool written = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    const int savedErrno = errno;
+    if (close(fd) != 0 || !written || std::rename(pattern.c_str(), target.c_str()) != 0) {
+        const int failure = written ? errno : savedErrno;
+        unlink(pattern.c_str());
+        errno = failure;
+        return false;
+    }
+    SyncDirectory(target.parent_path());
+    return true;
+}
+
+// A line break in a name or value would end its line and start another:
+// the rest would become a key (or a section) of its own.
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
 std::string Unquote(std::string_view value) {
@@ -149,6 +204,10 @@ int IniReadInt(const std::filesystem::path& file, std::string_view section, std:
 
 bool IniWriteString(const std::filesystem::path& file, std::string_view section,
                     std::string_view key, std::string_view value) {
+    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
+        errno = EINVAL;
+        return false;
+    }
     std::vector<std::string> lines = ReadLines(file);
     const KeyPlace place = FindKey(lines, section, key);
     std::string entry = std::string(key) + "=" + std::string(value);

@@ -1,6 +1,9 @@
 // The private-profile ini module on real files.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -70,6 +73,76 @@ TEST_F(IniFileTest, MissingFileIsCreatedAndAnUnwritableOneFails) {
     EXPECT_FALSE(platform::IniWriteString(dir_ / "no" / "such" / "dir.ini", "a", "b", "c"));
     for (const auto& entry : std::filesystem::directory_iterator(dir_))
         EXPECT_EQ(entry.path().filename(), "ktr.ini") << "no temporary file is left behind";
+}
+
+mode_t ModeOf(const std::filesystem::path& file) {
+    struct stat info {};
+    EXPECT_EQ(stat(file.c_str(), &info), 0) << file;
+    return info.st_mode & 07777;
+}
+
+TEST_F(IniFileTest, AWriteKeepsThePermissionBitsAndNewFilesAreOwnerOnly) {
+    // A umask that would widen nothing and narrow nothing the writer sets.
+    const mode_t oldMask = umask(0022);
+    for (mode_t mode : {0600, 0640, 0644, 0660}) {
+        Write("[init]\r\nurl=http://a/?token=1\r\n");
+        ASSERT_EQ(chmod(file_.c_str(), mode), 0);
+        ASSERT_TRUE(platform::IniWriteString(file_, "init", "url", "http://b/"));
+        EXPECT_EQ(ModeOf(file_), mode) << std::oct << mode;
+    }
+    const std::filesystem::path fresh = dir_ / "fresh.ini";
+    ASSERT_TRUE(platform::IniWriteString(fresh, "init", "url", "http://b/"));
+    EXPECT_EQ(ModeOf(fresh), 0600u);
+    umask(oldMask);
+}
+
+TEST_F(IniFileTest, ALinkIsFollowedAndStaysALink) {
+    std::filesystem::create_directory(dir_ / "real");
+    const std::filesystem::path real = dir_ / "real" / "settings.ini";
+    { std::ofstream(real, std::ios::binary) << "[init]\r\nEnter=0\r\n"; }
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    // A relative link, and a link to that link.
+    std::filesystem::create_symlink("real/settings.ini", dir_ / "middle.ini");
+    std::filesystem::create_symlink(dir_ / "middle.ini", file_);
+    ASSERT_TRUE(platform::IniWriteString(file_, "init", "Enter", "1"));
+    EXPECT_TRUE(std::filesystem::is_symlink(file_));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "middle.ini"));
+    EXPECT_EQ(Read(), "[init]\r\nEnter=1\r\n");
+    EXPECT_EQ(ModeOf(real), 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "real"),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "no temporary file is left beside the target";
+
+    // A link whose file is not there yet: the file is made where it points.
+    std::filesystem::remove(real);
+    ASSERT_TRUE(platform::IniWriteString(file_, "init", "lang", "en"));
+    EXPECT_TRUE(std::filesystem::is_symlink(file_));
+    EXPECT_EQ(Read(), "[init]\r\nlang=en\r\n");
+    EXPECT_EQ(ModeOf(real), 0600u);
+}
+
+TEST_F(IniFileTest, LineBreaksInNamesAndValuesAreRefusedAndTheFileKept) {
+    const std::string before = "[init]\r\nurl=http://a/\r\n";
+    Write(before);
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+    } cases[] = {
+        {"init", "url", "http://b/\nWorkMode=1"},
+        {"init", "url", "http://b/\rWorkMode=1"},
+        {"init", "url", "\n"},
+        {"init", "url\n[evil]", "x"},
+        {"init\r\n[x]", "url", "x"},
+    };
+    for (const Case& c : cases) {
+        errno = 0;
+        EXPECT_FALSE(platform::IniWriteString(file_, c.section, c.key, c.value)) << c.value;
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(Read(), before);
+    }
+    EXPECT_EQ(platform::IniKeyNames(file_, "init"), (std::vector<std::string>{"url"}));
 }
 
 }  // namespace

@@ -20,8 +20,13 @@ std::string IniReadString(const std::filesystem::path& file, std::string_view se
 // when the key is missing, 0 when the value does not start with a number.
 int IniReadInt(const std::filesystem::path& file, std::string_view section, std::string_view key,
                int fallback);
-// WritePrivateProfileString; false when the file cannot be written.
-// The file is replaced whole (temporary file + rename), never left half-written.
+// WritePrivateProfileString; false when the file cannot be written (errno
+// tells why). The file is replaced whole: a temporary file beside it with the
+// same permission bits (0600 for a new file) is synced and renamed over it,
+// so it is never left half-written. A link is followed and stays a link; the
+// file it names is the one replaced. A section, key or value holding a line
+// feed or carriage return is refused (EINVAL) and the file left as it was:
+// the break would add lines of its own to the file.
 bool IniWriteString(const std::filesystem::path& file, std::string_view section,
                     std::string_view key, std::string_view value);
 // Removes a key; false only on a write failure.
