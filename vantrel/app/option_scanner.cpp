@@ -12,6 +12,13 @@ OptionScanner::OptionScanner(int argc, char** argv, const char* shortOptions,
     opterr = 0;
 }
 
+bool OptionScanner::IsLongOptionValue(int code) const {
+    for (const option* entry = longOptions_; entry->name; ++entry)
+        if (entry->flag == nullptr && entry->val == code)
+            return true;
+    return false;
+}
+
 ScanEvent OptionScanner::Next() {
     if (ended_)
         return {ScanEvent::Kind::kEnd, 0, nullptr, {}};
@@ -26,10 +33,15 @@ ScanEvent OptionScanner::Next() {
     if (code != '?')
         return {ScanEvent::Kind::kOption, code, optarg, {}};
     ended_ = true;
-    // Long options carry values above 255; an unknown long option has none.
+    // The failing argument's text decides: "--bytesrw" without its argument
+    // is a long failure although glibc reports it by its short alias 'b'. An
+    // unknown character inside a group ("-zl") fails before glibc moves past
+    // the group, so argv[optind - 1] is then the argument before it; such a
+    // character is no long option's value, which keeps it a short failure.
     const char* failed = argv_[optind - 1];
+    const bool dashes = failed && std::strncmp(failed, "--", 2) == 0;
     const bool longFailure =
-        optopt >= 256 || (optopt == 0 && failed && std::strncmp(failed, "--", 2) == 0);
+        optopt >= 256 || (dashes && (optopt == 0 || IsLongOptionValue(optopt)));
     if (longFailure)
         return {ScanEvent::Kind::kLongError, optopt, nullptr, failed ? failed : ""};
     return {ScanEvent::Kind::kShortError, optopt, nullptr, {}};

@@ -24,6 +24,8 @@ class OptionScanner {
     const std::vector<const char*>& Operands() const { return operands_; }
 
   private:
+    bool IsLongOptionValue(int code) const;
+
     int argc_;
     char** argv_;
     const char* shortOptions_;

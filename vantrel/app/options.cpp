@@ -131,6 +131,17 @@ uint32_t AutoUnsigned(const char* text) {
     const uint32_t value = static_cast<uint32_t>(magnitude);
     return negative ? 0u - value : value;
 }
+// The 64-bit count of -m: decimal, 0x hexadecimal or 0 octal, with a sign.
+// A number beyond 32 bits is refused like the other counts: it becomes -1,
+// which the range check reports, instead of being taken as given.
+int64_t Count64(const char* text) {
+    errno = 0;
+    const long long value = std::strtoll(text, nullptr, 0);
+    if (errno == ERANGE || value > static_cast<long long>(UINT32_MAX) ||
+        value < -static_cast<long long>(UINT32_MAX))
+        return -1;
+    return value;
+}
 int32_t NotBelow(int32_t value, int32_t floor) {
     return value < floor ? floor : value;
 }
@@ -243,7 +254,7 @@ void ApplyOption(RunSettings& s, int code, const char* arg) {
             s.waitCommEventDelay = Dec(arg);
             break;
         case 'm':
-            s.echoMaxBytes = std::strtoll(arg, nullptr, 0);
+            s.echoMaxBytes = Count64(arg);
             break;
         case 'K':
             s.echoChunkMaxBytes = Dec(arg);
