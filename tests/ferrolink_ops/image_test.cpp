@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ferrolink/image.h"
+#include "image_read.h"
 #include "ops_fixture.h"
 
 namespace {
@@ -18,6 +19,44 @@ const std::string kReplyHeader(
     "\x02\x01"
     "00000",
     7);
+
+// The header is outside input: every malformed form is refused, and no field
+// can make the parse read past the 20 bytes or overflow.
+TEST(ImageHeader, ParsesOnlyWholeConsistentHeaders) {
+    struct Case {
+        std::string bytes;
+        bool valid;
+        uint32_t width, height, size;
+    };
+    const Case cases[] = {
+        {"IMGGET06400480307200", true, 640, 480, 307200},
+        {"IMGGET00000000000000", true, 0, 0, 0},
+        {"IMGGET09990999998001", true, 999, 999, 998001},
+        {"IMGGET06400480307200trailing pixels", true, 640, 480, 307200},
+        {"IMGGET0640048030720", false, 0, 0, 0},  // 19 bytes
+        {"", false, 0, 0, 0},
+        {"IMGGEX06400480307200", false, 0, 0, 0},  // another tag
+        {"imgget06400480307200", false, 0, 0, 0},
+        {"IMGGETabcdefghijklmn", false, 0, 0, 0},  // no digits
+        {"IMGGET 640 480307200", false, 0, 0, 0},  // blanks are no digits
+        {"IMGGET+6400480307200", false, 0, 0, 0},  // signs are no digits
+        {"IMGGET06400480-30720", false, 0, 0, 0},
+        {"IMGGET06400480307201", false, 0, 0, 0},  // count is not width x height
+        {"IMGGET99999999999999", false, 0, 0, 0},  // 9999 x 9999 needs more than 6 digits
+        {std::string("IMGGET0640") + '\0' + "480307200", false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const auto header = ParseImageHeader(reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                                             c.bytes.size());
+        ASSERT_EQ(header.has_value(), c.valid) << c.bytes;
+        if (header) {
+            EXPECT_EQ(header->width, c.width) << c.bytes;
+            EXPECT_EQ(header->height, c.height) << c.bytes;
+            EXPECT_EQ(header->bytes, c.size) << c.bytes;
+        }
+    }
+    EXPECT_FALSE(ParseImageHeader(nullptr, 20).has_value());
+}
 
 class OpsImage : public ::testing::Test {
   protected:
