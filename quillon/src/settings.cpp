@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/ini_file.h"
@@ -17,9 +18,30 @@ constexpr char kSection[] = "init";
 // Values are read into a 260-unit buffer: longer ones keep 259 units.
 constexpr qsizetype kValueUnits = 259;
 
-QString ReadValue(const std::filesystem::path& iniFile, const char* key, const QString& fallback) {
+// A value that is cut is kept whole in `uncut` (when given) for the save.
+QString ReadValue(const std::filesystem::path& iniFile, const char* key, const QString& fallback,
+                  QHash<QString, QString>* uncut = nullptr) {
     std::string value = platform::IniReadString(iniFile, kSection, key, fallback.toStdString());
-    return QString::fromStdString(value).left(kValueUnits);
+    QString whole = QString::fromStdString(value);
+    if (uncut != nullptr && whole.size() > kValueUnits) {
+        uncut->insert(QString::fromLatin1(key), whole);
+    }
+    return whole.left(kValueUnits);
+}
+
+// The text to write for a key: the whole value of the file when the setting
+// is still the cut form that was read from it.
+QString ValueToWrite(const AppSettings& settings, const char* key, const QString& value,
+                     QString (*form)(const QString&)) {
+    const auto whole = settings.uncutValues.constFind(QString::fromLatin1(key));
+    if (whole != settings.uncutValues.cend() && form(whole->left(kValueUnits)) == value) {
+        return form(*whole);
+    }
+    return value;
+}
+
+QString AsItIs(const QString& value) {
+    return value;
 }
 
 // The C library's text-to-integer rule: optional blanks and sign, leading
@@ -59,32 +81,48 @@ std::filesystem::path SettingsFilePath(const std::filesystem::path& programDirec
 void LoadSettings(AppSettings& settings, const std::filesystem::path& iniFile,
                   const std::filesystem::path& programDirectory) {
     const AppSettings defaults;
-    settings.title = ReadValue(iniFile, "title", defaults.title);
-    QString image = ReadValue(iniFile, "image", QStringLiteral("imageico.ico"));
+    QHash<QString, QString>* uncut = &settings.uncutValues;
+    uncut->clear();
+    settings.title = ReadValue(iniFile, "title", defaults.title, uncut);
+    QString image = ReadValue(iniFile, "image", QStringLiteral("imageico.ico"), uncut);
     settings.iconPath =
         QString::fromStdString(programDirectory.string()) + QLatin1Char('/') + image;
-    settings.WorkMode = ReadValue(iniFile, "WorkMode", defaults.WorkMode);
-    settings.Enter = ReadValue(iniFile, "Enter", defaults.Enter);
-    settings.url = ReadValue(iniFile, "url", defaults.url);
-    settings.timeout = ReadValue(iniFile, "timeout", defaults.timeout);
+    settings.WorkMode = ReadValue(iniFile, "WorkMode", defaults.WorkMode, uncut);
+    settings.Enter = ReadValue(iniFile, "Enter", defaults.Enter, uncut);
+    settings.url = ReadValue(iniFile, "url", defaults.url, uncut);
+    settings.timeout = ReadValue(iniFile, "timeout", defaults.timeout, uncut);
     settings.CodePage = LeadingNumber(ReadValue(iniFile, "CodePage", QStringLiteral("0")));
     settings.HexOut = LeadingNumber(ReadValue(iniFile, "HexOut", QStringLiteral("0")));
     QString lang = ReadValue(iniFile, "lang", QStringLiteral("cn"));
     settings.languageId = lang == QStringLiteral("cn") ? kLanguageChinese : kLanguageEnglish;
     SetUiLanguage(settings.languageId);
+    settings.TlsVerifyHost = LeadingNumber(ReadValue(iniFile, "TlsVerifyHost", QStringLiteral("0")));
+    settings.TlsPinnedKey = ReadValue(iniFile, "TlsPinnedKey", QString());
+    settings.Outbox = LeadingNumber(ReadValue(iniFile, "Outbox", QStringLiteral("0")));
 }
 
 bool SaveSettings(const AppSettings& settings, const std::filesystem::path& iniFile) {
-    auto write = [&](const char* key, const QString& value) {
+    auto write = [&](const char* key, const QString& setting,
+                     QString (*form)(const QString&) = AsItIs) {
+        const QString value = ValueToWrite(settings, key, form(setting), form);
+        if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r'))) {
+            std::fprintf(stderr,
+                         "quillon: %s keeps its old value in %s: the new one holds a line break\n",
+                         key, iniFile.c_str());
+            return false;
+        }
         return platform::IniWriteString(iniFile, kSection, key, value.toStdString());
     };
     bool ok = write("title", settings.title);
-    ok = write("image", FileNamePart(settings.iconPath)) && ok;
+    ok = write("image", settings.iconPath, FileNamePart) && ok;
     ok = write("WorkMode", settings.WorkMode) && ok;
     ok = write("Enter", settings.Enter) && ok;
     ok = write("url", settings.url) && ok;
     ok = write("timeout", settings.timeout) && ok;
     ok = write("CodePage", QString::number(settings.CodePage)) && ok;
+    ok = write("TlsVerifyHost", QString::number(settings.TlsVerifyHost)) && ok;
+    ok = write("TlsPinnedKey", settings.TlsPinnedKey) && ok;
+    ok = write("Outbox", QString::number(settings.Outbox)) && ok;
     return ok;
 }
 

@@ -103,6 +103,43 @@ TEST_F(SettingsFile, LongValuesAreCutTo259Units) {
     EXPECT_EQ(Load().title, QString(259, QChar(0x4E2D)));
 }
 
+TEST_F(SettingsFile, ACutValueIsWrittenBackAsTheFileHeldIt) {
+    // A url with a long token: 335 characters, of which 259 are read.
+    const std::string url = "https://scans.example.invalid/in?token=" + std::string(296, 'k');
+    ASSERT_EQ(url.size(), 335u);
+    const std::string title(300, 'T');
+    Write("[init]\ntitle=" + title + "\nimage=" + std::string(280, 'd') + "/mine.ico\nurl=" + url +
+          "\n");
+    AppSettings settings = Load();
+    EXPECT_EQ(settings.url.toStdString(), url.substr(0, 259));
+    ASSERT_TRUE(SaveSettings(settings, ini_));
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "url", ""), url);
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "title", ""), title);
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "image", ""), "mine.ico");
+
+    // A value changed while the program ran is written as it is now.
+    settings = Load();
+    settings.url = "http://other.invalid/";
+    settings.title = QString::fromStdString(title.substr(0, 100));
+    ASSERT_TRUE(SaveSettings(settings, ini_));
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "url", ""), "http://other.invalid/");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "title", ""), title.substr(0, 100));
+}
+
+TEST_F(SettingsFile, AValueWithALineBreakIsRefusedAndTheOldOneKept) {
+    Write("[init]\ntitle=Mine\nurl=http://a.invalid/\n");
+    AppSettings settings = Load();
+    for (const char* broken : {"http://b.invalid/\nWorkMode=1", "http://b.invalid/\r"}) {
+        settings.url = QString::fromLatin1(broken);
+        settings.title = "Changed";
+        EXPECT_FALSE(SaveSettings(settings, ini_)) << broken;
+        EXPECT_EQ(platform::IniReadString(ini_, "init", "url", ""), "http://a.invalid/");
+        EXPECT_EQ(platform::IniReadString(ini_, "init", "title", ""), "Changed")
+            << "the other keys are still written";
+        EXPECT_EQ(platform::IniReadString(ini_, "init", "WorkMode", "<none>"), "0");
+    }
+}
+
 TEST_F(SettingsFile, SaveKeepsOtherKeysAndSectionsAndNeverWritesHexOutOrLang) {
     Write(
         "; made by hand\n[other]\nkeep=1\n[init]\nlang=en\nHexOut=1\nDirectoutput=1\n"
