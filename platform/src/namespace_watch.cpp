@@ -109,12 +109,18 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
     if (shared.inotifyFd < 0 || shared.wakeFd < 0) {
         return;
     }
-    const auto root = RuntimeDir();
     for (const auto& folder : folders) {
-        std::error_code error;
-        std::filesystem::create_directories(root / folder, error);
-        const int wd = ::inotify_add_watch(shared.inotifyFd, (root / folder).c_str(),
-                                           IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM);
+        // The watch is set on the folder that was checked, through its
+        // descriptor, so a folder swapped in after the check is not watched.
+        Error error;
+        const auto dir = OpenRuntimeFolder(folder, true, &error);
+        if (!dir) {
+            return;
+        }
+        const std::string checked = "/proc/self/fd/" + std::to_string(dir->Fd());
+        const int wd =
+            ::inotify_add_watch(shared.inotifyFd, checked.c_str(),
+                                IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR);
         if (wd < 0) {
             return;
         }

@@ -4,11 +4,16 @@
 
 #include "platform/utf16.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 namespace platform {
@@ -41,8 +46,31 @@ bool IsSafeEntryName(std::string_view name) {
            name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-std::filesystem::path EntryPath(std::string_view folder, std::string_view name) {
-    return RuntimeDir() / std::string(folder) / std::string(name);
+// Unix98 pseudo-terminal slaves (/dev/pts/N); they have no sysfs entry.
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+// /dev/tty, /dev/console and /dev/ptmx: terminals, but never a device port.
+constexpr unsigned kTtyAuxMajor = 5;
+
+// A character device that is a terminal: a pseudo-terminal slave or a device
+// of the tty class (ttyS, ttyUSB, ttyACM, ...).
+bool IsTerminalNode(const std::filesystem::path& node) {
+    struct stat st {};
+    if (::stat(node.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    const unsigned major = ::major(st.st_rdev);
+    if (major >= kPtySlaveMajorFirst && major <= kPtySlaveMajorLast) {
+        return true;
+    }
+    if (major == kTtyAuxMajor) {
+        return false;
+    }
+    const std::string subsystem = "/sys/dev/char/" + std::to_string(major) + ":" +
+                                  std::to_string(::minor(st.st_rdev)) + "/subsystem";
+    std::error_code error;
+    const auto owner = std::filesystem::canonical(subsystem, error);
+    return !error && owner.filename() == "tty";
 }
 
 // The link's final target when it exists; a dangling link counts as absent.
@@ -50,6 +78,21 @@ std::optional<std::filesystem::path> ResolveLink(const std::filesystem::path& li
     std::error_code error;
     auto target = std::filesystem::canonical(link, error);
     if (error) {
+        return std::nullopt;
+    }
+    return target;
+}
+
+// The terminal behind folder/name, nullopt when the folder is refused, the
+// entry is missing or dangling, or its target is no terminal.
+std::optional<std::filesystem::path> ResolveDevice(std::string_view folder, std::string_view name) {
+    Error error;
+    const auto dir = OpenRuntimeFolder(folder, false, &error);
+    if (!dir) {
+        return std::nullopt;
+    }
+    auto target = ResolveLink(dir->Path() / std::string(name));
+    if (!target || !IsTerminalNode(*target)) {
         return std::nullopt;
     }
     return target;
@@ -84,6 +127,37 @@ std::filesystem::path RuntimeDir() {
         return std::filesystem::path(xdg) / "ktr";
     }
     return std::filesystem::path("/tmp") / ("ktr-" + std::to_string(getuid()));
+}
+
+std::optional<PrivateFolder> OpenRuntimeFolder(std::string_view folder, bool create, Error* error) {
+    auto dir = PrivateFolder::Open(RuntimeDir(), create, error);
+    while (dir && !folder.empty()) {
+        const size_t slash = folder.find('/');
+        const std::string_view level = folder.substr(0, slash);
+        folder = slash == std::string_view::npos ? std::string_view() : folder.substr(slash + 1);
+        if (!level.empty()) {
+            dir = dir->Sub(level, create, error);
+        }
+    }
+    return dir;
+}
+
+std::string RuntimeDirRefusal() {
+    Error error;
+    if (!OpenRuntimeFolder({}, true, &error)) {
+        return error.message.empty()
+                   ? "cannot open " + RuntimeDir().string() + ": " + std::strerror(error.code)
+                   : error.message;
+    }
+    for (std::string_view folder : {kUsbFolder, kComFolder, kVbusFolder}) {
+        if (!OpenRuntimeFolder(folder, false, &error) && error.code != ENOENT) {
+            return error.message;
+        }
+    }
+    if (!OpenRuntimeFolder("vbus/Ktr_vcom", false, &error) && error.code != ENOENT) {
+        return error.message;
+    }
+    return {};
 }
 
 std::u16string UsbDevicePathFromName(std::string_view name) {
@@ -124,7 +198,7 @@ std::optional<std::filesystem::path> ResolveUsbDevicePath(std::u16string_view de
     if (name.empty()) {
         return std::nullopt;
     }
-    return ResolveLink(EntryPath(kUsbFolder, name));
+    return ResolveDevice(kUsbFolder, name);
 }
 
 std::optional<std::filesystem::path> ResolveComPort(unsigned portNumber) {
@@ -132,30 +206,39 @@ std::optional<std::filesystem::path> ResolveComPort(unsigned portNumber) {
         return std::nullopt;
     }
     const std::string number = std::to_string(portNumber);
-    if (auto target = ResolveLink(EntryPath(kComFolder, "COM" + number))) {
+    if (auto target = ResolveDevice(kComFolder, "COM" + number)) {
         return target;
     }
     // Wine writes its links in lower case; accept those as well.
-    return ResolveLink(EntryPath(kComFolder, "com" + number));
+    return ResolveDevice(kComFolder, "com" + number);
 }
 
 std::vector<std::string> ListEntries(std::string_view folder) {
     std::vector<std::string> names;
-    std::error_code error;
-    std::filesystem::directory_iterator it(RuntimeDir() / std::string(folder), error);
-    if (error) {
+    Error error;
+    const auto dir = OpenRuntimeFolder(folder, false, &error);
+    if (!dir) {
+        if (error.code == ENOENT) {
+            errno = 0;  // a folder nobody made yet simply has no entries
+        }
         return names;
     }
-    for (const auto& entry : it) {
-        std::string name = entry.path().filename().string();
+    DIR* stream = ::fdopendir(::dup(dir->Fd()));
+    if (stream == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(stream)) {
+        const std::string_view name = entry->d_name;
         // Dot names are the temporary links of an entry being replaced.
         if (name.empty() || name[0] == '.') {
             continue;
         }
-        if (ResolveLink(entry.path())) {
-            names.push_back(std::move(name));
+        struct stat st {};
+        if (::fstatat(dir->Fd(), entry->d_name, &st, 0) == 0) {
+            names.emplace_back(name);
         }
     }
+    ::closedir(stream);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -177,24 +260,22 @@ bool AddEntry(std::string_view folder, std::string_view name, const std::filesys
         errno = EINVAL;
         return false;
     }
-    const auto dir = RuntimeDir() / std::string(folder);
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    if (error) {
-        errno = error.value();
+    Error error;
+    const auto dir = OpenRuntimeFolder(folder, true, &error);
+    if (!dir) {
         return false;
     }
     // A temporary link renamed over the old one replaces it in one step, so a
     // reader never sees the name missing in between.
-    const auto temporary = dir / ("." + std::string(name) + ".new" + std::to_string(getpid()));
-    ::unlink(temporary.c_str());
-    if (::symlink(target.c_str(), temporary.c_str()) != 0) {
+    const std::string temporary = "." + std::string(name) + ".new" + std::to_string(getpid());
+    const std::string final_name(name);
+    ::unlinkat(dir->Fd(), temporary.c_str(), 0);
+    if (::symlinkat(target.c_str(), dir->Fd(), temporary.c_str()) != 0) {
         return false;
     }
-    const auto final_path = dir / std::string(name);
-    if (::rename(temporary.c_str(), final_path.c_str()) != 0) {
+    if (::renameat(dir->Fd(), temporary.c_str(), dir->Fd(), final_name.c_str()) != 0) {
         const int saved = errno;
-        ::unlink(temporary.c_str());
+        ::unlinkat(dir->Fd(), temporary.c_str(), 0);
         errno = saved;
         return false;
     }
@@ -206,7 +287,12 @@ bool RemoveEntry(std::string_view folder, std::string_view name) {
         errno = EINVAL;
         return false;
     }
-    return ::unlink(EntryPath(folder, name).c_str()) == 0;
+    Error error;
+    const auto dir = OpenRuntimeFolder(folder, false, &error);
+    if (!dir) {
+        return false;
+    }
+    return ::unlinkat(dir->Fd(), std::string(name).c_str(), 0) == 0;
 }
 
 }  // namespace platform

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/private_folder.h"
+
 namespace platform {
 
 // Folders of the namespace.
@@ -25,6 +27,15 @@ inline constexpr std::string_view kUsbInterfaceClass = "{a5dcbf10-6530-11d2-901f
 // $KTR_RUNTIME_DIR, else $XDG_RUNTIME_DIR/ktr, else /tmp/ktr-<uid>. Not created.
 std::filesystem::path RuntimeDir();
 
+// The namespace folder itself (folder "") or a folder in it ("usb",
+// "vbus/Ktr_vcom/0001"), every level opened as a private folder; with `create`
+// missing levels are made 0700. See PrivateFolder::Open for the refusals.
+std::optional<PrivateFolder> OpenRuntimeFolder(std::string_view folder, bool create, Error* error);
+// Makes the namespace folder when it is missing and checks it and the folders
+// in it that exist: the refusal line when it cannot be used, empty when it
+// can. A program prints the line and ends with a nonzero status.
+std::string RuntimeDirRefusal();
+
 // "usb#vid_1eab&pid_0d10#sim0001" -> u"\\?\usb#vid_1eab&pid_0d10#sim0001#{a5dcbf10-...}"
 std::u16string UsbDevicePathFromName(std::string_view name);
 // The reverse, case-insensitive on the prefix and the class suffix; the name is
@@ -32,20 +43,21 @@ std::u16string UsbDevicePathFromName(std::string_view name);
 std::string UsbNameFromDevicePath(std::u16string_view devicePath);
 
 // tty node behind a USB device path or a COM number; nullopt when the entry
-// is missing or its target is gone.
+// is missing, its target is gone, or the target is not a terminal (a
+// character device of the tty class or a pseudo-terminal).
 std::optional<std::filesystem::path> ResolveUsbDevicePath(std::u16string_view devicePath);
 std::optional<std::filesystem::path> ResolveComPort(unsigned portNumber);
 
 // Live entries of a folder ("usb", "dosdevices"), sorted by name; links whose
-// target is gone are left out.
+// target is gone are left out. Empty (errno set) when the folder is refused.
 std::vector<std::string> ListEntries(std::string_view folder);
 // COM numbers present in dosdevices/, ascending.
 std::vector<unsigned> ListComPorts();
 
 // Adds (replacing any old one) or removes a link folder/name -> target.
-// Creates the folders it needs. false with errno set on failure.
-bool AddEntry(std::string_view folder, std::string_view name,
-              const std::filesystem::path& target);
+// Creates the folders it needs. false with errno set on failure, also when a
+// folder of the namespace is refused.
+bool AddEntry(std::string_view folder, std::string_view name, const std::filesystem::path& target);
 bool RemoveEntry(std::string_view folder, std::string_view name);
 
 // Arrivals and removals of entries in the watched folders, reported on the
@@ -57,10 +69,11 @@ struct NamespaceEvent {
 };
 
 class NamespaceWatch {
-public:
+  public:
     using Handler = std::function<void(const NamespaceEvent&)>;
     // Watches the given folders (created if missing). Throws nothing;
-    // IsRunning() tells whether the watch started.
+    // IsRunning() tells whether the watch started: not when a folder is
+    // refused.
     NamespaceWatch(std::vector<std::string> folders, Handler handler);
     ~NamespaceWatch();
     NamespaceWatch(const NamespaceWatch&) = delete;
@@ -69,7 +82,7 @@ public:
     // Stops and joins the thread; no handler call runs after it returns.
     void Stop();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,87 @@
+// Folders that belong to the user who runs the program (the runtime
+// namespace, its subfolders, Quillon's lock folder): made 0700, opened without
+// following a link, and refused unless they are real folders owned by this
+// user that nobody else can write. Value files in them are written as a
+// temporary file renamed over the name, so a link planted under a value's name
+// is never written through.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A platform call that failed: its errno and one line for the user.
+struct Error {
+    int code = 0;
+    std::string message;
+};
+
+// Owns one file descriptor and closes it.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset(other.Release());
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset(int fd = -1);
+
+  private:
+    int fd_ = -1;
+};
+
+// What a refusal line advises besides removing the folder.
+inline constexpr std::string_view kRuntimeDirAdvice =
+    "set XDG_RUNTIME_DIR or KTR_RUNTIME_DIR to a folder of your own";
+
+class PrivateFolder {
+  public:
+    // Opens the folder at `path`; with `create` a missing one is made 0700
+    // (missing parents too). nullopt with `error` set when it is missing
+    // (ENOENT, no message) or refused: a link (ELOOP), not a folder (ENOTDIR),
+    // another owner or writable by group or others (EACCES). The refusal line
+    // names the folder, its owner and mode, and says to remove it or to
+    // follow `advice`.
+    static std::optional<PrivateFolder> Open(const std::filesystem::path& path, bool create,
+                                             Error* error,
+                                             std::string_view advice = kRuntimeDirAdvice);
+
+    // The same for `name`, one folder level below this one.
+    std::optional<PrivateFolder> Sub(std::string_view name, bool create, Error* error) const;
+
+    // Writes `text` as the file `name`: a temporary file in this folder
+    // renamed over it. A link or anything else but a plain file under that
+    // name is refused (ELOOP or EEXIST, with its line) and left as it is.
+    bool WriteValue(std::string_view name, std::string_view text, Error* error) const;
+
+    int Fd() const { return fd_.Get(); }
+    const std::filesystem::path& Path() const { return path_; }
+
+  private:
+    PrivateFolder(UniqueFd fd, std::filesystem::path path, std::string advice)
+        : fd_(std::move(fd)), path_(std::move(path)), advice_(std::move(advice)) {}
+
+    UniqueFd fd_;
+    std::filesystem::path path_;
+    std::string advice_;
+};
+
+}  // namespace platform
