@@ -126,7 +126,7 @@ struct Daemon::Impl final : Bus {
         for (auto& port : ports)
             if (port->comNumber == number)
                 return true;
-        return platform::ResolveComPort(number).has_value();
+        return ComLinkLive(number);
     }
 
     unsigned FreeComNumber() {
@@ -432,14 +432,15 @@ struct Daemon::Impl final : Bus {
     }
 
     bool Start(std::string* error) {
-        std::error_code ec;
-        std::filesystem::create_directories(VbusDir(), ec);
+        if (!PrepareNamespace(error))
+            return false;
         listenFd = ListenControl(VbusDir() / kControlSocketName, error);
         if (listenFd < 0)
             return false;
-        // No other bus serves this namespace, so port values still there were
-        // left by one that died; readers must not find ports that are gone.
-        std::filesystem::remove_all(VbusDir() / "Ktr_vcom", ec);
+        // No other bus serves this namespace, so port values and links still
+        // there were left by one that died; readers must not find ports that
+        // are gone, nor COM links to ttys that others get next.
+        RemoveStaleEntries();
         if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 || !OpenPty(&datapipe) ||
             !platform::AddEntry(platform::kVbusFolder, "datapipe", datapipe.slavePath)) {
             *error = "cannot set up the data pipe";

@@ -1,8 +1,15 @@
 #include "publish.h"
 
-#include <fstream>
-#include <system_error>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "platform/private_folder.h"
 #include "platform/runtime_namespace.h"
 
 namespace ovrix::detail {
@@ -11,18 +18,47 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Beside PortName: the tty the COM link was made for, so a bus started after
+// this one died knows which links are its leftovers.
+constexpr char kComLinkTargetValue[] = "ComLinkTarget";
+constexpr size_t kMaxValueBytes = 4096;
+
 std::string ComName(unsigned comNumber) {
     return "COM" + std::to_string(comNumber);
 }
 
-fs::path ComLinkPath(unsigned comNumber) {
-    return platform::RuntimeDir() / std::string(platform::kComFolder) / ComName(comNumber);
+std::string InstanceFolder(const std::string& instance) {
+    return std::string(platform::kVbusFolder) + "/Ktr_vcom/" + instance;
 }
 
-bool WriteValue(const fs::path& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-    return static_cast<bool>(out);
+void Report(const platform::Error& error) {
+    if (!error.message.empty())
+        std::fprintf(stderr, "ovrixd: %s\n", error.message.c_str());
+}
+
+// A value of a private folder, read without following a link; empty when
+// it is missing.
+std::string ReadValue(const platform::PrivateFolder& folder, const char* name) {
+    platform::UniqueFd fd(::openat(folder.Fd(), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd)
+        return {};
+    char buffer[kMaxValueBytes];
+    ssize_t length = ::read(fd.Get(), buffer, sizeof buffer);
+    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+}
+
+std::vector<std::string> FolderNames(const platform::PrivateFolder& folder) {
+    std::vector<std::string> names;
+    DIR* stream = ::fdopendir(::dup(folder.Fd()));
+    if (stream == nullptr)
+        return names;
+    while (const dirent* entry = ::readdir(stream)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(std::move(name));
+    }
+    ::closedir(stream);
+    return names;
 }
 
 }  // namespace
@@ -35,42 +71,103 @@ fs::path InstanceDir(const std::string& instance) {
     return VbusDir() / "Ktr_vcom" / instance;
 }
 
+bool PrepareNamespace(std::string* error) {
+    if (std::string refusal = platform::RuntimeDirRefusal(); !refusal.empty()) {
+        *error = refusal;
+        return false;
+    }
+    platform::Error failure;
+    if (!platform::OpenRuntimeFolder(platform::kVbusFolder, true, &failure)) {
+        *error = failure.message;
+        return false;
+    }
+    return true;
+}
+
+void RemoveStaleEntries() {
+    platform::Error error;
+    if (auto bus = platform::OpenRuntimeFolder("vbus/Ktr_vcom", false, &error)) {
+        for (const std::string& instance : FolderNames(*bus)) {
+            auto values = bus->Sub(instance, false, &error);
+            if (!values)
+                continue;
+            const std::string portName = ReadValue(*values, "PortName");
+            const std::string target = ReadValue(*values, kComLinkTargetValue);
+            std::error_code ec;
+            if (!portName.empty() && !target.empty() &&
+                fs::read_symlink(
+                    platform::RuntimeDir() / std::string(platform::kComFolder) / portName, ec) ==
+                    target)
+                platform::RemoveEntry(platform::kComFolder, portName);
+        }
+        // The folder was checked as the user's own: nothing in it leads out.
+        std::error_code ec;
+        fs::remove_all(bus->Path(), ec);
+    }
+    if (auto vbus = platform::OpenRuntimeFolder(platform::kVbusFolder, false, &error)) {
+        struct stat st {};
+        if (::fstatat(vbus->Fd(), "datapipe", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+            ::unlinkat(vbus->Fd(), "datapipe", 0);
+    }
+}
+
 bool PublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath,
                  const std::string& hardwarePath) {
-    std::error_code ec;
-    fs::create_directories(InstanceDir(instance), ec);
-    WriteValue(InstanceDir(instance) / "PortName", ComName(comNumber));
-    if (!hardwarePath.empty())
-        WriteValue(InstanceDir(instance) / "HardwareDevinstpath", hardwarePath);
+    platform::Error error;
+    auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), true, &error);
+    if (!values || !values->WriteValue("PortName", ComName(comNumber), &error) ||
+        !values->WriteValue(kComLinkTargetValue, ttyPath, &error) ||
+        (!hardwarePath.empty() &&
+         !values->WriteValue("HardwareDevinstpath", hardwarePath, &error))) {
+        Report(error);
+        return false;
+    }
     return platform::AddEntry(platform::kComFolder, ComName(comNumber), ttyPath);
 }
 
 void PublishUsbOnline(const std::string& instance, bool online) {
-    fs::path file = InstanceDir(instance) / "UsbdOnline";
-    fs::path temporary = InstanceDir(instance) / ".UsbdOnline.new";
-    std::error_code ec;
-    if (WriteValue(temporary, online ? "1" : "0"))
-        fs::rename(temporary, file, ec);
-    else
-        fs::remove(temporary, ec);
+    platform::Error error;
+    auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), false, &error);
+    if (!values || !values->WriteValue("UsbdOnline", online ? "1" : "0", &error))
+        Report(error);
 }
 
 void UnpublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath) {
-    std::error_code ec;
-    fs::remove_all(InstanceDir(instance), ec);
+    platform::Error error;
+    if (auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), false, &error)) {
+        std::error_code ec;
+        fs::remove_all(values->Path(), ec);
+    }
     if (ComLinkTarget(comNumber) == ttyPath)
         platform::RemoveEntry(platform::kComFolder, ComName(comNumber));
 }
 
 std::string ComLinkTarget(unsigned comNumber) {
-    std::error_code ec;
-    fs::path target = fs::read_symlink(ComLinkPath(comNumber), ec);
-    return ec ? std::string() : target.string();
+    platform::Error error;
+    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false, &error);
+    if (!links)
+        return {};
+    char target[kMaxValueBytes];
+    ssize_t length =
+        ::readlinkat(links->Fd(), ComName(comNumber).c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<size_t>(length)) : std::string();
 }
 
 bool ComLinkExists(unsigned comNumber) {
-    std::error_code ec;
-    return fs::is_symlink(fs::symlink_status(ComLinkPath(comNumber), ec));
+    platform::Error error;
+    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false, &error);
+    struct stat st {};
+    return links &&
+           ::fstatat(links->Fd(), ComName(comNumber).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(st.st_mode);
+}
+
+bool ComLinkLive(unsigned comNumber) {
+    platform::Error error;
+    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false, &error);
+    struct stat st {};
+    return links && ComLinkExists(comNumber) &&
+           ::fstatat(links->Fd(), ComName(comNumber).c_str(), &st, 0) == 0;
 }
 
 }  // namespace ovrix::detail
