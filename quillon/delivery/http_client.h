@@ -1,5 +1,6 @@
 // Network output: each scan is posted to the configured URL over libcurl,
-// behaving as the Windows version's WinINet client did.
+// behaving as the Windows version's WinINet client did, with the limits a
+// program that runs unattended needs.
 //
 // - Only http and https URLs are requested; anything else fails with no
 //   network traffic.
@@ -7,25 +8,47 @@
 //   (http_proxy, https_proxy, all_proxy, no_proxy), the Linux counterpart of
 //   the system's preconfigured access.
 // - HTTPS verifies the certificate chain but not the host name, so a
-//   certificate issued for another host name is accepted.
-// - Limits are WinINet's defaults: 60 s to connect, 30 s without data.
+//   certificate issued for another host name is accepted (servers reached by
+//   address rely on it). `verifyHost` asks for the name as well, `pinnedKey`
+//   pins the server's public key.
+// - Redirects: at most kMaxRedirects are followed, and never from https to
+//   http.
+// - Limits: 60 s to connect, 30 s without data, kTotalTimeoutSeconds for the
+//   whole request; a reply body is read up to kMaxReplyBytes and the transfer
+//   ends there.
+// - A request can be aborted from another thread (Abort), so a server that
+//   stops answering never holds up the program's end.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 typedef void CURL;
+typedef void CURLM;
 
 namespace quillon {
+
+inline constexpr long kMaxRedirects = 5;
+inline constexpr size_t kMaxReplyBytes = 64 * 1024;
+inline constexpr long kTotalTimeoutSeconds = 120;
 
 struct HttpOptions {
     long connectTimeoutSeconds = 60;
     // A transfer that moves no byte for this long is given up.
     long idleTimeoutSeconds = 30;
+    // The whole request, redirects included.
+    long totalTimeoutSeconds = kTotalTimeoutSeconds;
     // Trusted certificate authorities; empty means the file named by
     // CURL_CA_BUNDLE, then SSL_CERT_FILE, then the system's store.
     std::string caFile;
+    // The certificate must name the host of the URL.
+    bool verifyHost = false;
+    // "sha256//<base64>" (several joined by ';'): the server's public key
+    // must be one of these. Empty: no pin.
+    std::string pinnedKey;
 };
 
 // Request results.
@@ -43,15 +66,25 @@ class CHttpClient {
     // Sends `verb` to `url` with the body followed by one zero byte (no body:
     // length 0). On kHttpReplyRead the reply is the response body, read up to
     // the first zero byte of each 1024-byte piece, taken as UTF-8 and given in
-    // the locale's charset. On failure the reply is empty; the result is
-    // kHttpTimedOut for a time-out and kHttpFailed otherwise. The HTTP status
-    // is not looked at: an error page is a reply like any other.
+    // the locale's charset. A body longer than kMaxReplyBytes ends the
+    // transfer there; its first kMaxReplyBytes are the reply. On failure the
+    // reply is empty; the result is kHttpTimedOut for a time-out and
+    // kHttpFailed otherwise (an aborted request too). The HTTP status is not
+    // looked at: an error page is a reply like any other.
     int Request(std::string_view verb, std::string_view url, std::optional<std::string_view> body,
                 std::string& reply);
 
+    // Ends the request under way (and every later one) at once, from any
+    // thread.
+    void Abort();
+
   private:
+    int Perform();
+
     HttpOptions m_options;
     CURL* m_pSession = nullptr;
+    CURLM* m_pMulti = nullptr;
+    std::atomic<bool> m_aborted{false};
 };
 
 // Posts one scan to `url` with its own client; the reply, or an empty text

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <fstream>
+#include <future>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "recording_server.h"
 
@@ -166,6 +170,65 @@ TEST_F(HttpTest, SilentServerTimesOut) {
     EXPECT_EQ(reply, "");
 }
 
+// A server answering 307 with its own address: the first request and five
+// redirects, then the request fails.
+TEST_F(HttpTest, RedirectLoopEndsAfterFiveRedirects) {
+    std::string reply = "stale";
+    quillon::CHttpClient client;
+    EXPECT_EQ(client.Request("POST", server_.Url("/loop"), "SCAN", reply), quillon::kHttpFailed);
+    EXPECT_EQ(reply, "");
+    const auto requests = server_.Requests();
+    EXPECT_EQ(requests.size(), 6u);
+    // 307 keeps the verb and the body.
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.body, std::string("SCAN\0", 5));
+    }
+}
+
+TEST_F(HttpTest, FiveRedirectsAreFollowed) {
+    std::string target = server_.Url("/reply?text=succes");
+    for (int i = 0; i < 5; ++i) {
+        target = server_.Url("/to?url=" + PercentEncode(target));
+    }
+    EXPECT_EQ(quillon::PostScan(target, "1"), "succes");
+    EXPECT_EQ(server_.Requests().size(), 6u);
+}
+
+// Only the first kMaxReplyBytes are read; the transfer ends there instead of
+// growing the reply without end.
+TEST_F(HttpTest, EndlessReplyIsCutAtTheLimit) {
+    std::string reply;
+    quillon::CHttpClient client;
+    EXPECT_EQ(client.Request("POST", server_.Url("/endless"), "1", reply), quillon::kHttpReplyRead);
+    EXPECT_EQ(reply, std::string(quillon::kMaxReplyBytes, 'x'));
+}
+
+// A POST to a server that never answers ends as soon as another thread
+// aborts it, not at a time limit.
+TEST_F(HttpTest, AbortEndsAStuckRequestAtOnce) {
+    quillon::CHttpClient client;
+    std::string reply = "stale";
+    auto result = std::async(std::launch::async, [&] {
+        return client.Request("POST", server_.Url("/hang"), "1", reply);
+    });
+    // The request is under way once the server has logged it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (server_.Requests().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(server_.Requests().size(), 1u);
+    client.Abort();
+    // The idle limit is 30 s: only the abort can end it this soon.
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(result.get(), quillon::kHttpFailed);
+    EXPECT_EQ(reply, "");
+    // An aborted client sends nothing more.
+    EXPECT_EQ(client.Request("POST", server_.Url("/reply?text=succes"), "2", reply),
+              quillon::kHttpFailed);
+    EXPECT_EQ(server_.Requests().size(), 1u);
+}
+
 // Certificates made for the test: a trusted test authority issuing one for a
 // host name other than 127.0.0.1, and an unknown authority issuing another.
 class HttpsTest : public testing::Test {
@@ -174,6 +237,7 @@ class HttpsTest : public testing::Test {
         dir_ = new TempDir();
         const std::string& d = dir_->Path();
         std::ofstream(d + "/san.ext") << "subjectAltName=DNS:other.example\n";
+        std::ofstream(d + "/ip.ext") << "subjectAltName=IP:127.0.0.1\n";
         std::string script =
             "cd '" + d +
             "' && for ca in trusted unknown; do "
@@ -183,7 +247,18 @@ class HttpsTest : public testing::Test {
             "-keyout $ca-server.key -out $ca-server.csr -subj /CN=other.example && "
             "openssl x509 -req -in $ca-server.csr -CA $ca-ca.crt -CAkey $ca-ca.key "
             "-CAcreateserial -days 2 -extfile san.ext -out $ca-server.crt || exit 1; "
-            "done >openssl.log 2>&1";
+            "done >openssl.log 2>&1 && "
+            // A certificate that names the address the tests reach.
+            "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+            "-keyout named-server.key -out named-server.csr -subj /CN=127.0.0.1 >>openssl.log 2>&1 "
+            "&& "
+            "openssl x509 -req -in named-server.csr -CA trusted-ca.crt -CAkey trusted-ca.key "
+            "-CAcreateserial -days 2 -extfile ip.ext -out named-server.crt >>openssl.log 2>&1 && "
+            // The public key pins of two server keys.
+            "for name in trusted unknown named; do "
+            "openssl pkey -in $name-server.key -pubout -outform der | "
+            "openssl dgst -sha256 -binary | openssl enc -base64 >$name.pin || exit 1; "
+            "done";
         made_ = std::system(script.c_str()) == 0;
     }
     static void TearDownTestSuite() { delete dir_; }
@@ -196,6 +271,12 @@ class HttpsTest : public testing::Test {
         }
     }
     static std::string File(const std::string& name) { return dir_->Path() + "/" + name; }
+    static std::string Pin(const std::string& name) {
+        std::ifstream in(File(name + ".pin"));
+        std::string base64;
+        std::getline(in, base64);
+        return "sha256//" + base64;
+    }
 
     static TempDir* dir_;
     static bool made_;
@@ -235,6 +316,66 @@ TEST_F(HttpsTest, CertificateFromAnUnknownIssuerIsRefused) {
               quillon::kHttpFailed);
     EXPECT_EQ(reply, "");
     EXPECT_TRUE(server.Requests().empty());
+}
+
+struct TlsCase {
+    const char* name;
+    const char* serverCert;  // with its .key beside it
+    bool verifyHost;
+    const char* pin;  // name of a .pin file, or none
+    bool accepted;
+};
+
+void PrintTo(const TlsCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class TlsOptions : public HttpsTest, public testing::WithParamInterface<TlsCase> {};
+
+TEST_P(TlsOptions, DecideWhetherTheScanGoesOut) {
+    const TlsCase& c = GetParam();
+    const std::string cert = std::string(c.serverCert) + "-server";
+    RecordingServer server(logDir_.Path(), File(cert + ".crt"), File(cert + ".key"));
+    ASSERT_TRUE(server.Started());
+    quillon::HttpOptions options;
+    options.caFile = File("trusted-ca.crt");
+    options.verifyHost = c.verifyHost;
+    if (c.pin != nullptr) {
+        options.pinnedKey = Pin(c.pin);
+        ASSERT_GT(options.pinnedKey.size(), 20u);
+    }
+    EXPECT_EQ(quillon::PostScan(server.Url("/reply?text=succes"), "0123", options),
+              c.accepted ? "succes" : "");
+    EXPECT_EQ(server.Requests().size(), c.accepted ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, TlsOptions,
+    testing::Values(TlsCase{"OtherNameByDefault", "trusted", false, nullptr, true},
+                    TlsCase{"OtherNameWithVerifyHost", "trusted", true, nullptr, false},
+                    TlsCase{"RightNameWithVerifyHost", "named", true, nullptr, true},
+                    TlsCase{"RightPin", "trusted", false, "trusted", true},
+                    TlsCase{"WrongPin", "trusted", false, "unknown", false},
+                    TlsCase{"RightPinAndName", "named", true, "named", true}),
+    [](const testing::TestParamInfo<TlsCase>& info) { return info.param.name; });
+
+// A scan that went out over TLS is not sent again in clear text, whatever
+// the server redirects to.
+TEST_F(HttpsTest, RedirectFromHttpsToHttpSendsNothing) {
+    TempDir plainLog;
+    RecordingServer plain(plainLog.Path());
+    RecordingServer server(logDir_.Path(), File("trusted-server.crt"), File("trusted-server.key"));
+    ASSERT_TRUE(plain.Started());
+    ASSERT_TRUE(server.Started());
+    quillon::HttpOptions options;
+    options.caFile = File("trusted-ca.crt");
+    const std::string target = plain.Url("/reply?text=succes");
+    EXPECT_EQ(quillon::PostScan(server.Url("/to?url=" + PercentEncode(target)), "SECRET", options),
+              "");
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_TRUE(plain.Requests().empty());
+    // The plain server itself works: the refusal is the redirect's.
+    EXPECT_EQ(quillon::PostScan(target, "open"), "succes");
 }
 
 }  // namespace

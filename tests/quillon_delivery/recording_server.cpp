@@ -51,9 +51,10 @@ std::string FromHex(const std::string& hex) {
 }  // namespace
 
 RecordingServer::RecordingServer(const std::string& dir, const std::string& cert,
-                                 const std::string& key)
+                                 const std::string& key, int port)
     : log_(dir + "/requests.log"), https_(!cert.empty()) {
-    std::ofstream(log_).flush();
+    std::ofstream(log_, std::ios::app).flush();
+    const std::string portText = std::to_string(port);
     int out[2];
     if (pipe(out) != 0) {
         return;
@@ -65,10 +66,11 @@ RecordingServer::RecordingServer(const std::string& dir, const std::string& cert
         close(out[1]);
         std::string script = ScriptPath();
         if (cert.empty()) {
-            execlp("python3", "python3", script.c_str(), log_.c_str(), nullptr);
+            execlp("python3", "python3", script.c_str(), log_.c_str(), "--port", portText.c_str(),
+                   nullptr);
         } else {
-            execlp("python3", "python3", script.c_str(), log_.c_str(), "--cert", cert.c_str(),
-                   "--key", key.c_str(), nullptr);
+            execlp("python3", "python3", script.c_str(), log_.c_str(), "--port", portText.c_str(),
+                   "--cert", cert.c_str(), "--key", key.c_str(), nullptr);
         }
         _exit(127);
     }

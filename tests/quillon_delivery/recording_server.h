@@ -19,9 +19,10 @@ struct RecordedRequest {
 
 class RecordingServer {
   public:
-    // Plain HTTP when cert is empty, HTTPS with the given certificate else.
+    // Plain HTTP when cert is empty, HTTPS with the given certificate else;
+    // on `port` when given, else on a free one.
     RecordingServer(const std::string& dir, const std::string& cert = {},
-                    const std::string& key = {});
+                    const std::string& key = {}, int port = 0);
     ~RecordingServer();
     RecordingServer(const RecordingServer&) = delete;
     RecordingServer& operator=(const RecordingServer&) = delete;

@@ -15,6 +15,10 @@ Replies by path:
     /status/<code>?text=<...>             that status with those bytes
     /redirect?text=<...>                  302 to /reply with the same text
     /stall                                headers, one byte, then silence
+    /hang                                 reads the request, never answers
+    /loop                                 307 to itself, for ever
+    /to?url=<percent-encoded url>         307 to that url
+    /endless                              200 with a body that never ends
 """
 import argparse
 import http.server
@@ -64,6 +68,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(int(url.path.split("/")[2]), text)
         elif url.path == "/redirect":
             self.reply(302, b"", [("Location", "/reply?" + url.query)])
+        elif url.path == "/hang":
+            time.sleep(3600)
+        elif url.path == "/loop":
+            self.reply(307, b"", [("Location", self.path)])
+        elif url.path == "/to":
+            self.reply(307, b"", [("Location", query.get("url", [""])[0])])
+        elif url.path == "/endless":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.end_headers()
+            chunk = b"x" * 65536
+            try:
+                while True:
+                    self.wfile.write(chunk)
+            except OSError:
+                pass
+            self.close_connection = True
         elif url.path == "/stall":
             self.send_response(200)
             self.send_header("Content-Length", "100")
@@ -82,8 +103,9 @@ def main():
     parser.add_argument("log")
     parser.add_argument("--cert")
     parser.add_argument("--key")
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
     server.log_path = args.log
     if args.cert:
