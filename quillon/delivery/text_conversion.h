@@ -21,4 +21,27 @@ bool IsUtf8Text(std::string_view bytes);
 std::optional<std::u16string> ConvertToWide(std::string_view bytes, size_t capacity,
                                             unsigned codePage);
 
+// How many bytes at the end of `bytes` cannot be decoded yet: an incomplete
+// UTF-8 sequence after bytes that may still be UTF-8, or, for text in a
+// double-byte code page (932, 936, 949, 950), a lead byte without its trail
+// byte. 0 when the block ends on a whole character.
+size_t IncompleteTail(std::string_view bytes, unsigned codePage);
+
+// Decodes scan blocks as they arrive, so that a character whose bytes come
+// in two reads is decoded whole: an incomplete tail waits for the next
+// block, and is decoded as it stands only by Flush. Not thread-safe.
+class ScanDecoder {
+  public:
+    // The text of the held bytes and `block`, without a tail that is still
+    // incomplete. None when the decodable bytes were dropped (conversion
+    // failed or needed more units than bytes).
+    std::optional<std::u16string> Feed(std::string_view block, unsigned codePage);
+    // The held bytes decoded as they stand (empty text when none are held).
+    std::optional<std::u16string> Flush(unsigned codePage);
+    bool Holding() const { return !m_held.empty(); }
+
+  private:
+    std::string m_held;
+};
+
 }  // namespace quillon

@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -107,5 +108,67 @@ TEST_F(ConvertToWideTest, MoreUnitsThanCapacityGiveNone) {
 TEST_F(ConvertToWideTest, UnsupportedCodePageGivesNone) {
     EXPECT_FALSE(quillon::ConvertToWide("\xDC", 1, 4242).has_value());
 }
+
+}  // namespace
+
+namespace {
+
+// A scan that arrives in several reads: the text of each read, then what
+// the collect timer's flush adds.
+struct SplitCase {
+    const char* name;
+    std::vector<std::string> reads;
+    unsigned codePage;
+    std::vector<std::u16string> perRead;
+    std::u16string flushed;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class SplitReads : public ConvertToWideTest, public testing::WithParamInterface<SplitCase> {};
+
+TEST_P(SplitReads, DecodeWholeCharacters) {
+    const SplitCase& c = GetParam();
+    quillon::ScanDecoder decoder;
+    ASSERT_EQ(c.reads.size(), c.perRead.size());
+    for (size_t i = 0; i < c.reads.size(); ++i) {
+        auto text = decoder.Feed(c.reads[i], c.codePage);
+        ASSERT_TRUE(text.has_value()) << "read " << i;
+        EXPECT_EQ(*text, c.perRead[i]) << "read " << i;
+    }
+    auto rest = decoder.Flush(c.codePage);
+    ASSERT_TRUE(rest.has_value());
+    EXPECT_EQ(*rest, c.flushed);
+    EXPECT_FALSE(decoder.Holding());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, SplitReads,
+    testing::Values(
+        SplitCase{"Utf8TwoByteSplit", {"\xC3", "\x9C"}, 0, {u"", u"\u00DC"}, u""},
+        SplitCase{"Utf8AfterAscii", {"AB\xC3", "\x9C\r"}, 1252, {u"AB", u"\u00DC\r"}, u""},
+        SplitCase{"Utf8ThreeByteInThree", {"\xE4", "\xB8", "\xAD"}, 0, {u"", u"", u"\u4E2D"}, u""},
+        SplitCase{"Utf8FourByteSplit", {"x\xF0\x9F", "\x98\x80"}, 0, {u"x", u"\U0001F600"}, u""},
+        SplitCase{
+            "Utf8WholeThenPart", {"\xC3\x9C\xE4\xB8", "\xAD"}, 0, {u"\u00DC", u"\u4E2D"}, u""},
+        // The timer ends before the rest comes: the held byte is decoded as
+        // it stands, by the code page.
+        SplitCase{"LeadAloneUntilTheTimer", {"A\xDC"}, 1252, {u"A"}, u"\u00DC"},
+        // Held bytes that the next read does not continue are not UTF-8.
+        SplitCase{"HeldByteNotContinued",
+                  {"\xDC", "A"},
+                  1252,
+                  {u"",
+                   u"\u00DC"
+                   u"A"},
+                  u""},
+        SplitCase{"GbkLeadSplit", {"\xD6\xD0\xCE", "\xC4"}, 936, {u"\u4E2D", u"\u6587"}, u""},
+        SplitCase{"ShiftJisLeadSplit", {"a\x82", "\xA0"}, 932, {u"a", u"\u3042"}, u""},
+        // A trail byte that equals a lead byte value is not held.
+        SplitCase{"GbkWholePairs", {"\xD6\xD0"}, 936, {u"\u4E2D"}, u""},
+        SplitCase{"SingleBytePageHoldsNothing", {"\xC0\xE9"}, 1251, {u"\u0410\u0439"}, u""}),
+    [](const testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
 
 }  // namespace
