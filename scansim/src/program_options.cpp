@@ -259,7 +259,7 @@ Device:
   --oem-serial TEXT    OEM serial number
   --image-size WxH     size of the image answered to IMGGET (default 640x480)
   --fault FAULT         misbehave on every reply: none, silence, delay:MS, chunks:N[:MS],
-                       nak, garbage, disconnect, truncated, huge
+                       nak, garbage, disconnect, truncated, huge[:BYTES], endless
 
 Scans (texts take \r \n \t \\ \xHH escapes):
   --scan TEXT          a scan to send (repeatable), followed by the suffix

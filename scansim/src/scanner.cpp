@@ -26,6 +26,9 @@ constexpr int kDefaultChunkGapMs = 50;
 constexpr int kDrainLimitMs = 2000;
 constexpr size_t kMaxLogEntries = 20000;
 constexpr std::string_view kGarbage{"\x7F\xFEGARBAGE\x00\x15\xFF", 13};
+constexpr size_t kStreamPiece = 64 * 1024;
+// A streamed reply ends once the host has taken nothing for this long.
+constexpr int kStreamGiveUpMs = 1000;
 
 std::string LowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -50,6 +53,7 @@ struct Scanner::Impl {
     std::condition_variable stopCv;
     DeviceState state;
     Fault fault;
+    std::optional<ImageAnswer> imageAnswer;
     std::vector<Received> log;
     std::deque<std::function<void()>> requests;
     bool stopping = false;
@@ -189,16 +193,72 @@ struct Scanner::Impl {
                 Write(std::string_view(reply).substr(0, reply.size() / 2));
                 break;
             case Fault::Kind::kHuge:
-                Write(HugeReply(reply));
+                Write(HugeReply(reply, now.hugeBytes));
                 break;
+            case Fault::Kind::kEndless: {
+                const size_t head = std::min<size_t>(reply.size(), kReplyHeader.size() + 1);
+                if (Write(std::string_view(reply).substr(0, head))) {
+                    StreamBytes(ImageAnswer::kEndless, PayloadSeed(reply, head),
+                                [this] { return fault.kind == Fault::Kind::kEndless; });
+                }
+                break;
+            }
         }
     }
 
-    // The reply's own header and first payload byte, then payload up to 1 MiB
-    // (the reply's payload repeated), then ACK ';' ETX: a host must either take
-    // it whole or refuse it, never run past its buffers.
-    static std::string HugeReply(const std::string& reply) {
-        constexpr size_t kHugePayload = size_t{1} << 20;
+    static std::string PayloadSeed(const std::string& reply, size_t head) {
+        return reply.size() > head + 3 ? reply.substr(head, reply.size() - head - 3)
+                                       : std::string("ENDLESS");
+    }
+
+    // Writes `count` bytes made of `seed` repeated (kEndless: without end) in
+    // pieces, so no reply of any length is held whole. false when the host
+    // stopped taking them, the port closed, the scanner is being stopped or
+    // `wanted` (asked under the state lock) turned false.
+    bool StreamBytes(uint64_t count, std::string_view seed, const std::function<bool()>& wanted) {
+        std::string piece;
+        while (piece.size() < kStreamPiece) {
+            piece += seed;
+        }
+        piece.resize(kStreamPiece);
+        while (count > 0) {
+            {
+                std::lock_guard lock(mu);
+                if (stopping || !wanted()) {
+                    return false;
+                }
+            }
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(count, piece.size()));
+            std::lock_guard lock(portMu);
+            if (!port.IsOpen() ||
+                !port.WriteAll(std::string_view(piece).substr(0, n), kStreamGiveUpMs)) {
+                return false;
+            }
+            if (count != ImageAnswer::kEndless) {
+                count -= n;
+            }
+        }
+        return true;
+    }
+
+    // The IMGGET answer made by the test, streamed rather than built.
+    void SendImageAnswer(const ImageAnswer& answer) {
+        std::string head(kReplyHeader);
+        head += '0';
+        head += answer.header;
+        if (!Write(head)) {
+            return;
+        }
+        if (StreamBytes(answer.bodyBytes, "\x41\x42\x43\x44",
+                        [this] { return imageAnswer.has_value(); })) {
+            Write(std::string{kAck} + ";\x03");
+        }
+    }
+
+    // The reply's own header and first payload byte, then `payload` bytes (the
+    // reply's payload repeated), then ACK ';' ETX: a host must either take it
+    // whole or refuse it, never run past its buffers.
+    static std::string HugeReply(const std::string& reply, size_t kHugePayload) {
         const size_t head = std::min<size_t>(reply.size(), kReplyHeader.size() + 1);
         std::string seed = reply.size() > head + 3 ? reply.substr(head, reply.size() - head - 3)
                                                    : std::string("HUGE");
@@ -227,6 +287,15 @@ struct Scanner::Impl {
 
     void HandleFrame(std::string frame) {
         Record(Received::Kind::kFrame, frame);
+        std::optional<ImageAnswer> image;
+        {
+            std::lock_guard lock(mu);
+            image = imageAnswer;
+        }
+        if (image && FrameBody(frame).starts_with("IMGGET")) {
+            SendImageAnswer(*image);
+            return;
+        }
         std::string reply;
         {
             std::lock_guard lock(mu);
@@ -386,7 +455,16 @@ std::optional<Fault> ParseFault(std::string_view text) {
     const std::string_view rest = colon == std::string_view::npos ? "" : text.substr(colon + 1);
     Fault fault;
     if (kind == "none" || kind == "silence" || kind == "nak" || kind == "garbage" ||
-        kind == "disconnect" || kind == "truncated" || kind == "huge") {
+        kind == "disconnect" || kind == "truncated" || kind == "huge" || kind == "endless") {
+        if (kind == "huge" && colon != std::string_view::npos) {
+            int bytes = 0;
+            if (!number(rest, bytes) || bytes < 1) {
+                return std::nullopt;
+            }
+            fault.kind = Fault::Kind::kHuge;
+            fault.hugeBytes = static_cast<size_t>(bytes);
+            return fault;
+        }
         if (!rest.empty()) {
             return std::nullopt;
         }
@@ -396,6 +474,7 @@ std::optional<Fault> ParseFault(std::string_view text) {
                      : kind == "garbage"   ? Fault::Kind::kGarbage
                      : kind == "truncated" ? Fault::Kind::kTruncated
                      : kind == "huge"      ? Fault::Kind::kHuge
+                     : kind == "endless"   ? Fault::Kind::kEndless
                                            : Fault::Kind::kDisconnect;
         return fault;
     }
@@ -580,6 +659,11 @@ void Scanner::SetImageSize(unsigned width, unsigned height) {
     std::lock_guard lock(impl_->mu);
     impl_->state.imageWidth = width;
     impl_->state.imageHeight = height;
+}
+
+void Scanner::SetImageAnswer(std::optional<ImageAnswer> answer) {
+    std::lock_guard lock(impl_->mu);
+    impl_->imageAnswer = std::move(answer);
 }
 
 unsigned Scanner::FirmwareUpdates() const {

@@ -128,6 +128,56 @@ TEST(Faults, HugeReplyIsOneAcknowledgedFrameOfOneMebibyte) {
     EXPECT_EQ(host.ReadFor(200), "");
 }
 
+// The reply that never ends goes on for as long as the host reads, holds no
+// frame end, and once the host stops reading the scanner answers again.
+TEST(Faults, EndlessReplyNeverEndsAndTheScannerRecoversWhenTheHostStopsReading) {
+    TempNamespace ns;
+    auto scanner = StartUsb("endless");
+    ASSERT_NE(scanner, nullptr);
+    HostPort host(scanner->LinkPath());
+    ASSERT_TRUE(host.IsOpen());
+    scanner->SetFault({Fault::Kind::kEndless, 0, 1});
+    host.Write(CommandFrame("BUFQRY"));
+    constexpr size_t kTaken = size_t{3} << 20;  // beyond any whole reply
+    const std::string reply = host.ReadCount(kTaken, 20000);
+    ASSERT_GE(reply.size(), kTaken);
+    EXPECT_EQ(reply.substr(0, 7), ReplyFrame("BUFQRY1024", kAck).substr(0, 7));
+    EXPECT_EQ(reply.substr(7, 10), "BUFQRY1024");
+    EXPECT_EQ(reply.find(";\x03"), std::string::npos);
+    scanner->SetFault({});
+    // Unread bytes are dropped with the host's input, then the scanner hears again.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string answer;
+    while (answer != ReplyFrame("BUFQRY1024", kAck) &&
+           std::chrono::steady_clock::now() < deadline) {
+        host.ReadFor(100);
+        answer = host.Ask("BUFQRY", 1000);
+    }
+    EXPECT_EQ(answer, ReplyFrame("BUFQRY1024", kAck));
+}
+
+// A test-made image answer: the header bytes exactly as given, the announced
+// grey bytes, ACK ';' ETX; cleared, the real image comes back.
+TEST(Faults, ImageAnswerIsSentAsGivenUntilCleared) {
+    TempNamespace ns;
+    auto scanner = StartUsb("imgans");
+    ASSERT_NE(scanner, nullptr);
+    HostPort host(scanner->LinkPath());
+    ASSERT_TRUE(host.IsOpen());
+    scanner->SetImageSize(4, 2);
+    scanner->SetImageAnswer(scansim::ImageAnswer{"IMGGETabcd", 5});
+    host.Write(CommandFrame("IMGGET0T0R1F"));
+    const std::string made = host.ReadUntilEnd(std::string(";\x03"));
+    ASSERT_EQ(made.size(), 7u + 10 + 5 + 3);
+    EXPECT_EQ(made.substr(7, 10), "IMGGETabcd");
+    EXPECT_EQ(made.substr(made.size() - 3), std::string("\x06;\x03"));
+    EXPECT_EQ(made.substr(17, 5).find('\0'), std::string::npos);
+    scanner->SetImageAnswer(std::nullopt);
+    host.Write(CommandFrame("IMGGET0T0R1F"));
+    const std::string real = host.ReadUntilEnd(std::string(";\x03"));
+    EXPECT_EQ(real.substr(7, 20), "IMGGET00040002000008");
+}
+
 TEST(PlugCycle, UnplugRemovesLinkAndHangsUpPlugGivesFreshWorkingLink) {
     TempNamespace ns;
     auto scanner = StartUsb("cycle");

@@ -49,6 +49,7 @@ struct FaultCase {
     Fault::Kind kind;
     int delayMs;
     int chunks;
+    size_t hugeBytes = size_t{1} << 20;
 };
 
 TEST(FaultText, ParsesEveryKindAndRefusesJunk) {
@@ -63,7 +64,13 @@ TEST(FaultText, ParsesEveryKindAndRefusesJunk) {
         {"disconnect", true, Fault::Kind::kDisconnect, 0, 1},
         {"truncated", true, Fault::Kind::kTruncated, 0, 1},
         {"huge", true, Fault::Kind::kHuge, 0, 1},
-        {"huge:2", false, {}, 0, 0},
+        {"huge:2", true, Fault::Kind::kHuge, 0, 1, 2},
+        {"huge:3145728", true, Fault::Kind::kHuge, 0, 1, 3145728},
+        {"huge:0", false, {}, 0, 0},
+        {"huge:", false, {}, 0, 0},
+        {"huge:1k", false, {}, 0, 0},
+        {"endless", true, Fault::Kind::kEndless, 0, 1},
+        {"endless:1", false, {}, 0, 0},
         {"delay", false, {}, 0, 0},
         {"delay:-5", false, {}, 0, 0},
         {"chunks:0", false, {}, 0, 0},
@@ -77,6 +84,7 @@ TEST(FaultText, ParsesEveryKindAndRefusesJunk) {
             EXPECT_EQ(fault->kind, c.kind) << c.text;
             EXPECT_EQ(fault->delayMs, c.delayMs) << c.text;
             EXPECT_EQ(fault->chunks, c.chunks) << c.text;
+            EXPECT_EQ(fault->hugeBytes, c.hugeBytes) << c.text;
         }
     }
 }

@@ -38,16 +38,28 @@ struct Fault {
         kGarbage,     // unframed bytes instead of the reply
         kDisconnect,  // half the reply, then the device is unplugged
         kTruncated,   // half the reply, then nothing more (still plugged in)
-        kHuge,        // a framed, acknowledged reply whose payload is 1 MiB
+        kHuge,        // a framed, acknowledged reply whose payload is `hugeBytes`
+        kEndless,     // a framed reply whose payload never ends
     };
     Kind kind = Kind::kNone;
     int delayMs = 0;
     int chunks = 1;
+    size_t hugeBytes = size_t{1} << 20;
 };
 
 // Parses "none", "silence", "delay:MS", "chunks:N[:MS]", "nak", "garbage", "disconnect",
-// "truncated", "huge".
+// "truncated", "huge[:BYTES]" (default 1 MiB), "endless".
 std::optional<Fault> ParseFault(std::string_view text);
+
+// An image answer of the caller's making, sent to IMGGET instead of the real
+// one: the reply header, `header` as reply bytes 7 on (any bytes, any length),
+// `bodyBytes` grey bytes, then ACK ';' ETX. With kEndless the grey bytes go on
+// until the host stops reading them (or the scanner is stopped).
+struct ImageAnswer {
+    static constexpr uint64_t kEndless = UINT64_MAX;
+    std::string header;
+    uint64_t bodyBytes = 0;
+};
 
 struct ScannerOptions {
     Attachment attachment = Attachment::kUsb;
@@ -113,6 +125,8 @@ class Scanner {
     bool SetSetting(std::string_view name, std::string_view value);
 
     void SetImageSize(unsigned width, unsigned height);
+    // Replaces the IMGGET answer until called with nullopt.
+    void SetImageAnswer(std::optional<ImageAnswer> answer);
     // Firmware images taken so far (whole transfers that ended in ACK).
     unsigned FirmwareUpdates() const;
 
