@@ -105,8 +105,10 @@ Answer DeviceStateOf(const VirtualPort& port) {
     return Output(state);
 }
 
-Answer BusRequest(Bus& bus, uint32_t code, const uint8_t* input, size_t inputBytes, uid_t caller) {
-    switch (code) {
+Answer BusRequest(Bus& bus, const ControlRequest& request, uid_t caller) {
+    const uint8_t* input = request.input.data();
+    size_t inputBytes = request.input.size();
+    switch (request.controlCode) {
         case IOCTL_OVRIX_GetVersion:
             return Version();
         case IOCTL_OVRIX_GetUsbdDevinstpath:
@@ -162,35 +164,60 @@ std::string PortNameOf(const RequestHeader& header) {
     return name;
 }
 
-Answer Dispatch(const uint8_t* message, size_t size, uid_t caller, Bus& bus, uint32_t* capacity) {
-    RequestHeader header{};
-    if (size < sizeof header)
-        return Fail(kErrorInvalidParameter);
-    std::memcpy(&header, message, sizeof header);
-    if (header.magic != kWireMagic || header.inputLength > kMaxPayload ||
-        header.inputLength != size - sizeof header)
-        return Fail(kErrorInvalidParameter);
-    *capacity = header.outputCapacity;
-    if ((RequiredAccess(header.controlCode) & 2) != 0 && header.openedForWrite == 0)
+Answer Dispatch(const ControlRequest& request, uid_t caller, Bus& bus) {
+    // A request that changes the bus needs a handle opened for writing and
+    // a sender the bus trusts with its state.
+    if (ChangesState(request.controlCode) &&
+        (!request.openedForWrite || !bus.MayChangeState(caller)))
         return Fail(kErrorAccessDenied);
-    const uint8_t* input = message + sizeof header;
-    switch (static_cast<Target>(header.target)) {
+    switch (request.target) {
         case Target::Bus:
         case Target::Interface:
-            return BusRequest(bus, header.controlCode, input, header.inputLength, caller);
+            return BusRequest(bus, request, caller);
         case Target::Port:
-            return PortRequest(bus, header.controlCode, PortNameOf(header));
+            return PortRequest(bus, request.controlCode, request.portName);
     }
     return Fail(kErrorInvalidParameter);
 }
 
 }  // namespace
 
+ParsedRequest ParseControlRequest(const uint8_t* message, size_t size) {
+    ParsedRequest parsed;
+    RequestHeader header{};
+    if (message == nullptr || size < sizeof header) {
+        parsed.error = kErrorInvalidParameter;
+        return parsed;
+    }
+    std::memcpy(&header, message, sizeof header);
+    bool knownTarget = header.target == static_cast<uint32_t>(Target::Bus) ||
+                       header.target == static_cast<uint32_t>(Target::Interface) ||
+                       header.target == static_cast<uint32_t>(Target::Port);
+    if (header.magic != kWireMagic || header.inputLength > kMaxPayload ||
+        header.inputLength != size - sizeof header || !knownTarget) {
+        parsed.error = kErrorInvalidParameter;
+        return parsed;
+    }
+    ControlRequest& request = parsed.request;
+    request.controlCode = header.controlCode;
+    request.target = static_cast<Target>(header.target);
+    request.openedForWrite = header.openedForWrite != 0;
+    request.portName = PortNameOf(header);
+    request.input.assign(message + sizeof header, message + size);
+    request.outputCapacity = header.outputCapacity;
+    return parsed;
+}
+
+bool ChangesState(uint32_t controlCode) {
+    return (RequiredAccess(controlCode) & 2) != 0;
+}
+
 std::vector<uint8_t> AnswerRequest(const uint8_t* message, size_t size, uid_t caller, Bus& bus) {
-    uint32_t capacity = 0;
-    Answer answer = Dispatch(message, size, caller, bus, &capacity);
+    ParsedRequest parsed = ParseControlRequest(message, size);
+    Answer answer = parsed.error != 0 ? Fail(parsed.error) : Dispatch(parsed.request, caller, bus);
     // An output that does not fit the caller's buffer is refused whole, as a
     // buffered request cannot return a part of its fixed layout.
+    uint32_t capacity = parsed.error != 0 ? 0 : parsed.request.outputCapacity;
     if (answer.output.size() > std::min<uint32_t>(capacity, kMaxPayload))
         answer = Fail(kErrorInsufficientBuffer);
     ReplyHeader reply{};

@@ -55,35 +55,72 @@ int ListenControl(const std::filesystem::path& path, std::string* error) {
     return fd;
 }
 
-int AcceptClient(int listenFd) {
-    return ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+AcceptResult AcceptClient(int listenFd) {
+    AcceptResult result;
+    do {
+        result.fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    } while (result.fd < 0 && errno == EINTR);
+    if (result.fd < 0) {
+        // Nothing waiting, or a client that gave up before it was taken:
+        // nothing to wait out. Anything else (no descriptors, no memory)
+        // stays until something changes.
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED)
+            result.error = errno;
+        return result;
+    }
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    // A client whose user cannot be told is treated as nobody in particular.
+    result.uid = ::getsockopt(result.fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0
+                     ? cred.uid
+                     : static_cast<uid_t>(-1);
+    return result;
 }
 
-bool ReceiveMessage(int fd, std::vector<uint8_t>* message, uid_t* caller) {
+ControlClient::~ControlClient() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+ControlClient::Receive ControlClient::ReceiveMessage(std::vector<uint8_t>* message) {
     // One byte more than the largest request, so an oversized one shows as
     // truncated instead of passing as a shorter valid one.
     message->resize(sizeof(ovrix::RequestHeader) + ovrix::kMaxPayload + 1);
     ssize_t n;
     do {
-        n = ::recv(fd, message->data(), message->size(), MSG_DONTWAIT);
+        n = ::recv(fd_, message->data(), message->size(), MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
-    if (n < 0 && errno == EAGAIN) {
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         message->clear();  // woken without a message: nothing to answer yet
-        return true;
+        return Receive::Nothing;
     }
     if (n <= 0)
-        return false;
+        return Receive::Gone;
     message->resize(static_cast<size_t>(n));
-    ucred cred{};
-    socklen_t length = sizeof cred;
-    *caller = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0
-                  ? cred.uid
-                  : static_cast<uid_t>(-1);
-    return true;
+    return Receive::Message;
 }
 
-void SendMessage(int fd, const std::vector<uint8_t>& message) {
-    ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+ControlClient::Send ControlClient::SendMessage(std::vector<uint8_t> message) {
+    if (queue_.size() >= kMaxQueuedAnswers)
+        return Send::QueueFull;
+    queue_.push_back(std::move(message));
+    if (!Flush())
+        return Send::Gone;
+    return queue_.empty() ? Send::Done : Send::Queued;
+}
+
+bool ControlClient::Flush() {
+    while (!queue_.empty()) {
+        const std::vector<uint8_t>& next = queue_.front();
+        ssize_t n;
+        do {
+            n = ::send(fd_, next.data(), next.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        queue_.pop_front();
+    }
+    return true;
 }
 
 }  // namespace ovrix::detail

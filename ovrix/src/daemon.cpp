@@ -9,6 +9,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -72,6 +73,12 @@ struct Watched {
 // While bytes wait, a pty whose room was missed is retried this often.
 constexpr int kRoomRetryMs = 50;
 constexpr int kIdlePollMs = 1000;
+// A failing accept (no descriptors left, no memory) is not tried again at
+// once: the pause doubles from the first to the longest while it keeps failing.
+constexpr int kFirstAcceptPauseMs = 50;
+constexpr int kLongestAcceptPauseMs = 1000;
+
+using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
@@ -81,7 +88,10 @@ struct Daemon::Impl final : Bus {
     std::vector<std::unique_ptr<VirtualPort>> ports;
     unsigned nextInstance = 1;
     int listenFd = -1;
-    std::vector<int> clients;
+    uid_t owner = ::geteuid();
+    std::vector<std::unique_ptr<ControlClient>> clients;
+    int acceptPauseMs = 0;  // 0 while accept works
+    Clock::time_point acceptResumes;
     Pty datapipe;
     Flow datapipeFlow;  // the data pipe's bytes on their way back
     int wake[2] = {-1, -1};
@@ -113,6 +123,7 @@ struct Daemon::Impl final : Bus {
             UsbArrived(name);
     }
     bool IsAdministrator(uid_t uid) const override { return options.isAdministrator(uid); }
+    bool MayChangeState(uid_t uid) const override { return uid == 0 || uid == owner; }
 
     // --- ports ---------------------------------------------------------
     VirtualPort* FindByUsb(const std::string& usbName) {
@@ -246,9 +257,15 @@ struct Daemon::Impl final : Bus {
             }
         };
         add(wake[0], POLLIN, Source::Wake);
-        add(listenFd, POLLIN, Source::Listen);
-        for (int fd : clients)
-            add(fd, POLLIN, Source::Client);
+        int timeoutMs = kIdlePollMs;
+        if (acceptPauseMs == 0 || Clock::now() >= acceptResumes) {
+            add(listenFd, POLLIN, Source::Listen);
+        } else {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(acceptResumes - Clock::now());
+            timeoutMs = static_cast<int>(std::clamp<int64_t>(left.count(), 1, kIdlePollMs));
+        }
+        for (auto& client : clients)
+            add(client->fd(), client->HasQueued() ? POLLIN | POLLOUT : POLLIN, Source::Client);
         addFlow(datapipeFlow, datapipe.master, Source::Datapipe, datapipe.master,
                 Source::DatapipeRoom, nullptr);
         for (auto& port : ports) {
@@ -262,7 +279,7 @@ struct Daemon::Impl final : Bus {
                 waiting = true;
             }
         }
-        return waiting ? kRoomRetryMs : kIdlePollMs;
+        return waiting ? std::min(kRoomRetryMs, timeoutMs) : timeoutMs;
     }
 
     bool Live(const VirtualPort* port) const {
@@ -276,16 +293,71 @@ struct Daemon::Impl final : Bus {
         return Live(port) && (fd == port->pty.master || fd == port->usbFd);
     }
 
-    void ServeClient(int fd) {
-        std::vector<uint8_t> message;
-        uid_t caller = 0;
-        if (!ReceiveMessage(fd, &message, &caller)) {
-            ::close(fd);
-            std::erase(clients, fd);
+    ControlClient* FindClient(int fd) {
+        for (auto& client : clients)
+            if (client->fd() == fd)
+                return client.get();
+        return nullptr;
+    }
+
+    void DropClient(ControlClient* doomed) {
+        std::erase_if(clients, [doomed](const std::unique_ptr<ControlClient>& client) {
+            return client.get() == doomed;
+        });
+    }
+
+    void AcceptOne() {
+        AcceptResult accepted = AcceptClient(listenFd);
+        if (accepted.fd >= 0) {
+            clients.push_back(std::make_unique<ControlClient>(accepted.fd, accepted.uid));
+            acceptPauseMs = 0;
             return;
         }
-        if (!message.empty())
-            SendMessage(fd, AnswerRequest(message.data(), message.size(), caller, *this));
+        if (accepted.error == 0)
+            return;
+        // The connection stays in the backlog; taking it is tried again after
+        // the pause, instead of at once and forever while the cause lasts.
+        bool first = acceptPauseMs == 0;
+        acceptPauseMs =
+            first ? kFirstAcceptPauseMs : std::min(2 * acceptPauseMs, kLongestAcceptPauseMs);
+        acceptResumes = Clock::now() + std::chrono::milliseconds(acceptPauseMs);
+        if (first)
+            std::fprintf(stderr,
+                         "ovrixd: cannot take a control client: %s; trying again in at most "
+                         "%d ms\n",
+                         std::strerror(accepted.error), kLongestAcceptPauseMs);
+    }
+
+    // One request per client and wake-up, so a busy client cannot starve
+    // the others; its answers go out as its socket takes them.
+    void ServeClient(ControlClient* client, short revents) {
+        if ((revents & POLLOUT) != 0 && !client->Flush()) {
+            DropClient(client);
+            return;
+        }
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+            return;
+        std::vector<uint8_t> message;
+        switch (client->ReceiveMessage(&message)) {
+            case ControlClient::Receive::Nothing:
+                return;
+            case ControlClient::Receive::Gone:
+                DropClient(client);
+                return;
+            case ControlClient::Receive::Message:
+                break;
+        }
+        auto sent = client->SendMessage(
+            AnswerRequest(message.data(), message.size(), client->uid(), *this));
+        if (sent == ControlClient::Send::QueueFull) {
+            std::fprintf(stderr,
+                         "ovrixd: dropped control client (uid %u): it let %zu answers pile up "
+                         "unread\n",
+                         static_cast<unsigned>(client->uid()), client->Queued());
+            DropClient(client);
+        } else if (sent == ControlClient::Send::Gone) {
+            DropClient(client);
+        }
     }
 
     // The outbound destination refused for good: a scanner that failed is
@@ -356,15 +428,12 @@ struct Daemon::Impl final : Bus {
                 }
                 break;
             }
-            case Source::Listen: {
-                int client = AcceptClient(listenFd);
-                if (client >= 0)
-                    clients.push_back(client);
+            case Source::Listen:
+                AcceptOne();
                 break;
-            }
             case Source::Client:
-                if (std::find(clients.begin(), clients.end(), fd.fd) != clients.end())
-                    ServeClient(fd.fd);
+                if (ControlClient* client = FindClient(fd.fd))
+                    ServeClient(client, fd.revents);
                 break;
             case Source::Datapipe:
                 FromDatapipe();
@@ -477,8 +546,6 @@ struct Daemon::Impl final : Bus {
         watch.reset();
         std::lock_guard lock(mutex);
         RemovePortsIf([](const VirtualPort&) { return true; });
-        for (int fd : clients)
-            ::close(fd);
         clients.clear();
         if (listenFd >= 0)
             ::unlink((VbusDir() / kControlSocketName).c_str());

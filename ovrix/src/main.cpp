@@ -1,5 +1,6 @@
-// ovrixd: runs the virtual COM-port bus in the foreground until SIGINT or
-// SIGTERM.
+// ovrixd: runs the virtual COM-port bus in the foreground until SIGINT,
+// SIGTERM or SIGHUP; each of them ends it the orderly way (every link and
+// value it published removed).
 #include <signal.h>
 
 #include <cstdio>
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     ovrix::Daemon daemon(line.daemon);

@@ -108,8 +108,8 @@ the socket vbus/control and serves the data pipe vbus/datapipe (a pty that
 echoes back every byte written to it).
 
 The runtime namespace is $KTR_RUNTIME_DIR, else $XDG_RUNTIME_DIR/ktr, else
-/tmp/ktr-<uid>. ovrixd runs in the foreground until SIGINT or SIGTERM and then
-removes everything it published.
+/tmp/ktr-<uid>. ovrixd runs in the foreground until SIGINT, SIGTERM or SIGHUP
+and then removes everything it published.
 
 Options:
   --com-base N            first COM number given to a new port (default 7);

@@ -45,6 +45,9 @@ class Bus {
     virtual void UnplugAll() = 0;
     virtual void Reinstall() = 0;
     virtual bool IsAdministrator(uid_t uid) const = 0;
+    // Whether a request from this user may change the bus: the daemon's own
+    // user and root may, nobody else.
+    virtual bool MayChangeState(uid_t uid) const = 0;
 };
 
 }  // namespace ovrix::detail
