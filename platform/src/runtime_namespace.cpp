@@ -149,14 +149,6 @@ std::string RuntimeDirRefusal() {
                    ? "cannot open " + RuntimeDir().string() + ": " + std::strerror(error.code)
                    : error.message;
     }
-    for (std::string_view folder : {kUsbFolder, kComFolder, kVbusFolder}) {
-        if (!OpenRuntimeFolder(folder, false, &error) && error.code != ENOENT) {
-            return error.message;
-        }
-    }
-    if (!OpenRuntimeFolder("vbus/Ktr_vcom", false, &error) && error.code != ENOENT) {
-        return error.message;
-    }
     return {};
 }
 

@@ -31,9 +31,10 @@ std::filesystem::path RuntimeDir();
 // "vbus/Ktr_vcom/0001"), every level opened as a private folder; with `create`
 // missing levels are made 0700. See PrivateFolder::Open for the refusals.
 std::optional<PrivateFolder> OpenRuntimeFolder(std::string_view folder, bool create, Error* error);
-// Makes the namespace folder when it is missing and checks it and the folders
-// in it that exist: the refusal line when it cannot be used, empty when it
-// can. A program prints the line and ends with a nonzero status.
+// Makes the namespace folder when it is missing and checks it: the refusal
+// line when it cannot be used, empty when it can. A program prints the line
+// and ends with a nonzero status. Folders in it are checked when they are
+// used; a refused one fails that call (errno ELOOP, ENOTDIR or EACCES).
 std::string RuntimeDirRefusal();
 
 // "usb#vid_1eab&pid_0d10#sim0001" -> u"\\?\usb#vid_1eab&pid_0d10#sim0001#{a5dcbf10-...}"
