@@ -6,15 +6,24 @@
 #include <unistd.h>
 
 #include <QLocalSocket>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
+
+#include "platform/private_folder.h"
+#include "platform/runtime_namespace.h"
 
 namespace quillon {
 namespace {
 
 constexpr int kSendWaitMs = 3000;
+constexpr std::string_view kLockFolderAdvice = "set XDG_RUNTIME_DIR to a folder of your own";
 
-std::filesystem::path LockFile(const QString& name) {
-    return RuntimeDirectory() / (name.toStdString() + ".lock");
+// The lock folder, made 0700 when missing and refused unless it is the
+// user's own.
+std::optional<platform::PrivateFolder> OpenLockFolder(platform::Error* error) {
+    return platform::PrivateFolder::Open(RuntimeDirectory(), true, error, kLockFolderAdvice);
 }
 
 QString SocketPath(const QString& name) {
@@ -27,9 +36,15 @@ std::filesystem::path RuntimeDirectory() {
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && xdg[0] == '/') {
         return xdg;
     }
-    std::filesystem::path fallback = "/tmp/quillon-" + std::to_string(getuid());
-    mkdir(fallback.c_str(), 0700);
-    return fallback;
+    return "/tmp/quillon-" + std::to_string(getuid());
+}
+
+std::string RuntimeFoldersRefusal() {
+    platform::Error error;
+    if (!OpenLockFolder(&error)) {
+        return error.message.empty() ? "cannot open " + RuntimeDirectory().string() : error.message;
+    }
+    return platform::RuntimeDirRefusal();
 }
 
 InstanceLock::InstanceLock(QString name, QObject* parent)
@@ -45,7 +60,17 @@ InstanceLock::~InstanceLock() {
 }
 
 bool InstanceLock::Acquire() {
-    int fd = open(LockFile(m_name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    platform::Error error;
+    const auto folder = OpenLockFolder(&error);
+    if (!folder && !error.message.empty()) {
+        // Somebody else's folder: a lock there says nothing about our copies.
+        std::fprintf(stderr, "quillon: %s\n", error.message.c_str());
+        return false;
+    }
+    const std::string lockName = m_name.toStdString() + ".lock";
+    int fd = folder ? openat(folder->Fd(), lockName.c_str(),
+                             O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
+                    : -1;
     if (fd < 0) {
         // Without a place for the lock the program still runs, alone or not.
         return true;

@@ -7,11 +7,17 @@
 #include <QObject>
 #include <QString>
 #include <filesystem>
+#include <string>
 
 namespace quillon {
 
-// $XDG_RUNTIME_DIR, or /tmp/quillon-<uid> (made private) when it is unset.
+// $XDG_RUNTIME_DIR, or /tmp/quillon-<uid> when it is unset.
 std::filesystem::path RuntimeDirectory();
+
+// The line that refuses the start when the lock folder (made 0700 when
+// missing) or the device namespace is not the user's own; empty when both
+// can be used.
+std::string RuntimeFoldersRefusal();
 
 class InstanceLock : public QObject {
     Q_OBJECT

@@ -104,6 +104,10 @@ int main(int argc, char** argv) {
         }
         arguments.emplace_back(argv[i]);
     }
+    if (const std::string refusal = quillon::RuntimeFoldersRefusal(); !refusal.empty()) {
+        std::fprintf(stderr, "quillon: %s\n", refusal.c_str());
+        return 1;
+    }
     if (!headless && !HaveDisplay()) {
         std::fprintf(stderr, "quillon: no display to show the window on; use --headless\n");
         return 1;

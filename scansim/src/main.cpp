@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/module_path.h"
+#include "platform/runtime_namespace.h"
 #include "program_options.h"
 #include "scansim/scanner.h"
 
@@ -149,6 +151,10 @@ int main(int argc, char** argv) {
     }
     if (!options.runtimeDir.empty()) {
         ::setenv("KTR_RUNTIME_DIR", options.runtimeDir.c_str(), 1);
+    }
+    if (const std::string refusal = platform::RuntimeDirRefusal(); !refusal.empty()) {
+        std::cerr << "scansim: " << refusal << "\n";
+        return 1;
     }
     const auto defaultProfile = (platform::ModuleDirectory() / kDefaultProfileName).string();
     if (!scansim::ApplyProfileAndOverrides(options, defaultProfile, error)) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "background_keys.h"
 #include "console_keys.h"
@@ -12,6 +13,7 @@
 #include "fmtx.h"
 #include "list_vcoms.h"
 #include "log_file.h"
+#include "platform/runtime_namespace.h"
 #include "port/win_port.h"
 #include "port_open.h"
 #include "port_ops.h"
@@ -288,6 +290,10 @@ int Run(int argc, char** argv) {
     }
     if (!ParseOptions(argc, argv)) {
         std::printf("\nUse option -h to display parameter help.\n");
+        return 1;
+    }
+    if (const std::string refusal = platform::RuntimeDirRefusal(); !refusal.empty()) {
+        std::printf("%s\n", refusal.c_str());
         return 1;
     }
     RunSettings& s = Settings();

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/runtime_namespace.h"
+
 #include "verbs_config.h"
 #include "verbs_list.h"
 #include "verbs_ops.h"
@@ -51,9 +53,15 @@ int main(int argc, char** argv) {
         std::printf("ferroctl 1.0.0\n");
         return 0;
     }
-    for (const Verb& verb : kVerbs)
-        if (std::strcmp(argv[1], verb.name) == 0)
-            return verb.run(argc - 2, argv + 2);
+    for (const Verb& verb : kVerbs) {
+        if (std::strcmp(argv[1], verb.name) != 0)
+            continue;
+        if (const std::string refusal = platform::RuntimeDirRefusal(); !refusal.empty()) {
+            std::fprintf(stderr, "ferroctl: %s\n", refusal.c_str());
+            return 1;
+        }
+        return verb.run(argc - 2, argv + 2);
+    }
     std::fprintf(stderr, "ferroctl: unknown verb '%s' (try --help)\n", argv[1]);
     return 1;
 }
