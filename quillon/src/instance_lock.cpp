@@ -8,6 +8,8 @@
 #include <QLocalSocket>
 #include <cstdio>
 #include <cstdlib>
+
+#include "window_command.h"
 #include <optional>
 #include <string_view>
 
@@ -92,10 +94,8 @@ void InstanceLock::OnConnection() {
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         connect(client, &QLocalSocket::readyRead, this, [this, client] {
             while (client->canReadLine()) {
-                bool ok = false;
-                int command = client->readLine().trimmed().toInt(&ok);
-                if (ok) {
-                    emit CommandReceived(command);
+                if (const auto command = ParseWindowCommand(client->readLine())) {
+                    emit CommandReceived(*command);
                     client->write("ok\n");
                 }
             }
@@ -109,7 +109,7 @@ bool InstanceLock::SendCommand(const QString& name, int command) {
     if (!socket.waitForConnected(kSendWaitMs)) {
         return false;
     }
-    socket.write(QByteArray::number(command) + '\n');
+    socket.write(WindowCommandLine(command));
     if (!socket.waitForBytesWritten(kSendWaitMs)) {
         return false;
     }
