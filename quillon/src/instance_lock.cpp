@@ -8,13 +8,13 @@
 #include <QLocalSocket>
 #include <cstdio>
 #include <cstdlib>
-
-#include "window_command.h"
 #include <optional>
 #include <string_view>
 
 #include "platform/private_folder.h"
 #include "platform/runtime_namespace.h"
+
+#include "window_command.h"
 
 namespace quillon {
 namespace {
