@@ -10,9 +10,7 @@
 
 #include "code_pages.h"
 #include "delivery/delivery_text.h"
-#include "delivery/http_client.h"
 #include "delivery/paste_keys.h"
-#include "delivery/text_conversion.h"
 #include "device_paths.h"
 #include "ferrolink/discovery.h"
 #include "ferrolink/notify.h"
@@ -49,6 +47,7 @@ CAutoTabAppDlg::CAutoTabAppDlg(AppSettings& settings, std::filesystem::path iniF
 }
 
 CAutoTabAppDlg::~CAutoTabAppDlg() {
+    m_delivery.Stop();
     m_watchTimer.stop();
     m_collectTimer.stop();
     ResetDevices();
@@ -61,6 +60,7 @@ void CAutoTabAppDlg::OnInitDialog() {
     m_surface.SetCaption(BuildCaption(m_settings.title, GetFileVersionText(m_programFile, false),
                                       m_settings.HexOut));
     m_bTrayIconAdded = m_surface.AddTrayIcon(m_settings.iconPath, m_settings.title.left(kTipUnits));
+    StartDelivery();
     if (!ConnectDevices() && m_promptShown) {
         // The form that cannot ask shows the lost state and keeps looking.
         UpdateStatus(0);
@@ -259,21 +259,50 @@ void CAutoTabAppDlg::ReceiveData(std::string_view bytes) {
     if (m_pendingText.Empty()) {
         ArmCollectTimer();
     }
-    if (m_settings.WorkMode == QStringLiteral("0")) {
-        std::optional<std::u16string> units =
-            ConvertToWide(bytes, bytes.size(), static_cast<unsigned>(m_settings.CodePage));
-        // Text that lands in an emptied buffer needs the timer too.
-        if (units && m_pendingText.Append(*units)) {
-            ArmCollectTimer();
-        }
-    } else if (m_settings.WorkMode == QStringLiteral("1")) {
-        const std::string reply = PostScan(m_settings.url.toStdString(), bytes);
-        if (reply != "succes") {
-            QMetaObject::invokeMethod(
-                this, [this] { ShowBalloon(LoadText(IDS_INTERFACE_ERROR), QStringLiteral(" ")); },
-                Qt::QueuedConnection);
-        }
+    // Text that lands in an emptied buffer needs the timer too.
+    if (m_delivery.Receive(bytes)) {
+        ArmCollectTimer();
     }
+}
+
+void CAutoTabAppDlg::StartDelivery() {
+    DeliverySettings delivery;
+    delivery.mode = WorkModeFromText(m_settings.WorkMode.toStdString());
+    delivery.codePage = static_cast<unsigned>(m_settings.CodePage);
+    delivery.url = m_settings.url.toStdString();
+    delivery.http.verifyHost = m_settings.TlsVerifyHost != 0;
+    delivery.http.pinnedKey = m_settings.TlsPinnedKey.toStdString();
+    delivery.outbox = m_settings.Outbox != 0;
+    delivery.outboxFile = OutboxFileBeside(m_iniFile);
+    m_delivery.Start(std::move(delivery), [this](DeliveryNotice notice, size_t waiting) {
+        QMetaObject::invokeMethod(
+            this, [this, notice, waiting] { ShowDeliveryNotice(notice, waiting); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CAutoTabAppDlg::ShowDeliveryNotice(DeliveryNotice notice, size_t waiting) {
+    const QString waitingText = LoadText(IDS_SCANS_WAITING).arg(waiting);
+    switch (notice) {
+        case DeliveryNotice::PostFailed:
+            ShowBalloon(LoadText(IDS_INTERFACE_ERROR),
+                        waiting > 0 ? waitingText : QStringLiteral(" "));
+            break;
+        case DeliveryNotice::QueueFull:
+            ShowBalloon(LoadText(IDS_SCAN_REFUSED), LoadText(IDS_QUEUE_FULL).arg(waiting));
+            break;
+        case DeliveryNotice::OutboxChanged:
+            ShowBalloon(waitingText, QStringLiteral(" "));
+            break;
+    }
+}
+
+void CAutoTabAppDlg::OnCodePageChanged() {
+    m_delivery.SetCodePage(static_cast<unsigned>(m_settings.CodePage));
+}
+
+std::u16string CAutoTabAppDlg::TakePendingText() {
+    return m_delivery.TakePending();
 }
 
 bool CAutoTabAppDlg::CopyToClipboardUnicode(const std::u16string& text) {
@@ -289,7 +318,7 @@ bool CAutoTabAppDlg::CopyToClipboardUnicode(const std::u16string& text) {
 }
 
 void CAutoTabAppDlg::DeliverPending() {
-    std::u16string pending = m_pendingText.TakeAll();
+    std::u16string pending = TakePendingText();
     if (pending.empty()) {
         return;
     }

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "delivery/pending_text.h"
+#include "delivery/scan_delivery.h"
 #include "device_events.h"
 
 #include "ferrolink/record.h"
@@ -68,6 +69,11 @@ class CAutoTabAppDlg : public QObject {
 
     // Delivery at the cursor: the collect timer's branch.
     void DeliverPending();
+    // The collect timer's take of the pending text: bytes still held for an
+    // incomplete character are decoded as they stand first.
+    std::u16string TakePendingText();
+    // The code page dialog changed CodePage: later scans use it.
+    void OnCodePageChanged();
     static bool CopyToClipboardUnicode(const std::u16string& text);
 
     bool IsConnected() const { return m_bConnected != 0; }
@@ -90,6 +96,9 @@ class CAutoTabAppDlg : public QObject {
     void ReleaseScanner();
     void ArmCollectTimer();
     void ReceiveData(std::string_view bytes);
+    void StartDelivery();
+    // On the window thread: the balloon (or line) of a delivery notice.
+    void ShowDeliveryNotice(DeliveryNotice notice, size_t waiting);
     QString ConnectedStatusText() const;
     QString DeviceIdentityText() const;
 
@@ -111,6 +120,9 @@ class CAutoTabAppDlg : public QObject {
     int m_nCollectDelay = 0;
     int m_nCollectTimer = 0;
     quillon::PendingText m_pendingText;
+    // Decodes or queues what the reader thread hands over; posts from a
+    // thread of its own.
+    ScanDelivery m_delivery{m_pendingText};
     // Set while the window thread waits for the library's thread (an
     // unregistration joins it): a status report must not wait for us then.
     std::atomic<int> m_releasing{0};

@@ -96,7 +96,8 @@ void LoadSettings(AppSettings& settings, const std::filesystem::path& iniFile,
     QString lang = ReadValue(iniFile, "lang", QStringLiteral("cn"));
     settings.languageId = lang == QStringLiteral("cn") ? kLanguageChinese : kLanguageEnglish;
     SetUiLanguage(settings.languageId);
-    settings.TlsVerifyHost = LeadingNumber(ReadValue(iniFile, "TlsVerifyHost", QStringLiteral("0")));
+    settings.TlsVerifyHost =
+        LeadingNumber(ReadValue(iniFile, "TlsVerifyHost", QStringLiteral("0")));
     settings.TlsPinnedKey = ReadValue(iniFile, "TlsPinnedKey", QString());
     settings.Outbox = LeadingNumber(ReadValue(iniFile, "Outbox", QStringLiteral("0")));
 }

@@ -16,7 +16,7 @@ struct TextRow {
 };
 
 // "%hs" marks where the identity texts go (8-bit texts in the original).
-constexpr std::array<TextRow, 17> kTexts{{
+constexpr std::array<TextRow, 20> kTexts{{
     {IDS_CONFIG, "Config", "设置"},
     {IDS_PRODUCT_NAME, "Product Name: ", "产品名称:"},
     {IDS_EXIT, "Exit", "退出"},
@@ -39,6 +39,9 @@ constexpr std::array<TextRow, 17> kTexts{{
      "请检查配置,如需修改请扫码配置！\n"},
     {IDS_TIMEOUT, "Timeout: ", "超时时间："},
     {IDS_EXTENDED_FIELDS, "Extended fields: ", "扩展字段："},
+    {IDS_SCANS_WAITING, "Scans waiting to be sent: %1", "待发送的扫描：%1"},
+    {IDS_SCAN_REFUSED, "Scan refused!", "扫描被拒绝！"},
+    {IDS_QUEUE_FULL, "%1 scans are already waiting to be sent.", "已有 %1 条扫描等待发送。"},
 }};
 
 // Set by the window thread at start; read by any thread afterwards.

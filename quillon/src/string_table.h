@@ -23,6 +23,10 @@ enum TextId : int {
     IDS_CHECK_CONFIGURATION = 115,
     IDS_TIMEOUT = 116,
     IDS_EXTENDED_FIELDS = 117,
+    // Network output's queue and outbox; "%1" is a count.
+    IDS_SCANS_WAITING = 140,
+    IDS_SCAN_REFUSED = 141,
+    IDS_QUEUE_FULL = 142,
 };
 
 // The language that lookups use; any id other than 2052 means English.

@@ -16,9 +16,11 @@ void ConnectMainWindow(MainWindow& window, CAutoTabAppDlg& dialog, AppSettings& 
     // Queued: a command's sender gets its answer while the dialog is open.
     QObject::connect(
         &dialog, &CAutoTabAppDlg::CodePageDialogRequested, &window,
-        [&window, &settings] {
+        [&window, &dialog, &settings] {
             CAboutDlg about(settings, &window);
-            about.exec();
+            if (about.exec() == QDialog::Accepted) {
+                dialog.OnCodePageChanged();
+            }
         },
         Qt::QueuedConnection);
 }

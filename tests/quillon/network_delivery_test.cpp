@@ -2,11 +2,15 @@
 // and a real HTTP server that records what it gets.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "../quillon_delivery/recording_server.h"
+#include "platform/ini_file.h"
 #include "support/quillon_process.h"
 
 using delivery_test::RecordedRequest;
@@ -32,10 +36,12 @@ class NetworkDelivery : public testing::Test {
     void SetUp() override { ASSERT_TRUE(m_server.Started()); }
 
     // Starts the program against `url` with a scanner present and waits
-    // until it shows the scanner.
-    void Start(const std::string& url, const std::string& workMode = "1") {
+    // until it shows the scanner. `extra` holds more lines of section init.
+    void Start(const std::string& url, const std::string& workMode = "1",
+               const std::string& extra = "") {
         std::ofstream(m_home.IniFile())
-            << "[init]\nlang=en\nWorkMode=" << workMode << "\nurl=" << url << "\n";
+            << "[init]\nlang=en\nWorkMode=" << workMode << "\nurl=" << url << "\n"
+            << extra;
         ASSERT_TRUE(m_scanner.WaitPresent());
         m_run = std::make_unique<QuillonRun>(m_home, std::vector<std::string>{"--headless"});
         ASSERT_TRUE(m_run->WaitFor("Device is Connected\n")) << m_run->Output();
@@ -133,6 +139,116 @@ TEST_F(NetworkDelivery, UnplugAndReplugReconnectsAndScansFlowAgain) {
         ++prompts;
     }
     EXPECT_EQ(prompts, 1u) << output;
+}
+
+// A server that answers 307 with its own address: the first POST and five
+// redirects, then the error balloon.
+TEST_F(NetworkDelivery, ARedirectLoopEndsWithTheErrorBalloon) {
+    Start(m_server.Url("/loop"));
+    m_scanner.Send("LOOPED");
+    EXPECT_TRUE(m_run->WaitFor(kErrorBalloon)) << m_run->Output();
+    EXPECT_EQ(m_run->Stop(), 0);
+    const std::vector<RecordedRequest> requests = m_server.Requests();
+    EXPECT_GE(requests.size(), 1u);
+    EXPECT_LE(requests.size(), 6u);
+}
+
+// The peak resident size of a running process, in KiB.
+long PeakRssKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+TEST_F(NetworkDelivery, AnEndlessReplyLeavesMemoryAloneAndShowsTheError) {
+    Start(m_server.Url("/endless"));
+    m_scanner.Send("ENDLESS");
+    EXPECT_TRUE(m_run->WaitFor(kErrorBalloon)) << m_run->Output();
+    const long peak = PeakRssKiB(m_run->Pid());
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 200 * 1024);
+    // The next scan is posted as usual.
+    m_scanner.Send("AFTER");
+    EXPECT_EQ(WaitForRequests(m_server, 2).size(), 2u);
+    EXPECT_EQ(m_run->Stop(), 0);
+}
+
+// A server that takes the POST and never answers: the scans after it are
+// still read and queued, and SIGTERM ends the program within 2 s with the
+// settings written. The outbox shows what was queued: the stuck scan and the
+// two behind it are kept for the next start.
+TEST_F(NetworkDelivery, AStuckPostNeitherHoldsScansNorTheEnd) {
+    Start(m_server.Url("/hang"), "1", "Outbox=1\n");
+    m_scanner.Send("STUCK");
+    ASSERT_EQ(WaitForRequests(m_server, 1).size(), 1u);
+    m_scanner.Send("SECOND");
+    m_scanner.Send("THIRD");
+    // Both were read while the POST hangs: the device is served, so its
+    // loss is seen at once.
+    m_scanner.Send(":unplug");
+    ASSERT_TRUE(m_run->WaitFor("Device not connected\n")) << m_run->Output();
+    kill(m_run->Pid(), SIGTERM);
+    EXPECT_EQ(m_run->Wait(2), 0) << m_run->Output();
+    // Written at the end: a key the test's file did not have.
+    EXPECT_EQ(platform::IniReadString(m_home.IniFile(), "init", "TlsVerifyHost", "<none>"), "0");
+    // One hexadecimal line per kept block (SECOND and THIRD may have come
+    // in one read).
+    std::ifstream outbox(m_home.IniFile().parent_path() / "ktr.outbox");
+    std::string kept;
+    size_t lines = 0;
+    for (std::string line; std::getline(outbox, line); ++lines) {
+        for (size_t at = 0; at + 1 < line.size(); at += 2) {
+            kept.push_back(static_cast<char>(std::stoi(line.substr(at, 2), nullptr, 16)));
+        }
+    }
+    EXPECT_GE(lines, 2u);
+    EXPECT_EQ(kept, "STUCK\rSECOND\rTHIRD\r");
+    EXPECT_EQ(m_server.Requests().size(), 1u);
+}
+
+// The bodies the server got, one after another, each without its zero byte.
+std::string ReceivedScans(const std::vector<RecordedRequest>& requests) {
+    std::string stream;
+    for (const RecordedRequest& request : requests) {
+        stream += request.body.substr(0, request.body.size() - 1);
+    }
+    return stream;
+}
+
+// The server is down for 20 scans: each is kept in the outbox, and after a
+// restart of Quillon with the server back all 20 arrive, in order, once.
+TEST_F(NetworkDelivery, OutboxDeliversScansOfADownServerAfterARestart) {
+    const int port = delivery_test::UnusedPort();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/reply?text=succes";
+    Start(url, "1", "Outbox=1\n");
+    std::string sent;
+    for (int i = 1; i <= 20; ++i) {
+        const std::string scan = "KEPT-" + std::to_string(i);
+        m_scanner.Send(scan);
+        sent += scan + "\r";
+        ASSERT_TRUE(m_run->WaitFor(kErrorBalloon)) << m_run->Output();
+    }
+    ASSERT_TRUE(m_run->WaitFor("Scans waiting to be sent: 20")) << m_run->Output();
+    EXPECT_EQ(m_run->Stop(), 0);
+
+    TempDir backLog;
+    RecordingServer back(backLog.Path(), {}, {}, port);
+    ASSERT_TRUE(back.Started());
+    m_run = std::make_unique<QuillonRun>(m_home, std::vector<std::string>{"--headless"});
+    ASSERT_TRUE(m_run->WaitFor("Scans waiting to be sent: 0")) << m_run->Output();
+    EXPECT_EQ(ReceivedScans(back.Requests()), sent);
+    // A new scan follows them, and nothing goes out twice.
+    ASSERT_NE(m_run->Output().find("Device is Connected\n"), std::string::npos) << m_run->Output();
+    m_scanner.Send("NEW");
+    const size_t before = back.Requests().size();
+    ASSERT_GT(WaitForRequests(back, before + 1).size(), before);
+    EXPECT_EQ(m_run->Stop(), 0);
+    EXPECT_EQ(ReceivedScans(back.Requests()), sent + "NEW\r");
+    EXPECT_EQ(m_run->Output().find(kErrorBalloon), std::string::npos) << m_run->Output();
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace {
 
 constexpr char kDefaultIni[] =
     "[init]\ntitle=Quillon\nimage=imageico.ico\nWorkMode=0\nEnter=1\n"
-    "url=http://127.0.0.1:8080/\ntimeout=3000\nCodePage=0\n";
+    "url=http://127.0.0.1:8080/\ntimeout=3000\nCodePage=0\n"
+    "TlsVerifyHost=0\nTlsPinnedKey=\nOutbox=0\n";
 
 std::string IniValue(const QuillonHome& home, const char* key) {
     return platform::IniReadString(home.IniFile(), "init", key, "<none>");

@@ -61,7 +61,40 @@ TEST_F(SettingsFile, MissingFileGivesDefaultsAndASaveCreatesIt) {
     ASSERT_TRUE(SaveSettings(settings, ini_));
     EXPECT_EQ(Read(),
               "[init]\ntitle=Quillon\nimage=imageico.ico\nWorkMode=0\nEnter=1\n"
-              "url=http://127.0.0.1:8080/\ntimeout=3000\nCodePage=0\n");
+              "url=http://127.0.0.1:8080/\ntimeout=3000\nCodePage=0\n"
+              "TlsVerifyHost=0\nTlsPinnedKey=\nOutbox=0\n");
+}
+
+// The network keys are read by the same rules and written back as they are.
+TEST_F(SettingsFile, NetworkKeysAreReadAndWrittenBack) {
+    struct Case {
+        const char* lines;
+        int verifyHost;
+        const char* pin;
+        int outbox;
+    };
+    const std::string pin = "sha256//" + std::string(43, 'A') + "=";
+    const Case cases[] = {
+        {"", 0, "", 0},
+        {"TlsVerifyHost=1\nOutbox=1\n", 1, "", 1},
+        {"TlsVerifyHost=yes\nOutbox=2x\n", 0, "", 2},
+        {"TlsPinnedKey=", 0, "", 0},
+    };
+    for (const Case& c : cases) {
+        Write(std::string("[init]\n") + c.lines);
+        AppSettings settings = Load();
+        EXPECT_EQ(settings.TlsVerifyHost, c.verifyHost) << c.lines;
+        EXPECT_EQ(settings.TlsPinnedKey.toStdString(), c.pin) << c.lines;
+        EXPECT_EQ(settings.Outbox, c.outbox) << c.lines;
+    }
+    Write("[init]\nTlsVerifyHost=1\nTlsPinnedKey=" + pin + "\nOutbox=1\n");
+    AppSettings settings = Load();
+    EXPECT_EQ(settings.TlsPinnedKey.toStdString(), pin);
+    settings.Outbox = 0;
+    ASSERT_TRUE(SaveSettings(settings, ini_));
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "TlsVerifyHost", ""), "1");
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "TlsPinnedKey", ""), pin);
+    EXPECT_EQ(platform::IniReadString(ini_, "init", "Outbox", ""), "0");
 }
 
 TEST_F(SettingsFile, ValuesAreReadByTheirRules) {

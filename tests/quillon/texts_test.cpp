@@ -37,6 +37,24 @@ TEST(StringTable, LanguageSelectsTheSet) {
     EXPECT_TRUE(LoadText(118).isEmpty());
 }
 
+// The notices of network output exist in both languages, and the counted
+// ones have a place for the count in both.
+TEST(StringTable, NetworkNoticesHaveBothLanguages) {
+    for (int id : {IDS_SCANS_WAITING, IDS_SCAN_REFUSED, IDS_QUEUE_FULL}) {
+        SetUiLanguage(kLanguageEnglish);
+        const QString english = LoadText(id);
+        SetUiLanguage(kLanguageChinese);
+        const QString chinese = LoadText(id);
+        EXPECT_FALSE(english.isEmpty()) << id;
+        EXPECT_FALSE(chinese.isEmpty()) << id;
+        EXPECT_NE(english, chinese) << id;
+        if (id != IDS_SCAN_REFUSED) {
+            EXPECT_TRUE(english.arg(7).contains(QLatin1Char('7'))) << id;
+            EXPECT_TRUE(chinese.arg(7).contains(QLatin1Char('7'))) << id;
+        }
+    }
+}
+
 TEST(StringTable, IdentityTextIsFilledAndCutTo255Units) {
     SetUiLanguage(kLanguageEnglish);
     EXPECT_EQ(FormatDeviceIdentity("KTR-100", "SN42", "V1.2"),
