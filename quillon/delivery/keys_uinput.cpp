@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -33,9 +34,15 @@ bool Key(int fd, unsigned short code, bool down) {
     return Emit(fd, EV_KEY, code, down ? 1 : 0) && Emit(fd, EV_SYN, SYN_REPORT, 0);
 }
 
-int CreateKeyboard(const char* devicePath) {
+std::string ErrnoText(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
+// The descriptor of a new virtual keyboard, or -1 with the reason.
+int CreateKeyboard(const char* devicePath, std::string& reason) {
     int fd = open(devicePath, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        reason = ErrnoText(devicePath, errno);
         return -1;
     }
     uinput_setup setup{};
@@ -46,6 +53,7 @@ int CreateKeyboard(const char* devicePath) {
         ioctl(fd, UI_SET_KEYBIT, KEY_V) == 0 && ioctl(fd, UI_SET_KEYBIT, KEY_ENTER) == 0 &&
         ioctl(fd, UI_DEV_SETUP, &setup) == 0 && ioctl(fd, UI_DEV_CREATE) == 0;
     if (!created) {
+        reason = ErrnoText(std::string(devicePath) + " does not make a virtual keyboard", errno);
         close(fd);
         return -1;
     }
@@ -67,7 +75,7 @@ Keyboard& TheKeyboard() {
 
 }  // namespace
 
-bool SendPasteKeysUinput(const char* devicePath, bool withReturn) {
+PasteResult SendPasteKeysUinput(const char* devicePath, bool withReturn) {
     Keyboard& keyboard = TheKeyboard();
     std::lock_guard lock(keyboard.mutex);
     if (keyboard.fd < 0 || keyboard.path != devicePath) {
@@ -75,10 +83,11 @@ bool SendPasteKeysUinput(const char* devicePath, bool withReturn) {
             ioctl(keyboard.fd, UI_DEV_DESTROY);
             close(keyboard.fd);
         }
-        keyboard.fd = CreateKeyboard(devicePath);
+        std::string reason;
+        keyboard.fd = CreateKeyboard(devicePath, reason);
         keyboard.path = devicePath;
         if (keyboard.fd < 0) {
-            return false;
+            return PasteResult::Failed(reason);
         }
     }
     int fd = keyboard.fd;
@@ -87,7 +96,15 @@ bool SendPasteKeysUinput(const char* devicePath, bool withReturn) {
     if (sent && withReturn) {
         sent = Key(fd, KEY_ENTER, true) && Key(fd, KEY_ENTER, false);
     }
-    return sent;
+    if (!sent) {
+        const int error = errno;
+        // A device that took no strokes is made anew for the next paste.
+        ioctl(fd, UI_DEV_DESTROY);
+        close(fd);
+        keyboard.fd = -1;
+        return PasteResult::Failed(ErrnoText(std::string("writing to ") + devicePath, error));
+    }
+    return PasteResult::Sent();
 }
 
 }  // namespace quillon

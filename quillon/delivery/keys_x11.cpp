@@ -4,6 +4,7 @@
 #include <X11/keysym.h>
 
 #include <memory>
+#include <string>
 
 #include "delivery/paste_keys.h"
 
@@ -20,20 +21,24 @@ bool FakeKey(Display* display, KeyCode code, bool down) {
 
 }  // namespace
 
-bool SendPasteKeysX11(const char* displayName, bool withReturn) {
+PasteResult SendPasteKeysX11(const char* displayName, bool withReturn) {
+    // The name as Xlib takes it: the given one, else $DISPLAY.
+    const char* shownName = XDisplayName(displayName);
+    const std::string name = shownName != nullptr ? shownName : "";
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(displayName));
     if (!display) {
-        return false;
+        return PasteResult::Failed("cannot open the X display \"" + name + "\"");
     }
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display.get(), &eventBase, &errorBase, &major, &minor)) {
-        return false;
+        return PasteResult::Failed("the X display \"" + name + "\" has no XTest extension");
     }
     KeyCode control = XKeysymToKeycode(display.get(), XK_Control_L);
     KeyCode v = XKeysymToKeycode(display.get(), XK_v);
     KeyCode enter = XKeysymToKeycode(display.get(), XK_Return);
     if (control == 0 || v == 0 || (withReturn && enter == 0)) {
-        return false;
+        return PasteResult::Failed("the X display \"" + name +
+                                   "\" has no key for Control, V or Return");
     }
     bool sent = FakeKey(display.get(), control, true) && FakeKey(display.get(), v, true) &&
                 FakeKey(display.get(), v, false) && FakeKey(display.get(), control, false);
@@ -43,7 +48,10 @@ bool SendPasteKeysX11(const char* displayName, bool withReturn) {
     // Make sure the server has the strokes before the connection goes.
     XFlush(display.get());
     XSync(display.get(), False);
-    return sent;
+    if (!sent) {
+        return PasteResult::Failed("the X display \"" + name + "\" refused the key strokes");
+    }
+    return PasteResult::Sent();
 }
 
 }  // namespace quillon

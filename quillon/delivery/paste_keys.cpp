@@ -1,15 +1,24 @@
-#include <cstdlib>
-
 #include "delivery/paste_keys.h"
+
+#include <cstdlib>
 
 namespace quillon {
 
-bool SendPasteKeys(bool withReturn) {
+PasteResult SendPasteKeys(bool withReturn) {
     const char* display = std::getenv("DISPLAY");
-    if (display != nullptr && *display != '\0' && SendPasteKeysX11(display, withReturn)) {
-        return true;
+    std::string x11Reason = "no X display ($DISPLAY is not set)";
+    if (display != nullptr && *display != '\0') {
+        PasteResult x11 = SendPasteKeysX11(display, withReturn);
+        if (x11) {
+            return x11;
+        }
+        x11Reason = std::move(x11.reason);
     }
-    return SendPasteKeysUinput(kUinputDevicePath, withReturn);
+    PasteResult uinput = SendPasteKeysUinput(kUinputDevicePath, withReturn);
+    if (uinput) {
+        return uinput;
+    }
+    return PasteResult::Failed(x11Reason + "; " + uinput.reason);
 }
 
 }  // namespace quillon

@@ -10,15 +10,28 @@
 //   uinput kernel module.
 #pragma once
 
+#include <string>
+
 namespace quillon {
 
+// The outcome of one paste: sent, or why not, in the words of the layer that
+// failed ("cannot open the X display :4", "/dev/uinput: Permission denied").
+struct PasteResult {
+    bool sent = false;
+    std::string reason;
+
+    explicit operator bool() const { return sent; }
+    static PasteResult Sent() { return {true, {}}; }
+    static PasteResult Failed(std::string why) { return {false, std::move(why)}; }
+};
+
 // Types the paste through XTest when $DISPLAY names a reachable X server,
-// otherwise through /dev/uinput. False when neither could be used.
-bool SendPasteKeys(bool withReturn);
+// otherwise through /dev/uinput. When neither works the reason names both.
+PasteResult SendPasteKeys(bool withReturn);
 
 // The two ways on their own. `displayName` null means $DISPLAY.
-bool SendPasteKeysX11(const char* displayName, bool withReturn);
-bool SendPasteKeysUinput(const char* devicePath, bool withReturn);
+PasteResult SendPasteKeysX11(const char* displayName, bool withReturn);
+PasteResult SendPasteKeysUinput(const char* devicePath, bool withReturn);
 
 inline constexpr const char* kUinputDevicePath = "/dev/uinput";
 

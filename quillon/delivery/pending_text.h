@@ -11,8 +11,9 @@ namespace quillon {
 
 class PendingText {
   public:
-    // Appends the units. Returns true when the text was empty before, which
-    // is the caller's cue to arm the collect timer. A caller that checks
+    // Appends the units. Returns true when the text was empty before, or
+    // held back after a failed paste (see Hold), which is the caller's cue to
+    // arm the collect timer. A caller that checks
     // Empty() before converting should still arm on this result: the window
     // thread may have taken the text in between, and units appended to an
     // empty text without an armed timer would wait for the next scan.
@@ -25,12 +26,20 @@ class PendingText {
     // since it was taken, so the next attempt pastes everything in order.
     void Restore(std::u16string_view text);
 
+    // Restore for a paste that cannot be made now: the text waits, without a
+    // timer running for it, until the next block arrives (whose Append then
+    // asks for the timer) or the caller tries again by itself.
+    void Hold(std::u16string_view text);
+    // Text is held back by Hold and nothing took it since.
+    bool Held() const;
+
     bool Empty() const;
     size_t Size() const;
 
   private:
     mutable std::mutex mutex_;
     std::u16string text_;
+    bool held_ = false;
 };
 
 }  // namespace quillon

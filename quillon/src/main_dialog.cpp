@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QSemaphore>
 #include <QThread>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -42,12 +43,20 @@ CAutoTabAppDlg::CAutoTabAppDlg(AppSettings& settings, std::filesystem::path iniF
     m_watchTimer.setInterval(kWatchPeriodMs);
     connect(&m_watchTimer, &QTimer::timeout, this, &CAutoTabAppDlg::OnWatchTimer);
     connect(&m_collectTimer, &QTimer::timeout, this, &CAutoTabAppDlg::DeliverPending);
+    m_pasteRetryTimer.setSingleShot(true);
+    connect(&m_pasteRetryTimer, &QTimer::timeout, this, &CAutoTabAppDlg::DeliverPending);
     connect(&m_deviceEvents, &DeviceEvents::DeviceChange, this, &CAutoTabAppDlg::OnDeviceChange,
             Qt::QueuedConnection);
 }
 
 CAutoTabAppDlg::~CAutoTabAppDlg() {
     m_delivery.Stop();
+    if (m_clipboardKeeper) {
+        m_clipboardKeeper->GiveBackNow();
+    }
+    if (m_pendingText.Held()) {
+        QUILLON_EVENT("%zu units not pasted at exit", m_pendingText.Size());
+    }
     m_watchTimer.stop();
     m_collectTimer.stop();
     ResetDevices();
@@ -305,14 +314,21 @@ std::u16string CAutoTabAppDlg::TakePendingText() {
     return m_delivery.TakePending();
 }
 
-bool CAutoTabAppDlg::CopyToClipboardUnicode(const std::u16string& text) {
+bool CAutoTabAppDlg::CopyToClipboardUnicode(const std::u16string& text, QString* reason) {
     auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (application == nullptr || QGuiApplication::clipboard() == nullptr) {
         QUILLON_TRACE("OpenClipboard Error");
+        if (reason != nullptr) {
+            *reason = QStringLiteral("no display, so no clipboard to paste from");
+        }
         return false;
     }
-    // The program stays the clipboard's owner and serves the paste itself.
-    QGuiApplication::clipboard()->setText(QString::fromStdU16String(text));
+    if (!m_clipboardKeeper) {
+        m_clipboardKeeper = std::make_unique<ClipboardKeeper>(*QGuiApplication::clipboard());
+    }
+    // The program owns the clipboard and serves the paste itself; the
+    // user's contents go back once the paste was taken.
+    m_clipboardKeeper->SetPasteText(QString::fromStdU16String(text));
     QUILLON_TRACE("%s %s", "CopyToClipboardUnicode", "SUCCESS");
     return true;
 }
@@ -322,17 +338,48 @@ void CAutoTabAppDlg::DeliverPending() {
     if (pending.empty()) {
         return;
     }
+    m_pasteRetryTimer.stop();
     QUILLON_TRACE("%s", FormatLengthLog(pending).c_str());
     const DeliveryText delivery = BuildDeliveryText(pending, m_settings.HexOut != 0);
     if (delivery.hex) {
         QUILLON_TRACE("HEX=%ls", delivery.text.c_str());
     }
-    if (!CopyToClipboardUnicode(delivery.text)) {
-        m_pendingText.Restore(pending);
+    QString reason;
+    if (!CopyToClipboardUnicode(delivery.text, &reason)) {
+        PasteFailed(pending, reason);
         return;
     }
     m_collectTimer.stop();
-    SendPasteKeys(m_settings.Enter == QStringLiteral("1"));
+    const PasteResult keys = SendPasteKeys(m_settings.Enter == QStringLiteral("1"));
+    if (!keys) {
+        m_clipboardKeeper->GiveBackNow();
+        PasteFailed(pending, QString::fromStdString(keys.reason));
+        return;
+    }
+    m_clipboardKeeper->PasteSent();
+    m_pasteFailureReported = false;
+    m_pasteRetryMs = kPasteRetryFirstMs;
+}
+
+void CAutoTabAppDlg::PasteFailed(const std::u16string& pending, const QString& reason) {
+    QUILLON_EVENT("paste not made: %s", reason.toUtf8().constData());
+    // No collect timer runs for held text: the next block arms it again.
+    m_collectTimer.stop();
+    m_pendingText.Hold(pending);
+    m_pasteRetryTimer.start(m_pasteRetryMs);
+    m_pasteRetryMs = std::min(m_pasteRetryMs * 2, kPasteRetryMaxMs);
+    if (m_pasteFailureReported) {
+        return;
+    }
+    m_pasteFailureReported = true;
+    const QString title = LoadText(IDS_PASTE_FAILED);
+    const QString text = reason + QLatin1Char('\n') + LoadText(IDS_PASTE_KEPT);
+    if (!ShowBalloon(title, text)) {
+        // No tray icon to show it at: the window says it.
+        m_surface.SetStatusText(
+            (m_bConnected != 0 ? ConnectedStatusText() : LoadText(IDS_DEVICE_NOT_CONNECTED)) +
+            QLatin1Char('\n') + title + QStringLiteral(": ") + text);
+    }
 }
 
 bool CAutoTabAppDlg::SetTrayIcon(StateIcon icon, const QString* tip) {

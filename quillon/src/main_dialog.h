@@ -8,8 +8,10 @@
 #include <array>
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
+#include "clipboard_keeper.h"
 #include "delivery/pending_text.h"
 #include "delivery/scan_delivery.h"
 #include "device_events.h"
@@ -33,6 +35,8 @@ inline constexpr int kBalloonTimeoutMs = 5000;
 inline constexpr int TIMER_WATCH = 2;
 inline constexpr int TIMER_COLLECT = 3;
 inline constexpr int kWatchPeriodMs = 1000;
+inline constexpr int kPasteRetryFirstMs = 1000;
+inline constexpr int kPasteRetryMaxMs = 30000;
 
 class CAutoTabAppDlg : public QObject {
     Q_OBJECT
@@ -74,7 +78,9 @@ class CAutoTabAppDlg : public QObject {
     std::u16string TakePendingText();
     // The code page dialog changed CodePage: later scans use it.
     void OnCodePageChanged();
-    static bool CopyToClipboardUnicode(const std::u16string& text);
+    // Puts the text on the clipboard, keeping the user's contents for later;
+    // false with the reason when there is no clipboard.
+    bool CopyToClipboardUnicode(const std::u16string& text, QString* reason = nullptr);
 
     bool IsConnected() const { return m_bConnected != 0; }
     bool IsTrayIconAdded() const { return m_bTrayIconAdded; }
@@ -82,6 +88,8 @@ class CAutoTabAppDlg : public QObject {
     int DeviceCount() const { return m_nDeviceCount; }
     const QString& DevicePath(int index) const { return m_szDevicePaths.at(index); }
     bool IsWatchTimerActive() const { return m_watchTimer.isActive(); }
+    // The user's clipboard contents wait to be given back after a paste.
+    bool KeepingClipboard() const { return m_clipboardKeeper && m_clipboardKeeper->Keeping(); }
 
   signals:
     // The dialog ends, and the program with it.
@@ -99,6 +107,9 @@ class CAutoTabAppDlg : public QObject {
     void StartDelivery();
     // On the window thread: the balloon (or line) of a delivery notice.
     void ShowDeliveryNotice(DeliveryNotice notice, size_t waiting);
+    // A paste that cannot be made: the text is held for the next scan or
+    // the next retry, and the first failure of a row is reported.
+    void PasteFailed(const std::u16string& pending, const QString& reason);
     QString ConnectedStatusText() const;
     QString DeviceIdentityText() const;
 
@@ -120,6 +131,14 @@ class CAutoTabAppDlg : public QObject {
     int m_nCollectDelay = 0;
     int m_nCollectTimer = 0;
     quillon::PendingText m_pendingText;
+    // Keeps the user's clipboard around each paste; made at the first paste
+    // (there is no clipboard without a display).
+    std::unique_ptr<ClipboardKeeper> m_clipboardKeeper;
+    // After a failed paste the held text is tried again after this delay,
+    // doubled after each failure up to kPasteRetryMaxMs, and at every scan.
+    QTimer m_pasteRetryTimer;
+    int m_pasteRetryMs = kPasteRetryFirstMs;
+    bool m_pasteFailureReported = false;
     // Decodes or queues what the reader thread hands over; posts from a
     // thread of its own.
     ScanDelivery m_delivery{m_pendingText};

@@ -16,7 +16,7 @@ struct TextRow {
 };
 
 // "%hs" marks where the identity texts go (8-bit texts in the original).
-constexpr std::array<TextRow, 20> kTexts{{
+constexpr std::array<TextRow, 22> kTexts{{
     {IDS_CONFIG, "Config", "设置"},
     {IDS_PRODUCT_NAME, "Product Name: ", "产品名称:"},
     {IDS_EXIT, "Exit", "退出"},
@@ -42,6 +42,8 @@ constexpr std::array<TextRow, 20> kTexts{{
     {IDS_SCANS_WAITING, "Scans waiting to be sent: %1", "待发送的扫描：%1"},
     {IDS_SCAN_REFUSED, "Scan refused!", "扫描被拒绝！"},
     {IDS_QUEUE_FULL, "%1 scans are already waiting to be sent.", "已有 %1 条扫描等待发送。"},
+    {IDS_PASTE_FAILED, "Scan not pasted", "扫描未能粘贴"},
+    {IDS_PASTE_KEPT, "The text is kept for the next paste.", "文本已保留，待下次粘贴。"},
 }};
 
 // Set by the window thread at start; read by any thread afterwards.

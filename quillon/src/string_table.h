@@ -27,6 +27,9 @@ enum TextId : int {
     IDS_SCANS_WAITING = 140,
     IDS_SCAN_REFUSED = 141,
     IDS_QUEUE_FULL = 142,
+    // A paste at the cursor that could not be made.
+    IDS_PASTE_FAILED = 150,
+    IDS_PASTE_KEPT = 151,
 };
 
 // The language that lookups use; any id other than 2052 means English.

@@ -21,6 +21,8 @@ struct CursorSettings {
     int codePage = 1252;
     int hexOut = 0;
     const char* suffix = "\\r\\n";
+    // Text the target application copied before the scans, if any.
+    const char* userCopy = nullptr;
 };
 
 class CursorDelivery : public testing::Test {
@@ -39,9 +41,13 @@ class CursorDelivery : public testing::Test {
                          "xdotool search --sync --onlyvisible --name '^Quillon V' >/dev/null"),
             0);
         // The target opens last and takes the focus; the pointer rests on it.
+        std::vector<std::string> targetArguments;
+        if (settings.userCopy != nullptr) {
+            targetArguments = {"--copy", settings.userCopy};
+        }
         m_target = std::make_unique<QuillonRun>(
-            fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon_paste_target",
-            std::vector<std::string>{}, m_home.Environment(m_session.DisplayName()));
+            fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon_paste_target", targetArguments,
+            m_home.Environment(m_session.DisplayName()));
         ASSERT_TRUE(m_target->WaitFor("FOCUSED\n")) << m_target->Output();
         RunOnDisplay(m_session.DisplayName(), "xdotool mousemove 300 300");
     }
@@ -117,6 +123,20 @@ TEST_F(CursorDelivery, WithoutEnterNoReturnFollows) {
     Scan("456");
     ASSERT_TRUE(Pasted("456\\u000D")) << m_target->Output();
     EXPECT_EQ(m_target->Output().find("RETURN"), std::string::npos) << m_target->Output();
+}
+
+TEST_F(CursorDelivery, TheUsersClipboardHoldsTheirOwnTextAgainAfterThreeScans) {
+    Start({.userCopy = "the user's own text"});
+    ASSERT_NE(m_target->Output().find("COPIED the user's own text\n"), std::string::npos)
+        << m_target->Output();
+    for (const std::string scan : {"111", "222", "333"}) {
+        Scan(scan);
+        // The clipboard holds the scan for the paste, then the user's text again.
+        ASSERT_TRUE(m_target->WaitFor("CLIPBOARD " + scan + "\\u000D\\u000A\n"))
+            << m_target->Output();
+        ASSERT_TRUE(Pasted(scan + "\\u000D\\u000A")) << m_target->Output();
+        ASSERT_TRUE(m_target->WaitFor("CLIPBOARD the user's own text\n")) << m_target->Output();
+    }
 }
 
 TEST_F(CursorDelivery, OtherWorkModesPasteNothing) {

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
@@ -289,6 +292,116 @@ TEST_F(WindowTest, ExitFromTheMenuEndsTheDialog) {
     exit->trigger();
     EXPECT_TRUE(ended);
     EXPECT_FALSE(m_window->isVisible());
+}
+
+// A focused text field of the test's own that records every paste it gets.
+class PasteField : public QPlainTextEdit {
+  public:
+    QString pasted;
+
+  protected:
+    void insertFromMimeData(const QMimeData* source) override {
+        pasted += source->text();
+        QPlainTextEdit::insertFromMimeData(source);
+    }
+};
+
+// Delivery at the cursor into a field of this process: the paste keys go
+// through the X server, the paste text through the clipboard.
+class CursorTest : public WindowTest {
+  protected:
+    void OpenWithTarget() {
+        m_settings.languageId = kLanguageEnglish;
+        OpenWindow();
+        m_target = std::make_unique<PasteField>();
+        m_target->setGeometry(300, 200, 300, 150);
+        m_target->show();
+        m_target->activateWindow();
+        m_target->setFocus();
+        ASSERT_TRUE(WaitUntil([&] {
+            return QApplication::activeWindow() == m_target.get() && m_target->hasFocus();
+        }));
+    }
+    void TearDown() override {
+        m_target.reset();
+        WindowTest::TearDown();
+    }
+    void Scan(const std::string& bytes) { ASSERT_TRUE(m_scanner->SendScan(bytes)); }
+    bool Pasted(const QString& text) {
+        return WaitUntil([&] { return m_target->pasted == text; });
+    }
+    bool GivenBack() {
+        return WaitUntil([&] { return !m_dialog->KeepingClipboard(); });
+    }
+
+    std::unique_ptr<PasteField> m_target;
+};
+
+TEST_F(CursorTest, TheUsersClipboardInAllItsFormatsComesBackAfterEachPaste) {
+    OpenWithTarget();
+    const QByteArray userBytes("\x00\x01\xfe user", 8);
+    auto* user = new QMimeData;
+    user->setText(QStringLiteral("the user's text"));
+    user->setHtml(QStringLiteral("<b>the user's</b> text"));
+    user->setData(QStringLiteral("application/x-user-thing"), userBytes);
+    QApplication::clipboard()->setMimeData(user);
+
+    QString expected;
+    for (const char* scan : {"111\r", "222\r", "333\r"}) {
+        Scan(scan);
+        expected += QString::fromLatin1(scan);
+        ASSERT_TRUE(Pasted(expected)) << m_target->pasted.toStdString();
+        ASSERT_TRUE(GivenBack());
+        const QMimeData* now = QApplication::clipboard()->mimeData();
+        ASSERT_NE(now, nullptr);
+        EXPECT_EQ(now->text(), "the user's text") << scan;
+        EXPECT_EQ(now->html(), "<b>the user's</b> text") << scan;
+        EXPECT_EQ(now->data(QStringLiteral("application/x-user-thing")), userBytes) << scan;
+    }
+}
+
+TEST_F(CursorTest, ACopyMadeBeforeTheClipboardComesBackIsLeftAlone) {
+    OpenWithTarget();
+    QApplication::clipboard()->setText(QStringLiteral("older copy"));
+    Scan("444\r");
+    ASSERT_TRUE(Pasted("444\r"));
+    // The user copies while the clipboard still holds the scan.
+    ASSERT_TRUE(m_dialog->KeepingClipboard());
+    QApplication::clipboard()->setText(QStringLiteral("newer copy"));
+    ASSERT_TRUE(GivenBack());
+    EXPECT_EQ(QApplication::clipboard()->text(), "newer copy");
+    // The next paste keeps and gives back the newer copy.
+    Scan("555\r");
+    ASSERT_TRUE(Pasted("444\r555\r"));
+    ASSERT_TRUE(GivenBack());
+    EXPECT_EQ(QApplication::clipboard()->text(), "newer copy");
+}
+
+TEST_F(CursorTest, APasteThatCannotBeMadeIsReportedAndItsTextPastedLater) {
+    OpenWithTarget();
+    QApplication::clipboard()->setText(QStringLiteral("the user's text"));
+    const std::string display = std::getenv("DISPLAY");
+    // The keys cannot be typed (no such X display, no /dev/uinput here);
+    // the program's own connection, and with it the clipboard, stays.
+    setenv("DISPLAY", ":4711", 1);
+    Scan("A1\r");
+    ASSERT_TRUE(WaitUntil([] { return VisibleBalloon("Scan not pasted") != nullptr; }));
+    // The balloon gives the reason of the layer that failed.
+    bool reasonShown = false;
+    for (QLabel* label : VisibleBalloon("Scan not pasted")->findChildren<QLabel*>()) {
+        reasonShown = reasonShown || label->text().contains("cannot open the X display \":4711\"");
+    }
+    EXPECT_TRUE(reasonShown);
+    // The clipboard is the user's again at once.
+    EXPECT_FALSE(m_dialog->KeepingClipboard());
+    EXPECT_EQ(QApplication::clipboard()->text(), "the user's text");
+    Scan("B2\r");
+    setenv("DISPLAY", display.c_str(), 1);
+    Scan("C3\r");
+    // Everything received goes out, in order, once the keys can be typed.
+    EXPECT_TRUE(Pasted("A1\rB2\rC3\r")) << m_target->pasted.toStdString();
+    ASSERT_TRUE(GivenBack());
+    EXPECT_EQ(QApplication::clipboard()->text(), "the user's text");
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // copy at a time, and window commands from other processes.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
+#include <sstream>
 
 #include "platform/ini_file.h"
 #include "support/quillon_process.h"
@@ -16,6 +19,22 @@ constexpr char kDefaultIni[] =
     "[init]\ntitle=Quillon\nimage=imageico.ico\nWorkMode=0\nEnter=1\n"
     "url=http://127.0.0.1:8080/\ntimeout=3000\nCodePage=0\n"
     "TlsVerifyHost=0\nTlsPinnedKey=\nOutbox=0\n";
+
+// CPU time (user and system) the process has used so far, from /proc.
+double CpuSeconds(pid_t pid) {
+    std::string stat = ReadTextFile("/proc/" + std::to_string(pid) + "/stat");
+    // Fields after the command name in parentheses: state is field 3, utime
+    // field 14, stime field 15.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number >= 14) {
+            ticks += std::stoull(field);
+        }
+    }
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 std::string IniValue(const QuillonHome& home, const char* key) {
     return platform::IniReadString(home.IniFile(), "init", key, "<none>");
@@ -76,6 +95,26 @@ TEST(Program, DeviceEventsThatCannotBeWatchedAreReportedAndTheStartGoesOn) {
     ASSERT_TRUE(run.WaitFor("Can't register device notification: ")) << run.Output();
     ASSERT_TRUE(run.WaitFor("Device not connected\n")) << run.Output();
     EXPECT_EQ(run.Stop(), 0);
+}
+
+TEST(Program, APasteThatCannotBeMadeIsReportedOnceAndNotTriedInABusyLoop) {
+    QuillonHome home;
+    std::ofstream(home.IniFile()) << "[init]\nlang=en\nWorkMode=0\n";
+    ScannerProcess scanner(home);
+    ASSERT_TRUE(scanner.WaitPresent());
+    // Headless without a display: no clipboard to paste from.
+    QuillonRun run(home, {"--headless"});
+    ASSERT_TRUE(run.WaitFor("Work Mode: Output at cursor\n")) << run.Output();
+    scanner.Send("123");
+    ASSERT_TRUE(
+        run.WaitFor("[balloon] Scan not pasted: no display, so no clipboard to paste from\n"
+                    "The text is kept for the next paste.\n"))
+        << run.Output();
+    const double before = CpuSeconds(run.Pid());
+    scanner.Send("456");
+    EXPECT_FALSE(run.WaitFor("Scan not pasted", 5)) << "reported once: " << run.Output();
+    EXPECT_LT(CpuSeconds(run.Pid()) - before, 0.5);
+    EXPECT_EQ(run.Stop(), 0) << run.Output();
 }
 
 TEST(Program, WindowCommandsReachTheRunningCopy) {

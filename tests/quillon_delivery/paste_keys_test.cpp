@@ -156,16 +156,43 @@ INSTANTIATE_TEST_SUITE_P(Return, PasteStrokes, testing::Values(false, true),
                              return info.param ? "WithReturn" : "WithoutReturn";
                          });
 
-TEST(PasteKeysWithoutDevices, UnreachableDisplayOrDeviceFails) {
-    EXPECT_FALSE(quillon::SendPasteKeysX11(":4711", false));
+TEST(PasteKeysWithoutDevices, UnreachableDisplayOrDeviceFailsWithTheLayersReason) {
     // A plain file takes writes but not the virtual-device requests.
     char path[] = "/tmp/not-uinput-XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    EXPECT_FALSE(quillon::SendPasteKeysUinput(path, false));
-    EXPECT_FALSE(quillon::SendPasteKeysUinput("/nonexistent/uinput", true));
+    const std::string file = path;
+    struct Case {
+        quillon::PasteResult result;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {quillon::SendPasteKeysX11(":4711", false), "cannot open the X display \":4711\""},
+        {quillon::SendPasteKeysUinput(path, false),
+         file + " does not make a virtual keyboard: Inappropriate ioctl for device"},
+        {quillon::SendPasteKeysUinput("/nonexistent/uinput", true),
+         "/nonexistent/uinput: No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(c.result);
+        EXPECT_EQ(c.result.reason, c.reason);
+    }
     unlink(path);
+}
+
+TEST(PasteKeysWithoutDevices, BothWaysFailingNameBothReasons) {
+    if (access(quillon::kUinputDevicePath, F_OK) == 0) {
+        GTEST_SKIP() << "this machine has " << quillon::kUinputDevicePath;
+    }
+    setenv("DISPLAY", ":4711", 1);
+    const quillon::PasteResult result = quillon::SendPasteKeys(true);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.reason,
+              "cannot open the X display \":4711\"; /dev/uinput: No such file or directory");
+    unsetenv("DISPLAY");
+    EXPECT_EQ(quillon::SendPasteKeys(true).reason,
+              "no X display ($DISPLAY is not set); /dev/uinput: No such file or directory");
 }
 
 }  // namespace

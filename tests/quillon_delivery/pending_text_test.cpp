@@ -28,6 +28,28 @@ TEST(PendingText, RestoredTextGoesBeforeLaterBlocks) {
     EXPECT_EQ(pending.TakeAll(), u"first second");
 }
 
+// Text held after a paste that could not be made waits without a timer: the
+// next block asks for the timer again and goes out behind it.
+TEST(PendingText, HeldTextAsksForTheTimerAtTheNextBlock) {
+    quillon::PendingText pending;
+    pending.Append(u"A1");
+    std::u16string taken = pending.TakeAll();
+    pending.Hold(taken);
+    EXPECT_TRUE(pending.Held());
+    EXPECT_TRUE(pending.Append(u"B2"));
+    EXPECT_FALSE(pending.Held());
+    EXPECT_FALSE(pending.Append(u"C3")) << "one arming per block after the hold";
+    EXPECT_EQ(pending.TakeAll(), u"A1B2C3");
+
+    // A take clears the hold too; holding nothing holds nothing.
+    pending.Hold(u"X");
+    EXPECT_EQ(pending.TakeAll(), u"X");
+    EXPECT_FALSE(pending.Held());
+    pending.Hold(u"");
+    EXPECT_FALSE(pending.Held());
+    EXPECT_TRUE(pending.Append(u"Y"));
+}
+
 // A library thread appends numbered units while the window thread takes,
 // sometimes failing its delivery and restoring. Every unit must arrive exactly
 // once and in order, and whenever the producer found the text empty it must
