@@ -130,17 +130,22 @@ ReplyRecord* CCmdSend::CollectAndParse(__STRUCT_DEVICE_ONLINE* pConnection, int*
 }
 
 bool CCmdSend::GrowBuffer() {
-    const uint32_t grown = m_dwBuffSize * 2;
+    // Sizes are computed in 64 bits and capped, so they can neither wrap nor
+    // grow without end while a reply goes on.
+    const uint64_t grown = std::min<uint64_t>(uint64_t{m_dwBuffSize} * 2, kMaxBuffSize);
+    if (grown <= m_dwBuffSize)
+        return false;
     auto* bigger = static_cast<unsigned char*>(std::realloc(m_pData, grown));
     if (bigger == nullptr)
         return false;
     std::memset(bigger + m_dwBuffSize, 0, grown - m_dwBuffSize);
     m_pData = bigger;
-    m_dwBuffSize = grown;
+    m_dwBuffSize = static_cast<uint32_t>(grown);
     return true;
 }
 
 bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
+    m_bTooLong = false;
     if (m_dwBuffSize != kInitialBuffSize) {
         std::free(m_pData);
         m_pData = AllocateZeroed(kInitialBuffSize);
@@ -155,19 +160,27 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
     std::memset(m_pData, 0, std::min(m_dwDirtyData, m_dwBuffSize));
     m_dwDirtyData = 0;
     uint32_t since = platform::TickCountMs();
-    int n = qvds_read_until(pConnection->hStream, m_pData, kChunkSize, kReadLimitMs, -2,
-                            kEndOfFrame, 2, &pConnection->nErrorCode);
+    uint32_t asked = kChunkSize;
+    int n = qvds_read_until(pConnection->hStream, m_pData, asked, kReadLimitMs, -2, kEndOfFrame, 2,
+                            &pConnection->nErrorCode);
     if (n <= 0)
         return false;
     for (;;) {
-        ClearBehindChunk(static_cast<uint32_t>(n));
+        ClearBehindChunk(static_cast<uint32_t>(n), asked);
         m_dwCurrentSize += static_cast<uint32_t>(n);
         m_dwDirtyData = m_dwCurrentSize;
         // The next chunk always has its full room; growing keeps every byte.
         if (m_dwBuffSize - m_dwCurrentSize < kChunkSize && !GrowBuffer())
             break;
         if (IsReplyComplete())
-            break;
+            return true;
+        if (m_dwCurrentSize >= kMaxReplySize) {
+            logout_line(QVDS_LOG_ERROR, kFerrolinkSource, __LINE__, "%s Error",
+                        "m_dwCurrentSize > FERROLINK_MAX_REPLY_BYTES");
+            DropReply();
+            DrainStream(pConnection, kDrainQuietMs, kDrainLimitMs);
+            return false;
+        }
         const uint32_t now = platform::TickCountMs();
         if (m_dwCurrentSize == 0 && platform::TicksSince(since, now) > kNothingCameMs) {
             logout_line(QVDS_LOG_ERROR, kFerrolinkSource, 1619, "%s Error",
@@ -180,20 +193,53 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
             logout_line(QVDS_LOG_ERROR, kFerrolinkSource, 1632, "%s Error", "nRet == 0 && > 10000");
             break;
         }
-        n = qvds_read_until(pConnection->hStream, m_pData + m_dwCurrentSize, kChunkSize,
-                            kReadLimitMs, -2, kEndOfFrame, 2, &pConnection->nErrorCode);
+        asked = std::min(kChunkSize, kMaxReplySize - m_dwCurrentSize);
+        n = qvds_read_until(pConnection->hStream, m_pData + m_dwCurrentSize, asked, kReadLimitMs,
+                            -2, kEndOfFrame, 2, &pConnection->nErrorCode);
         if (n <= 0)
             break;
     }
+    // The reading stopped inside a framed reply: whatever of it is still on
+    // the way must not become the next command's reply.
+    if (!IsReplyComplete())
+        DrainStream(pConnection, kDrainQuietMs, kDrainLimitMs);
     return m_dwCurrentSize > 0;
+}
+
+// A reply given up on leaves nothing behind: callers see an empty reply.
+void CCmdSend::DropReply() {
+    std::memset(m_pData, 0, std::min(m_dwDirtyData, m_dwBuffSize));
+    m_dwDirtyData = 0;
+    m_dwCurrentSize = 0;
+    m_bTooLong = true;
+}
+
+void DrainStream(__STRUCT_DEVICE_ONLINE* pConnection, uint32_t quietMs, uint32_t limitMs) {
+    if (pConnection == nullptr || pConnection->hStream == 0)
+        return;
+    unsigned char scratch[4096];
+    int error = 0;
+    const uint32_t start = platform::TickCountMs();
+    size_t dropped = 0;
+    while (platform::TicksSince(start, platform::TickCountMs()) < limitMs) {
+        // No terminator: a read ends with a full scratch buffer or after
+        // quietMs without a byte.
+        const int n = qvds_read_until(pConnection->hStream, scratch, sizeof scratch, quietMs, -2,
+                                      nullptr, 0, &error);
+        if (n <= 0)
+            break;
+        dropped += static_cast<size_t>(n);
+    }
+    if (dropped > 0)
+        logout_line(QVDS_LOG_TRACE, kFerrolinkSource, __LINE__, "%s=%zu", "dropped", dropped);
 }
 
 // A read may fill its whole chunk and keep only the bytes up to the frame end
 // (the rest waits for the next read); what it left behind is cleared, so the
 // collected reply is followed by zeros as the text copies expect.
-void CCmdSend::ClearBehindChunk(uint32_t nPlaced) {
-    if (nPlaced < kChunkSize)
-        std::memset(m_pData + m_dwCurrentSize + nPlaced, 0, kChunkSize - nPlaced);
+void CCmdSend::ClearBehindChunk(uint32_t nPlaced, uint32_t nAsked) {
+    if (nPlaced < nAsked)
+        std::memset(m_pData + m_dwCurrentSize + nPlaced, 0, nAsked - nPlaced);
 }
 
 bool CCmdSend::IsReplyComplete() const {

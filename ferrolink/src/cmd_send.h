@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ferrolink/limits.h"
 #include "ferrolink/record.h"
 
 // First bytes of every command frame and of every framed reply.
@@ -25,6 +26,14 @@ class CCmdSend {
     static constexpr uint32_t kChunkSize = 10240;
     static constexpr int kRecordCount = 1024;
     static constexpr int kParsedRecords = 3;
+    // A reply is read up to this size; a longer one fails.
+    static constexpr uint32_t kMaxReplySize = FERROLINK_MAX_REPLY_BYTES;
+    // The reply buffer never grows beyond room for the largest reply and one chunk.
+    static constexpr uint32_t kMaxBuffSize = kMaxReplySize + kChunkSize;
+    // Dropping the rest of a reply given up on ends after this long without a
+    // byte, or after kDrainLimitMs in all.
+    static constexpr uint32_t kDrainQuietMs = 100;
+    static constexpr uint32_t kDrainLimitMs = 2000;
 
     CCmdSend();
     virtual ~CCmdSend();
@@ -37,6 +46,8 @@ class CCmdSend {
     int SendRequest(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand);
     bool ReadReply(__STRUCT_DEVICE_ONLINE* pConnection);
     bool IsReplyComplete() const;
+    // The last reading went past kMaxReplySize and was dropped.
+    bool ReplyTooLong() const { return m_bTooLong; }
 
     char m_szFrame[1024];
     unsigned char* m_pData;
@@ -50,7 +61,9 @@ class CCmdSend {
     ReplyRecord* CollectAndParse(__STRUCT_DEVICE_ONLINE* pConnection, int* pnCount);
     void CopyReplyText();
     bool GrowBuffer();
-    void ClearBehindChunk(uint32_t nPlaced);
+    void ClearBehindChunk(uint32_t nPlaced, uint32_t nAsked);
+    void DropReply();
+    bool m_bTooLong = false;
     uint32_t m_dwTextSize = 0;
     uint32_t m_dwTextUsed = 0;   // bytes of m_pText that may be nonzero
     uint32_t m_dwDirtyData = 0;  // bytes of m_pData that may be nonzero
@@ -69,6 +82,11 @@ bool OpenConnection(__STRUCT_DEVICE_ONLINE* pConnection);
 
 // Fills a connection object with the record's port settings.
 void CopyPortSettings(const _QVDeviceInfo& record, __STRUCT_DEVICE_ONLINE& connection);
+
+// Reads and drops what the stream still delivers: until it has been quiet for
+// quietMs, at most limitMs in all. Used after a reply was given up on, so that
+// its rest is not taken for the reply to the next command.
+void DrainStream(__STRUCT_DEVICE_ONLINE* pConnection, uint32_t quietMs, uint32_t limitMs);
 
 // Closes and destroys a connection's stream, after pauseMs when it is open.
 void CloseConnectionStream(__STRUCT_DEVICE_ONLINE* pConnection, int nPauseMs);

@@ -7,6 +7,7 @@
 #include "config_items.h"
 #include "config_link.h"
 #include "config_xml.h"
+#include "export_guard.h"
 #include "ferrolink/config.h"
 #include "ferrolink/tidestream/tidestream.h"
 #include "op_record.h"
@@ -136,7 +137,7 @@ bool ApplyConfigSetU(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection
     return ApplyForm(szFileName, pConnection, ferrolink_config::DownloadForm::kUnified);
 }
 
-extern "C" bool qv_SavetoDevice(char* szFileName, int nPort, int nBaudRate) {
+static bool qv_SavetoDeviceBody(char* szFileName, int nPort, int nBaudRate) {
     // A set that cannot be read is refused before the link reset goes out.
     ferrolink_config::ConfigSetElements elements;
     if (!ferrolink_config::LoadConfigSet(szFileName, &elements))
@@ -151,15 +152,31 @@ extern "C" bool qv_SavetoDevice(char* szFileName, int nPort, int nBaudRate) {
     return ok;
 }
 
-extern "C" bool qv_SavetoDeviceAN(char* szFileName, const _QVDeviceInfo* pDevice) {
+static bool qv_SavetoDeviceANBody(char* szFileName, const _QVDeviceInfo* pDevice) {
     return DownloadToRecord(szFileName, pDevice, ferrolink_config::DownloadForm::kRecord);
 }
 
-extern "C" bool qv_SavetoDeviceAN_U(char* szFileName, const _QVDeviceInfo* pDevice) {
+static bool qv_SavetoDeviceAN_UBody(char* szFileName, const _QVDeviceInfo* pDevice) {
     return DownloadToRecord(szFileName, pDevice, ferrolink_config::DownloadForm::kUnified);
 }
 
 extern "C" intptr_t SetSaveType(intptr_t nSaveType) {
     g_pSaveType = reinterpret_cast<void*>(nSaveType);
     return nSaveType;
+}
+
+extern "C" bool qv_SavetoDevice(char* szFileName, int nPort, int nBaudRate) {
+    return ferrolink_guard::Guarded("qv_SavetoDevice", false, [&] {
+        return qv_SavetoDeviceBody(szFileName, nPort, nBaudRate);
+    });
+}
+
+extern "C" bool qv_SavetoDeviceAN(char* szFileName, const _QVDeviceInfo* pDevice) {
+    return ferrolink_guard::Guarded("qv_SavetoDeviceAN", false,
+                                    [&] { return qv_SavetoDeviceANBody(szFileName, pDevice); });
+}
+
+extern "C" bool qv_SavetoDeviceAN_U(char* szFileName, const _QVDeviceInfo* pDevice) {
+    return ferrolink_guard::Guarded("qv_SavetoDeviceAN_U", false,
+                                    [&] { return qv_SavetoDeviceAN_UBody(szFileName, pDevice); });
 }

@@ -10,6 +10,7 @@
 
 #include "config_items.h"
 #include "config_link.h"
+#include "export_guard.h"
 #include "ferrolink/config.h"
 
 namespace {
@@ -29,7 +30,7 @@ bool LastReplyAcknowledged(const CCmdSend& sender) {
 
 }  // namespace
 
-extern "C" int SaveOffice(const _QVDeviceInfo* pDevice) {
+static int SaveOfficeBody(const _QVDeviceInfo* pDevice) {
     ferrolink_config::CallConnection connection(pDevice);
     if (!connection.Open())
         return 0;
@@ -45,7 +46,7 @@ extern "C" int SaveOffice(const _QVDeviceInfo* pDevice) {
     return LastReplyAcknowledged(sender) ? 1 : 0;
 }
 
-extern "C" void qv_SaveXml(const _QVDeviceInfo* pDevice) {
+static void qv_SaveXmlBody(const _QVDeviceInfo* pDevice) {
     if (pDevice == nullptr)
         return;
     const std::string reply = ferrolink_config::QueryPayload(pDevice, "@*", kConfigReplyCapacity);
@@ -62,4 +63,12 @@ extern "C" void qv_SaveXml(const _QVDeviceInfo* pDevice) {
     };
     const std::vector<ConfigEntry> entries = CollectConfigEntries(reply, queryDataFormat);
     WriteConfigSetXml("test.xml", entries, pDevice->szProductName);
+}
+
+extern "C" int SaveOffice(const _QVDeviceInfo* pDevice) {
+    return ferrolink_guard::Guarded("SaveOffice", 0, [&] { return SaveOfficeBody(pDevice); });
+}
+
+extern "C" void qv_SaveXml(const _QVDeviceInfo* pDevice) {
+    ferrolink_guard::GuardedVoid("qv_SaveXml", [&] { qv_SaveXmlBody(pDevice); });
 }

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "config_items.h"
+#include "ferrolink/tidestream/tidestream.h"
+#include "xml_depth.h"
 
 namespace {
 
@@ -112,8 +114,17 @@ bool WriteConfigSetXml(const char* szFileName, const std::vector<ConfigEntry>& e
 namespace ferrolink_config {
 
 bool LoadConfigSet(const char* szFileName, ConfigSetElements* elements) {
+    if (szFileName == nullptr)
+        return false;
+    // Refused before TinyXML reads it: its recursion would overflow the stack.
+    if (ferrolink_xml::FileNestingWithin(szFileName, ferrolink_xml::kMaxSetFileDepth) ==
+        ferrolink_xml::FileNesting::kTooDeep) {
+        logout_line(QVDS_LOG_ERROR, "Ferrolink", __LINE__, "%s %s", szFileName,
+                    "nests its elements too deep");
+        return false;
+    }
     TiXmlDocument document;
-    if (szFileName == nullptr || !document.LoadFile(szFileName, EncodingOf(szFileName)))
+    if (!document.LoadFile(szFileName, EncodingOf(szFileName)))
         return false;
     elements->clear();
     const TiXmlElement* root = document.FirstChildElement();

@@ -1,5 +1,6 @@
 // Finding the attached scanners and asking each who it is.
 #include "ferrolink/discovery.h"
+#include "export_guard.h"
 
 #include <cstring>
 #include <memory>
@@ -89,7 +90,7 @@ void FillRecord(_QVDeviceInfo& record, const __STRUCT_DEVICE_ONLINE& connection)
 
 }  // namespace
 
-extern "C" int qv_GetDevice(_QVDeviceInfo* pDevices, int nCount) {
+static int qv_GetDeviceBody(_QVDeviceInfo* pDevices, int nCount) {
     if (nCount <= 0 || pDevices == nullptr)
         return 0;
     std::vector<Connection> connections = EnumerateConnections();
@@ -102,4 +103,9 @@ extern "C" int qv_GetDevice(_QVDeviceInfo* pDevices, int nCount) {
         FillRecord(pDevices[i], *connections[i]);
     }
     return static_cast<int>(used);
+}
+
+extern "C" int qv_GetDevice(_QVDeviceInfo* pDevices, int nCount) {
+    return ferrolink_guard::Guarded("qv_GetDevice", 0,
+                                    [&] { return qv_GetDeviceBody(pDevices, nCount); });
 }

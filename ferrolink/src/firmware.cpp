@@ -1,6 +1,7 @@
 // Firmware update: a private connection to the device, the transfer by the
 // data-stream library, and an entry in the operation log.
 #include "ferrolink/firmware.h"
+#include "export_guard.h"
 
 #include <cstring>
 #include <string>
@@ -31,7 +32,7 @@ bool UploadFirmware(__STRUCT_DEVICE_ONLINE* connection, FirmwareUploadInfo* info
 
 extern "C" {
 
-bool qv_UpdateKernelDevice(char* szFileName, const _QVDeviceInfo* pDevice) {
+static bool qv_UpdateKernelDeviceBody(char* szFileName, const _QVDeviceInfo* pDevice) {
     PerCallLink link(pDevice);
     if (!link.Open())
         return false;
@@ -42,8 +43,8 @@ bool qv_UpdateKernelDevice(char* szFileName, const _QVDeviceInfo* pDevice) {
     return ok;
 }
 
-bool qv_UpdateKernelDevice1(char* szFileName, const _QVDeviceInfo* pDevice,
-                            FirmwareUploadInfo* pInfo) {
+static bool qv_UpdateKernelDevice1Body(char* szFileName, const _QVDeviceInfo* pDevice,
+                                       FirmwareUploadInfo* pInfo) {
     PerCallLink link(pDevice);
     if (!link.Made()) {
         logout_line(QVDS_LOG_ERROR, kLogSource, 911, "%s %s", "lpInfo", "Error");
@@ -71,8 +72,8 @@ bool qv_UpdateKernelDevice1(char* szFileName, const _QVDeviceInfo* pDevice,
     return ok;
 }
 
-bool qv_UpdateKernelDevicePort(char* szFileName, int nPort, int nBaudRate, int /*nUnused*/,
-                               int* pnError) {
+static bool qv_UpdateKernelDevicePortBody(char* szFileName, int nPort, int nBaudRate,
+                                          int /*nUnused*/, int* pnError) {
     PerCallLink link(static_cast<uint16_t>(nPort & 0xFFFF), static_cast<uint32_t>(nBaudRate));
     if (!link.Open())
         return false;
@@ -85,3 +86,22 @@ bool qv_UpdateKernelDevicePort(char* szFileName, int nPort, int nBaudRate, int /
 }
 
 }  // extern "C"
+
+extern "C" bool qv_UpdateKernelDevice(char* szFileName, const _QVDeviceInfo* pDevice) {
+    return ferrolink_guard::Guarded("qv_UpdateKernelDevice", false,
+                                    [&] { return qv_UpdateKernelDeviceBody(szFileName, pDevice); });
+}
+
+extern "C" bool qv_UpdateKernelDevice1(char* szFileName, const _QVDeviceInfo* pDevice,
+                                       FirmwareUploadInfo* pInfo) {
+    return ferrolink_guard::Guarded("qv_UpdateKernelDevice1", false, [&] {
+        return qv_UpdateKernelDevice1Body(szFileName, pDevice, pInfo);
+    });
+}
+
+extern "C" bool qv_UpdateKernelDevicePort(char* szFileName, int nPort, int nBaudRate, int nUnused,
+                                          int* pnError) {
+    return ferrolink_guard::Guarded("qv_UpdateKernelDevicePort", false, [&] {
+        return qv_UpdateKernelDevicePortBody(szFileName, nPort, nBaudRate, nUnused, pnError);
+    });
+}

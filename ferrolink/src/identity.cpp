@@ -1,5 +1,6 @@
 // Rewriting a scanner's product name, serial numbers and device information.
 #include "ferrolink/identity.h"
+#include "export_guard.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -77,15 +78,15 @@ std::string DeviceInfoWithMode(const std::string& reply, const std::string& mode
 
 extern "C" {
 
-int SetDevicePDN(const _QVDeviceInfo* pDevice, const char* szProductName) {
+static int SetDevicePDNBody(const _QVDeviceInfo* pDevice, const char* szProductName) {
     return EditIdentity(pDevice, "PDNEDT", szProductName);
 }
 
-int SetDeviceSN(const _QVDeviceInfo* pDevice, const char* szSerialNumber) {
+static int SetDeviceSNBody(const _QVDeviceInfo* pDevice, const char* szSerialNumber) {
     return EditIdentity(pDevice, "PSNEDT", szSerialNumber);
 }
 
-int SetDeviceBSN(const _QVDeviceInfo* pDevice) {
+static int SetDeviceBSNBody(const _QVDeviceInfo* pDevice) {
     PerCallLink link(pDevice);
     if (!link.Made() || !link.Open())
         return 0;
@@ -109,7 +110,7 @@ int SetDeviceBSN(const _QVDeviceInfo* pDevice) {
     return 1;
 }
 
-int setDeviceInfo(const char* szFirst, const char* szSecond, const char* szThird) {
+static int setDeviceInfoBody(const char* szFirst, const char* szSecond, const char* szThird) {
     // A missing part would write a damaged value over the device's own.
     if (szFirst == nullptr || szSecond == nullptr || szThird == nullptr)
         return 0;
@@ -120,7 +121,7 @@ int setDeviceInfo(const char* szFirst, const char* szSecond, const char* szThird
     return SendCmdClave(&devices[0], value.c_str());
 }
 
-int changeDevMode(const char* szMode) {
+static int changeDevModeBody(const char* szMode) {
     if (szMode == nullptr)
         return 0;
     _QVDeviceInfo devices[10];
@@ -142,7 +143,7 @@ int changeDevMode(const char* szMode) {
     return SendCmdClave(&devices[0], value.c_str());
 }
 
-const char* GetSN(void) {
+static const char* GetSNBody(void) {
     static _QVDeviceInfo* devices = [] {
         auto* array = new _QVDeviceInfo[10];
         std::memset(static_cast<void*>(array), 0, sizeof(_QVDeviceInfo) * 10);
@@ -158,3 +159,31 @@ const char* GetSN(void) {
 }
 
 }  // extern "C"
+
+extern "C" int SetDevicePDN(const _QVDeviceInfo* pDevice, const char* szProductName) {
+    return ferrolink_guard::Guarded("SetDevicePDN", 0,
+                                    [&] { return SetDevicePDNBody(pDevice, szProductName); });
+}
+
+extern "C" int SetDeviceSN(const _QVDeviceInfo* pDevice, const char* szSerialNumber) {
+    return ferrolink_guard::Guarded("SetDeviceSN", 0,
+                                    [&] { return SetDeviceSNBody(pDevice, szSerialNumber); });
+}
+
+extern "C" int SetDeviceBSN(const _QVDeviceInfo* pDevice) {
+    return ferrolink_guard::Guarded("SetDeviceBSN", 0, [&] { return SetDeviceBSNBody(pDevice); });
+}
+
+extern "C" int setDeviceInfo(const char* szFirst, const char* szSecond, const char* szThird) {
+    return ferrolink_guard::Guarded("setDeviceInfo", 0,
+                                    [&] { return setDeviceInfoBody(szFirst, szSecond, szThird); });
+}
+
+extern "C" int changeDevMode(const char* szMode) {
+    return ferrolink_guard::Guarded("changeDevMode", 0, [&] { return changeDevModeBody(szMode); });
+}
+
+extern "C" const char* GetSN(void) {
+    return ferrolink_guard::Guarded("GetSN", static_cast<const char*>(""),
+                                    [&] { return GetSNBody(); });
+}

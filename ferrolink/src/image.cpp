@@ -1,5 +1,6 @@
 // Image capture: the scanner's last image, read into a library-wide buffer
-// with longer time limits than a command reply.
+// with longer time limits than a command reply, and never more than its
+// header announces.
 #include "ferrolink/image.h"
 
 #include <algorithm>
@@ -7,21 +8,34 @@
 #include <vector>
 
 #include "command_link.h"
+#include "export_guard.h"
 #include "ferrolink/tidestream/tidestream.h"
 #include "image_read.h"
 #include "platform/tick.h"
 
+using ferrolink_guard::Guarded;
 using ferrolink_ops::kLogSource;
 
 namespace {
 
 constexpr size_t kInitialImageBufferSize = 1025108;
 constexpr uint32_t kChunk = 10240;
+constexpr uint32_t kReadLimitMs = 2000;
+constexpr uint32_t kNothingCameMs = 5000;
+constexpr uint32_t kSilenceMs = 10000;
+// The largest image reply: header, the largest image, status, ';', ETX. The
+// buffer holds it from the start and never grows.
+constexpr size_t kMaxImageReply = kImageDataOffset + kMaxImageBytes + kImageTrailerSize;
+static_assert(kMaxImageReply <= kInitialImageBufferSize);
+static_assert(kMaxImageBytes == FERROLINK_MAX_IMAGE_BYTES);
 
 std::vector<unsigned char>& ImageBuffer() {
     static std::vector<unsigned char> buffer(kInitialImageBufferSize);
     return buffer;
 }
+
+// The header's values of the last capture that read a valid one.
+ImageHeader g_lastHeader;
 
 }  // namespace
 
@@ -48,12 +62,20 @@ bool ReadImage(CCmdSend& sender, __STRUCT_DEVICE_ONLINE* connection) {
     std::fill(buffer.begin(), buffer.end(), 0);
     sender.m_dwCurrentSize = 0;
     int reReadTimes = 0;
+    size_t expected = 0;  // the whole reply's size, once the header is read
+    bool refused = false;
     for (;;) {
+        // Until the header is known the reading stops at a frame end; after
+        // it, exactly the announced bytes are read (pixels may hold ';' ETX).
+        const uint32_t want = expected == 0 ? kChunk
+                                            : static_cast<uint32_t>(std::min<size_t>(
+                                                  kChunk, expected - sender.m_dwCurrentSize));
         const int n = qvds_read_until(connection->hStream, buffer.data() + sender.m_dwCurrentSize,
-                                      kChunk, 2000, -2, ";\x03", 2, &connection->nErrorCode);
+                                      want, kReadLimitMs, -2, expected == 0 ? ";\x03" : nullptr,
+                                      expected == 0 ? 2 : 0, &connection->nErrorCode);
         if (n <= 0) {
             ++reReadTimes;
-            if (ImageReplyComplete(buffer.data(), sender.m_dwCurrentSize))
+            if (expected == 0 && ImageReplyComplete(buffer.data(), sender.m_dwCurrentSize))
                 break;
             if (reReadTimes >= 3) {
                 logout_line(QVDS_LOG_ERROR, kLogSource, 1346, "%s Error", "nReReadTimes OverTimes");
@@ -62,34 +84,80 @@ bool ReadImage(CCmdSend& sender, __STRUCT_DEVICE_ONLINE* connection) {
         } else {
             sender.m_dwCurrentSize += static_cast<uint32_t>(n);
         }
-        if (buffer.size() - sender.m_dwCurrentSize < kChunk) {
-            logout_line(QVDS_LOG_TRACE, kLogSource, 1367,
-                        "m_dwCurrentSize=%x nLen=%x m_dwBuffSiz=%x\r\n", sender.m_dwCurrentSize,
-                        kChunk, static_cast<unsigned>(buffer.size()));
-            buffer.resize(buffer.size() * 2, 0);
+        if (expected == 0 && sender.m_dwCurrentSize >= kImageDataOffset) {
+            const auto header =
+                ParseImageHeader(buffer.data() + kImageHeaderOffset, kImageHeaderSize);
+            if (!header) {
+                logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s Error",
+                            "image header malformed");
+                refused = true;
+                break;
+            }
+            g_lastHeader = *header;
+            expected = kImageDataOffset + header->bytes + kImageTrailerSize;
         }
+        if (expected != 0 && sender.m_dwCurrentSize >= expected)
+            break;
         const uint32_t now = platform::TickCountMs();
-        if (sender.m_dwCurrentSize == 0 && platform::TicksSince(since, now) > 5000)
+        if (sender.m_dwCurrentSize == 0 && platform::TicksSince(since, now) > kNothingCameMs)
             break;
         if (n > 0) {
             since = now;
-        } else if (platform::TicksSince(since, now) > 10000) {
+        } else if (platform::TicksSince(since, now) > kSilenceMs) {
             break;
         }
     }
-    return sender.m_dwCurrentSize > 0;
+    const size_t got = sender.m_dwCurrentSize;
+    const bool whole = !refused && expected != 0 && got == expected &&
+                       buffer[expected - 2] == ';' && buffer[expected - 1] == 0x03;
+    // A reply given up on in its middle may still be arriving: its rest must
+    // not become the next command's reply.
+    if (!whole && got > 0 && !(expected == 0 && ImageReplyComplete(buffer.data(), got)))
+        DrainStream(connection, CCmdSend::kDrainQuietMs, CCmdSend::kDrainLimitMs);
+    if (!whole && got > 0 && expected != 0 && !refused)
+        logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s Error", "image reply not whole");
+    return whole;
 }
 
-extern "C" unsigned char* qv_GetPic(const _QVDeviceInfo* pDevice) {
+namespace {
+
+// One capture; true when a whole image came.
+bool Capture(const _QVDeviceInfo* pDevice) {
     ferrolink_ops::PerCallLink link(pDevice);
     if (!link.Made() || !link.Open())
-        return nullptr;
+        return false;
     CCmdSend sender;
     // The reading follows whether or not the request went out.
     sender.SendRequest(link.Get(), "IMGGET0T0R1F");
-    ReadImage(sender, link.Get());
+    const bool whole = ReadImage(sender, link.Get());
     link.Close(0);
-    if (sender.m_dwCurrentSize < 30)
-        return nullptr;
-    return ImageBuffer().data() + 27;
+    return whole;
+}
+
+}  // namespace
+
+extern "C" unsigned char* qv_GetPic(const _QVDeviceInfo* pDevice) {
+    return Guarded("qv_GetPic", static_cast<unsigned char*>(nullptr), [&]() -> unsigned char* {
+        if (!Capture(pDevice))
+            return nullptr;
+        return ImageBuffer().data() + kImageDataOffset;
+    });
+}
+
+extern "C" int qv_GetPicSized(const _QVDeviceInfo* pDevice, unsigned char* pBuffer,
+                              size_t nCapacity, QVImageInfo* pInfo) {
+    return Guarded("qv_GetPicSized", 0, [&] {
+        if (!Capture(pDevice))
+            return 0;
+        if (pInfo != nullptr)
+            *pInfo = QVImageInfo{g_lastHeader.width, g_lastHeader.height, g_lastHeader.bytes};
+        if (g_lastHeader.bytes > nCapacity || (pBuffer == nullptr && g_lastHeader.bytes > 0)) {
+            logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s %s", "qv_GetPicSized",
+                        "image larger than the buffer");
+            return FERROLINK_TOO_LONG;
+        }
+        if (g_lastHeader.bytes > 0)
+            std::memcpy(pBuffer, ImageBuffer().data() + kImageDataOffset, g_lastHeader.bytes);
+        return 1;
+    });
 }

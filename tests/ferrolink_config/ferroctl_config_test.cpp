@@ -100,6 +100,29 @@ TEST_F(FerroctlConfig, FailuresEndWithOneErrorLine) {
     }
 }
 
+// 300,000 nested elements would overflow the stack inside TinyXML: the file
+// is refused with a message and status 1, and nothing reaches the scanner.
+TEST_F(FerroctlConfig, DeeplyNestedSetIsRefusedBeforeItIsRead) {
+    {
+        std::ofstream deep(dir_ / "deep.xml");
+        deep << "<Tarnwell><Command CommandName=\"ALLENA\" Value=\"1\"/>";
+        for (int i = 0; i < 300000; ++i)
+            deep << "<Command>";
+        for (int i = 0; i < 300000; ++i)
+            deep << "</Command>";
+        deep << "</Tarnwell>";
+    }
+    scanner_->ClearLog();
+    for (const char* form : {"--com 31", "--com 31 --unified", "--port 31"}) {
+        Outcome run = Ferroctl(std::string("write-config ") + form + " deep.xml");
+        EXPECT_EQ(run.status, 1) << form << ": " << run.err;
+        EXPECT_NE(run.err.find("ferroctl: deep.xml nests its elements more than 256 levels deep"),
+                  std::string::npos)
+            << form << ": " << run.err;
+    }
+    EXPECT_TRUE(scanner_->Log().empty()) << "the scanner was sent something";
+}
+
 // With stderr on a terminal the progress line is rewritten in place.
 TEST_F(FerroctlConfig, ProgressLineUpdatesInPlaceOnATerminal) {
     std::ofstream(dir_ / "one.xml") << "<Tarnwell><Command CommandName=\"ALLENA\" Value=\"0\"/>"

@@ -99,16 +99,18 @@ char* Text(const char* name) {
 
 const std::vector<ExportRow>& Rows() {
     static const std::vector<ExportRow> rows = {
+        // The forms without a size copy at most FERROLINK_COMMAND_OUTPUT_BYTES:
+        // the 1 MiB reply fails them.
         {"SendCommand",
          Attachment::kUsb,
          1,
          [](Call& c) { return SendCommand(&c.record, "QRYESN", c.output.data()); },
-         {0, 0, 0, 1, 0, 0}},
+         {0, 0, 0, 0, 0, 0}},
         {"SendCommandCom",
          Attachment::kCom,
          1,
          [](Call& c) { return SendCommandCom(faults_test::kComPort, "QRYESN", c.output.data()); },
-         {0, 0, 0, 1, 0, 0}},
+         {0, 0, 0, 0, 0, 0}},
         // Unframed: "any reply" counts, whatever its status byte.
         {"SendCommandHEX",
          Attachment::kUsb,
@@ -119,12 +121,12 @@ const std::vector<ExportRow>& Rows() {
                                    "0000@QRYESN;\x03",
                                    c.output.data());
          },
-         {0, 1, 1, 1, 1, 1}},
+         {0, 1, 1, 0, 1, 1}},
         {"SendSingle",
          Attachment::kUsb,
          1,
          [](Call& c) { return SendSingle(&c.record, c.output.data()); },
-         {0, 1, 1, 1, 1, 1}},
+         {0, 1, 1, 0, 1, 1}},
         {"SendCmdClave",
          Attachment::kUsb,
          2,
@@ -278,12 +280,13 @@ const std::vector<ExportRow>& Rows() {
              return Bool(read);
          },
          {0, 0, 0, 0, 0, 0}},
-        // Null only when fewer than 30 bytes came: the garbage is shorter.
+        // Only a whole image counts: exactly the bytes its header announces.
+        // The status byte is not examined, so a refused one still gives it.
         {"qv_GetPic",
          Attachment::kUsb,
          4,
          [](Call& c) { return qv_GetPic(&c.record) != nullptr ? 1 : 0; },
-         {0, 0, 1, 1, 1, 1}},
+         {0, 0, 0, 0, 1, 0}},
     };
     return rows;
 }
@@ -374,73 +377,7 @@ Outcome RunRow(Kind kind, const ExportRow& row) {
     return outcome;
 }
 
-// A child process per export, all at once: the exports wait out their reply
-// guards side by side, and a crash or a hang shows as that export's own.
-class ChildRun {
-  public:
-    explicit ChildRun(const std::function<Outcome()>& work) {
-        int ends[2];
-        if (::pipe(ends) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ends[0]);
-            const Outcome outcome = work();
-            const ssize_t written = ::write(ends[1], &outcome, sizeof outcome);
-            ::_exit(written == static_cast<ssize_t>(sizeof outcome) ? 0 : 1);
-        }
-        ::close(ends[1]);
-        fd_ = ends[0];
-    }
-    ~ChildRun() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    ChildRun(const ChildRun&) = delete;
-    ChildRun& operator=(const ChildRun&) = delete;
-
-    // The outcome, or why there is none (crash, hang, no process).
-    std::optional<Outcome> Collect(std::chrono::steady_clock::time_point deadline,
-                                   std::string& why) {
-        if (pid_ <= 0) {
-            why = "no child process";
-            return std::nullopt;
-        }
-        Outcome outcome;
-        size_t got = 0;
-        auto* bytes = reinterpret_cast<char*>(&outcome);
-        while (got < sizeof outcome) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd wait{fd_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) <= 0) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                why = "hung";
-                return std::nullopt;
-            }
-            const ssize_t n = ::read(fd_, bytes + got, sizeof outcome - got);
-            if (n <= 0)
-                break;
-            got += static_cast<size_t>(n);
-        }
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        if (WIFSIGNALED(status)) {
-            why = "crashed with signal " + std::to_string(WTERMSIG(status));
-            return std::nullopt;
-        }
-        if (got < sizeof outcome) {
-            why = "ended without an outcome";
-            return std::nullopt;
-        }
-        return outcome;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-};
+using ChildRun = faults_test::ChildRun<Outcome>;
 
 class ExportsUnderFault : public ::testing::TestWithParam<Kind> {};
 
@@ -493,6 +430,9 @@ struct BadArgumentRow {
 
 constexpr char kBrokenSet[] = "broken.set";  // not XML: a cut element
 constexpr char kEmptySet[] = "empty.set";
+// 300,000 nested elements: TinyXML's recursion would overflow the stack on it.
+constexpr char kDeepSet[] = "deep.set";
+constexpr int kDeepSetLevels = 300000;
 constexpr char kAbsentFile[] = "absent.xml";
 
 const std::vector<BadArgumentRow>& BadArgumentRows() {
@@ -550,6 +490,10 @@ const std::vector<BadArgumentRow>& BadArgumentRows() {
          [com](Call&) { return Bool(qv_SavetoDevice(Text(kBrokenSet), com, 115200)); }, 0, 0},
         {"qv_SavetoDeviceEmptyFile", A::kCom,
          [com](Call&) { return Bool(qv_SavetoDevice(Text(kEmptySet), com, 115200)); }, 0, 0},
+        {"qv_SavetoDeviceDeeplyNestedFile", A::kCom,
+         [com](Call&) { return Bool(qv_SavetoDevice(Text(kDeepSet), com, 115200)); }, 0, 0},
+        {"qv_SavetoDeviceAN_UDeeplyNestedFile", A::kUsb,
+         [](Call& c) { return Bool(qv_SavetoDeviceAN_U(Text(kDeepSet), &c.record)); }, 0, 1},
         // The buffer-size query goes out before the file is read; no setting does.
         {"qv_SavetoDeviceANNullFile", A::kUsb,
          [](Call& c) { return Bool(qv_SavetoDeviceAN(nullptr, &c.record)); }, 0, 1},
@@ -632,13 +576,20 @@ Outcome RunBadArgumentRow(const BadArgumentRow& row) {
     std::FILE* empty = std::fopen(kEmptySet, "w");
     if (empty != nullptr)
         std::fclose(empty);
+    std::FILE* deep = std::fopen(kDeepSet, "w");
+    if (deep != nullptr) {
+        std::fputs("<Tarnwell><Command CommandName=\"ALLENA\" Value=\"1\"/>", deep);
+        for (int i = 0; i < kDeepSetLevels; ++i)
+            std::fputs("<Command>", deep);
+        std::fclose(deep);
+    }
 
     Call call;
     call.record = faults_test::RecordFor(row.attachment);
     outcome.result = row.call(call);
     outcome.scannerReceived = static_cast<unsigned>(scanner->Log().size());
     outcome.firmwareUpdates = scanner->FirmwareUpdates();
-    ComplainAboutLeftovers(outcome, cwd.Path(), call, {kBrokenSet, kEmptySet});
+    ComplainAboutLeftovers(outcome, cwd.Path(), call, {kBrokenSet, kEmptySet, kDeepSet});
     outcome.answersAgain = faults_test::AnswersAgain(row.attachment);
     return outcome;
 }

@@ -3,9 +3,16 @@
 // USB or a COM port, the files a failed export may leave behind, and a clock.
 #pragma once
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,5 +82,75 @@ std::chrono::milliseconds TimeOf(Call&& call) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start);
 }
+
+// Work in a child process of its own, handing a plain outcome back through a
+// pipe: exports wait out their reply guards side by side, a crash or a hang
+// shows as that work's own, and each child's peak memory is its own.
+template <typename Outcome>
+class ChildRun {
+  public:
+    explicit ChildRun(const std::function<Outcome()>& work) {
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ends[0]);
+            const Outcome outcome = work();
+            const ssize_t written = ::write(ends[1], &outcome, sizeof outcome);
+            ::_exit(written == static_cast<ssize_t>(sizeof outcome) ? 0 : 1);
+        }
+        ::close(ends[1]);
+        fd_ = ends[0];
+    }
+    ~ChildRun() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    ChildRun(const ChildRun&) = delete;
+    ChildRun& operator=(const ChildRun&) = delete;
+
+    // The outcome, or why there is none (crash, hang, no process).
+    std::optional<Outcome> Collect(std::chrono::steady_clock::time_point deadline,
+                                   std::string& why) {
+        if (pid_ <= 0) {
+            why = "no child process";
+            return std::nullopt;
+        }
+        Outcome outcome;
+        size_t got = 0;
+        auto* bytes = reinterpret_cast<char*>(&outcome);
+        while (got < sizeof outcome) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd wait{fd_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) <= 0) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                why = "hung";
+                return std::nullopt;
+            }
+            const ssize_t n = ::read(fd_, bytes + got, sizeof outcome - got);
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        if (WIFSIGNALED(status)) {
+            why = "crashed with signal " + std::to_string(WTERMSIG(status));
+            return std::nullopt;
+        }
+        if (got < sizeof outcome) {
+            why = "ended without an outcome";
+            return std::nullopt;
+        }
+        return outcome;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+};
 
 }  // namespace faults_test

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -130,6 +131,66 @@ TEST_F(OpsFerroctl, ImageIsWrittenAsAGraymap) {
     ASSERT_EQ(image.size(), header.size() + 320 * 240);
     EXPECT_EQ(image.substr(0, header.size()), header);
     EXPECT_EQ(image.find('\0', header.size()), std::string::npos) << "no hole in the pixels";
+}
+
+// Answers no buffer of ferroctl's could hold once crashed it: each now ends
+// with status 1 and one line saying why, and no image file is left.
+TEST_F(OpsFerroctl, OverlongAndMalformedAnswersEndWithStatusOneAndALine) {
+    const std::string longEsn(100 * 1000, '7');
+    struct Case {
+        const char* what;
+        std::function<void(scansim::Scanner&)> arrange;
+        std::string arguments;
+        std::string err;
+    };
+    const fs::path file = dir.Path() / "shot.pgm";
+    const Case cases[] = {
+        {"a 100 KB device info",
+         [&](scansim::Scanner& s) {
+             scansim::Identity identity = s.GetIdentity();
+             identity.esn = longEsn;
+             s.SetIdentity(identity);
+         },
+         "identity show", "ferroctl: the device info answer is longer than 1023 bytes\n"},
+        {"a reply without end",
+         [](scansim::Scanner& s) {
+             s.SetFault({scansim::Fault::Kind::kEndless, 0, 1});
+         },
+         "send QRYESN", "ferroctl: the device did not acknowledge QRYESN\n"},
+        {"an image header of non-digits",
+         [](scansim::Scanner& s) {
+             s.SetImageAnswer(scansim::ImageAnswer{"IMGGETabcdefghijklmn", 1000});
+         },
+         "image '" + file.string() + "'",
+         "ferroctl: no whole image came (no answer, or a malformed or cut image reply)\n"},
+        {"an image header of a huge size",
+         [](scansim::Scanner& s) {
+             s.SetImageAnswer(
+                 scansim::ImageAnswer{"IMGGET99999999999999", scansim::ImageAnswer::kEndless});
+         },
+         "image '" + file.string() + "'",
+         "ferroctl: no whole image came (no answer, or a malformed or cut image reply)\n"},
+    };
+    // A scanner of its own for each case: one that was told to talk without
+    // end may still be finishing a piece when the next case opens the port.
+    for (const Case& c : cases) {
+        auto scanner = ops_test::StartUsbScanner("ctl04");
+        ASSERT_NE(scanner, nullptr);
+        c.arrange(*scanner);
+        const Outcome outcome = Run(c.arguments);
+        EXPECT_EQ(outcome.status, 1) << c.what;
+        EXPECT_EQ(outcome.err, c.err) << c.what;
+        EXPECT_FALSE(fs::exists(file)) << c.what;
+    }
+    // The long answer itself is no fault: sent as a command it is printed whole.
+    auto scanner = ops_test::StartUsbScanner("ctl04");
+    ASSERT_NE(scanner, nullptr);
+    scansim::Identity identity;
+    identity.esn = longEsn;
+    scanner->SetIdentity(identity);
+    const Outcome sent = Run("send QRYESN");
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.out, "QRYESN" + longEsn + "\\x06;\\x03\n");
 }
 
 TEST_F(OpsFerroctl, FlashCompareAndTheOperationLog) {

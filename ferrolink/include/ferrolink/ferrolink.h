@@ -12,6 +12,7 @@
 #include "ferrolink/firmware.h"
 #include "ferrolink/identity.h"
 #include "ferrolink/image.h"
+#include "ferrolink/limits.h"
 #include "ferrolink/notify.h"
 #include "ferrolink/record.h"
 

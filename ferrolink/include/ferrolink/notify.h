@@ -2,6 +2,7 @@
 #ifndef FERROLINK_NOTIFY_H
 #define FERROLINK_NOTIFY_H
 
+#include "ferrolink/limits.h"
 #include "ferrolink/record.h"
 
 #ifdef __cplusplus
@@ -27,8 +28,15 @@ FERROLINK_API int ktr_unregister_notify(_QVDeviceInfo* pInfo, int bFirst, int bS
 /* Starts a thread that repeats discovery into pDevices every second; 1 when started. */
 FERROLINK_API int ktr_register_GetDev(DeviceListCallback pfnCallback, _QVDeviceInfo* pDevices,
                                       void* pUnused, void* pUser);
-/* Reads once what the device sends into pBuffer (which must hold it). */
+/* Reads once what the device sends into pBuffer; *pnLength receives the number
+ * of bytes. At most FERROLINK_DEVBUF_BYTES bytes are copied: a longer reply
+ * gives false, a length of 0 and nothing copied. */
 FERROLINK_API bool GetDevBuf(_QVDeviceInfo* pInfo, unsigned char* pBuffer, int* pnLength);
+/* As GetDevBuf into a buffer of nCapacity bytes: 1 when bytes came and were
+ * copied, 0 when none came, FERROLINK_TOO_LONG when they do not fit (nothing
+ * copied; *pnLength still tells how many came). */
+FERROLINK_API int GetDevBufSized(_QVDeviceInfo* pInfo, unsigned char* pBuffer, size_t nCapacity,
+                                 size_t* pnLength);
 
 #ifdef __cplusplus
 }

@@ -16,6 +16,7 @@
 
 #include "ferrolink/config.h"
 #include "ferrolink/discovery.h"
+#include "xml_depth.h"
 
 namespace {
 
@@ -206,6 +207,13 @@ int RunWriteConfigVerb(int argc, char** argv) {
     if (args.positional.size() != 1)
         return Fail("write-config needs one configuration set file");
     std::string file = args.positional[0];
+    // TinyXML reads nested elements by recursion: a file nested deep enough
+    // would overflow the stack, so it is refused before TinyXML sees it.
+    if (ferrolink_xml::FileNestingWithin(file.c_str(), ferrolink_xml::kMaxSetFileDepth) ==
+        ferrolink_xml::FileNesting::kTooDeep) {
+        return Fail(file + " nests its elements more than " +
+                    std::to_string(ferrolink_xml::kMaxSetFileDepth) + " levels deep");
+    }
     if (CommandCount(file.c_str()) < 0)
         return Fail("cannot read " + file + " as XML");
     std::vector<char> name(file.begin(), file.end());

@@ -21,10 +21,14 @@
 #include "ferrolink/firmware.h"
 #include "ferrolink/identity.h"
 #include "ferrolink/image.h"
+#include "ferrolink/limits.h"
 #include "platform/ini_file.h"
 #include "platform/module_path.h"
 
 namespace {
+
+// What `identity show` takes as the device information answer.
+constexpr size_t kDeviceInfoBytes = 1024;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ferroctl: %s\n", message.c_str());
@@ -196,7 +200,9 @@ int RunSendVerb(int argc, char** argv) {
     if (args.positional.size() != 1)
         return Fail("send needs one command (text, or bytes with --hex)");
     const std::string& command = args.positional[0];
-    std::vector<char> output(1 << 20, '\0');
+    // Room for the longest reply the library reads, so only a reply the
+    // library itself refuses goes unprinted.
+    std::vector<char> output(FERROLINK_MAX_REPLY_BYTES + 1, '\0');
     int result = 0;
     if (args.hex) {
         std::string bytes;
@@ -207,21 +213,26 @@ int RunSendVerb(int argc, char** argv) {
         std::string error;
         if (!PickDevice(args, &record, &error))
             return Fail(error);
-        result = SendCommandHEX(&record, bytes.c_str(), output.data());
+        result = SendCommandHEXSized(&record, bytes.c_str(), output.data(), output.size());
+        if (result == FERROLINK_TOO_LONG)
+            return Fail("the reply is longer than " + std::to_string(output.size() - 1) + " bytes");
         if (result != 1)
             return Fail("no reply");
     } else {
         if (command.size() > 1014)
             return Fail("a command has at most 1014 characters");
         if (args.comPort > 0 && args.baudRate == 115200) {
-            result = SendCommandCom(args.comPort, command.c_str(), output.data());
+            result =
+                SendCommandComSized(args.comPort, command.c_str(), output.data(), output.size());
         } else {
             _QVDeviceInfo record;
             std::string error;
             if (!PickDevice(args, &record, &error))
                 return Fail(error);
-            result = SendCommand(&record, command.c_str(), output.data());
+            result = SendCommandSized(&record, command.c_str(), output.data(), output.size());
         }
+        if (result == FERROLINK_TOO_LONG)
+            return Fail("the reply is longer than " + std::to_string(output.size() - 1) + " bytes");
     }
     std::printf("%s\n", Printable(output.data()).c_str());
     return result == 1 ? 0 : Fail("the device did not acknowledge " + command);
@@ -241,8 +252,13 @@ int RunIdentityVerb(int argc, char** argv) {
         std::string error;
         if (!PickDevice(args, &record, &error))
             return Fail(error);
-        std::vector<char> output(1 << 16, '\0');
-        const int esn = SendCommand(&record, "QRYESN", output.data());
+        // The device information is a short text; an answer that does not
+        // fit is no device information.
+        std::vector<char> output(kDeviceInfoBytes, '\0');
+        const int esn = SendCommandSized(&record, "QRYESN", output.data(), output.size());
+        if (esn == FERROLINK_TOO_LONG)
+            return Fail("the device info answer is longer than " +
+                        std::to_string(output.size() - 1) + " bytes");
         std::printf("Product Name: %s\n", Field(record.szProductName, 32).c_str());
         std::printf("Serial Number: %s\n", Field(record.szSerialNumber, 32).c_str());
         std::printf("Firmware Version: %s\n", Field(record.szFirmwareVersion, 32).c_str());
@@ -344,25 +360,22 @@ int RunImageVerb(int argc, char** argv) {
     std::string error;
     if (!PickDevice(args, &record, &error))
         return Fail(error);
-    const unsigned char* image = qv_GetPic(&record);
-    if (image == nullptr)
-        return Fail("no image came");
-    // The 20 bytes before the image say IMGGET, width, height and byte count.
-    const std::string head(reinterpret_cast<const char*>(image) - 20, 20);
-    if (head.rfind("IMGGET", 0) != 0)
-        return Fail("the image reply has no IMGGET header");
-    const unsigned width = static_cast<unsigned>(std::stoul(head.substr(6, 4)));
-    const unsigned height = static_cast<unsigned>(std::stoul(head.substr(10, 4)));
-    const size_t bytes = std::stoul(head.substr(14, 6));
-    if (static_cast<size_t>(width) * height != bytes)
-        return Fail("inconsistent image header");
+    std::vector<unsigned char> image(FERROLINK_MAX_IMAGE_BYTES);
+    QVImageInfo info{};
+    const int result = qv_GetPicSized(&record, image.data(), image.size(), &info);
+    if (result == FERROLINK_TOO_LONG)
+        return Fail("the image is larger than " + std::to_string(image.size()) + " bytes");
+    if (result != 1)
+        return Fail("no whole image came (no answer, or a malformed or cut image reply)");
     std::ofstream out(args.positional[0], std::ios::binary);
     // Portable graymap: any viewer opens it.
-    out << "P5\n" << width << ' ' << height << "\n255\n";
-    out.write(reinterpret_cast<const char*>(image), static_cast<std::streamsize>(bytes));
+    out << "P5\n" << info.nWidth << ' ' << info.nHeight << "\n255\n";
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(info.nBytes));
     if (!out.good())
         return Fail("cannot write " + args.positional[0]);
-    std::printf("%ux%u image written to %s\n", width, height, args.positional[0].c_str());
+    std::printf("%ux%u image written to %s\n", info.nWidth, info.nHeight,
+                args.positional[0].c_str());
     return 0;
 }
 
