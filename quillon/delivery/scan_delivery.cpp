@@ -1,6 +1,5 @@
 #include "delivery/scan_delivery.h"
 
-#include <chrono>
 #include <utility>
 
 namespace quillon {
@@ -196,12 +195,12 @@ void ScanDelivery::Work() {
             m_queue.pop_front();
             lock.unlock();
             DeliverScan(scan);
-            nextRetry = Clock::now() + std::chrono::seconds(kOutboxRetrySeconds);
+            nextRetry = Clock::now() + m_settings.outboxRetry;
             lock.lock();
         } else if (retryDue) {
             lock.unlock();
             WorkOffOutbox();
-            nextRetry = Clock::now() + std::chrono::seconds(kOutboxRetrySeconds);
+            nextRetry = Clock::now() + m_settings.outboxRetry;
             lock.lock();
         } else if (m_outbox && !m_outbox->Empty()) {
             m_queueChanged.wait_until(lock, nextRetry);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -60,6 +61,8 @@ struct DeliverySettings {
     HttpOptions http;
     bool outbox = false;
     std::filesystem::path outboxFile;
+    // How long the outbox waits for a scan before it is tried on its own.
+    std::chrono::milliseconds outboxRetry = std::chrono::seconds(kOutboxRetrySeconds);
 };
 
 enum class DeliveryNotice {

@@ -251,4 +251,43 @@ TEST_F(NetworkDelivery, OutboxDeliversScansOfADownServerAfterARestart) {
     EXPECT_EQ(m_run->Output().find(kErrorBalloon), std::string::npos) << m_run->Output();
 }
 
+// The TLS keys of ktr.ini decide whether a scan goes out over HTTPS: by
+// default a certificate for another name from a trusted authority is taken;
+// TlsVerifyHost=1 wants the address named; a pin must match the key.
+TEST_F(NetworkDelivery, TlsKeysDecideWhetherAScanGoesOut) {
+    TempDir certs;
+    ASSERT_TRUE(delivery_test::MakeTestCertificates(certs.Path()));
+    setenv("CURL_CA_BUNDLE", (certs.Path() + "/trusted-ca.crt").c_str(), 1);
+    struct Case {
+        const char* server;
+        std::string extra;
+        bool delivered;
+    };
+    const Case cases[] = {
+        {"trusted", "", true},
+        {"trusted", "TlsVerifyHost=1\n", false},
+        {"named", "TlsVerifyHost=1\n", true},
+        {"trusted", "TlsPinnedKey=" + delivery_test::KeyPin(certs.Path(), "unknown") + "\n", false},
+        {"trusted", "TlsPinnedKey=" + delivery_test::KeyPin(certs.Path(), "trusted") + "\n", true},
+    };
+    for (const Case& c : cases) {
+        TempDir log;
+        const std::string files = certs.Path() + "/" + c.server + "-server";
+        RecordingServer server(log.Path(), files + ".crt", files + ".key");
+        ASSERT_TRUE(server.Started());
+        Start(server.Url("/reply?text=succes"), "1", c.extra);
+        m_scanner.Send("TLS");
+        if (c.delivered) {
+            EXPECT_EQ(WaitForRequests(server, 1).size(), 1u) << c.server << " " << c.extra;
+            EXPECT_EQ(m_run->Stop(), 0);
+            EXPECT_EQ(m_run->Output().find(kErrorBalloon), std::string::npos) << m_run->Output();
+        } else {
+            EXPECT_TRUE(m_run->WaitFor(kErrorBalloon)) << c.extra << m_run->Output();
+            EXPECT_EQ(m_run->Stop(), 0);
+            EXPECT_TRUE(server.Requests().empty()) << c.server << " " << c.extra;
+        }
+    }
+    unsetenv("CURL_CA_BUNDLE");
+}
+
 }  // namespace

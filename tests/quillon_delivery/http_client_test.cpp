@@ -235,31 +235,7 @@ class HttpsTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir();
-        const std::string& d = dir_->Path();
-        std::ofstream(d + "/san.ext") << "subjectAltName=DNS:other.example\n";
-        std::ofstream(d + "/ip.ext") << "subjectAltName=IP:127.0.0.1\n";
-        std::string script =
-            "cd '" + d +
-            "' && for ca in trusted unknown; do "
-            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
-            "-keyout $ca-ca.key -out $ca-ca.crt -days 2 -subj \"/CN=$ca test authority\" && "
-            "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
-            "-keyout $ca-server.key -out $ca-server.csr -subj /CN=other.example && "
-            "openssl x509 -req -in $ca-server.csr -CA $ca-ca.crt -CAkey $ca-ca.key "
-            "-CAcreateserial -days 2 -extfile san.ext -out $ca-server.crt || exit 1; "
-            "done >openssl.log 2>&1 && "
-            // A certificate that names the address the tests reach.
-            "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
-            "-keyout named-server.key -out named-server.csr -subj /CN=127.0.0.1 >>openssl.log 2>&1 "
-            "&& "
-            "openssl x509 -req -in named-server.csr -CA trusted-ca.crt -CAkey trusted-ca.key "
-            "-CAcreateserial -days 2 -extfile ip.ext -out named-server.crt >>openssl.log 2>&1 && "
-            // The public key pins of two server keys.
-            "for name in trusted unknown named; do "
-            "openssl pkey -in $name-server.key -pubout -outform der | "
-            "openssl dgst -sha256 -binary | openssl enc -base64 >$name.pin || exit 1; "
-            "done";
-        made_ = std::system(script.c_str()) == 0;
+        made_ = delivery_test::MakeTestCertificates(dir_->Path());
     }
     static void TearDownTestSuite() { delete dir_; }
 
@@ -272,10 +248,7 @@ class HttpsTest : public testing::Test {
     }
     static std::string File(const std::string& name) { return dir_->Path() + "/" + name; }
     static std::string Pin(const std::string& name) {
-        std::ifstream in(File(name + ".pin"));
-        std::string base64;
-        std::getline(in, base64);
-        return "sha256//" + base64;
+        return delivery_test::KeyPin(dir_->Path(), name);
     }
 
     static TempDir* dir_;

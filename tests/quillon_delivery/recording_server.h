@@ -56,4 +56,14 @@ std::string PercentEncode(const std::string& bytes);
 // A TCP port on 127.0.0.1 with nothing listening.
 int UnusedPort();
 
+// Test certificates made with openssl in `dir`: authorities "trusted" and
+// "unknown" (<ca>-ca.crt), each issuing <ca>-server.crt/.key for the host
+// name other.example; "named-server" from the trusted authority for
+// 127.0.0.1; and <name>.pin, the public key hash of each server key. False
+// when openssl failed.
+bool MakeTestCertificates(const std::string& dir);
+
+// "sha256//<base64>" of the server key <name> made above.
+std::string KeyPin(const std::string& dir, const std::string& name);
+
 }  // namespace delivery_test

@@ -224,6 +224,28 @@ TEST_F(NetworkQueue, OutboxScansGoBeforeTheNextScan) {
     EXPECT_EQ(m_notices.WaitFor(DeliveryNotice::OutboxChanged, 1).back().second, 0u);
 }
 
+// With no further scan, the outbox is tried again on its own after the retry
+// period.
+TEST_F(NetworkQueue, OutboxIsRetriedWithoutAScan) {
+    const int port = delivery_test::UnusedPort();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/reply?text=succes";
+    quillon::DeliverySettings settings = Network(url, true);
+    settings.outboxRetry = std::chrono::milliseconds(200);
+    ScanDelivery delivery(m_pending);
+    delivery.Start(settings, m_notices.Fn());
+    delivery.Receive("A");
+    delivery.Receive("B");
+    ASSERT_EQ(m_notices.WaitFor(DeliveryNotice::PostFailed, 2).back().second, 2u);
+    TempDir backLog;
+    RecordingServer back(backLog.Path(), {}, {}, port);
+    ASSERT_TRUE(back.Started());
+    const auto requests = WaitForRequests(back, 2);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].body, Body("A"));
+    EXPECT_EQ(requests[1].body, Body("B"));
+    EXPECT_EQ(m_notices.WaitFor(DeliveryNotice::OutboxChanged, 1).back().second, 0u);
+}
+
 // The end cuts a stuck POST short: with the outbox on, that scan and the
 // ones queued behind it are kept for the next start.
 TEST_F(NetworkQueue, OutboxKeepsWhatTheEndCutShort) {
