@@ -10,10 +10,11 @@
 namespace quillon {
 namespace {
 
-// The Exec key takes the path as it is unless it holds characters that the
-// desktop entry format reserves (a blank, quotes, ...): then it is quoted,
-// or the session would run a different program.
-std::string ExecProgram(const std::string& path) {
+// The path as one argument of an Exec line: as it is unless it holds
+// characters that the desktop entry format reserves (a blank, quotes, ...);
+// then quoted, with the four characters that stay special inside the quotes
+// escaped, or the session would run a different program.
+std::string QuotedArgument(const std::string& path) {
     if (path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") == std::string::npos) {
         return path;
     }
@@ -27,7 +28,43 @@ std::string ExecProgram(const std::string& path) {
     return quoted + "\"";
 }
 
+// The escapes of a string value in a desktop entry.
+std::string StringValue(const std::string& text) {
+    std::string value;
+    for (char c : text) {
+        switch (c) {
+            case '\\':
+                value += "\\\\";
+                break;
+            case '\n':
+                value += "\\n";
+                break;
+            case '\t':
+                value += "\\t";
+                break;
+            case '\r':
+                value += "\\r";
+                break;
+            default:
+                value += c;
+        }
+    }
+    return value;
+}
+
 }  // namespace
+
+std::string AutorunExecValue(const std::filesystem::path& programFile) {
+    std::string line = QuotedArgument(programFile.string()) + " -autorun";
+    std::string fieldSafe;
+    for (char c : line) {
+        fieldSafe += c;
+        if (c == '%') {
+            fieldSafe += '%';
+        }
+    }
+    return StringValue(fieldSafe);
+}
 
 std::filesystem::path AutorunEntryPath() {
     return ConfigHome() / "autostart" / "quillon.desktop";
@@ -44,7 +81,7 @@ bool RegisterAutorun(const std::filesystem::path& programFile) {
             << "Type=Application\n"
             << "Name=Quillon\n"
             << "Comment=Delivers barcode scans at the cursor or to a web server\n"
-            << "Exec=" << ExecProgram(programFile.string()) << " -autorun\n"
+            << "Exec=" << AutorunExecValue(programFile) << "\n"
             << "Terminal=false\n"
             << "X-GNOME-Autostart-enabled=true\n";
         if (!out.flush()) {

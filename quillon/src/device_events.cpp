@@ -3,6 +3,7 @@
 #include <libudev.h>
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/runtime_namespace.h"
@@ -61,6 +62,7 @@ void DeviceEvents::OnUdevEvent() {
 }
 
 bool DeviceEvents::Register() {
+    errno = 0;
     const std::string usb(platform::kUsbFolder);
     const std::string com(platform::kComFolder);
     m_watch = std::make_unique<platform::NamespaceWatch>(
@@ -74,8 +76,16 @@ bool DeviceEvents::Register() {
                 emit DeviceChange(kind, kDeviceTypePort, QString::fromStdString(event.name));
             }
         });
+    // The watch's own failure, before the udev calls below change errno.
+    const int watchError = errno;
+    const bool running = m_watch->IsRunning();
+    if (!running) {
+        m_registerError = watchError != 0
+                              ? QString::fromLocal8Bit(std::strerror(watchError))
+                              : QStringLiteral("the runtime namespace cannot be watched");
+    }
     StartUdevMonitor();
-    return m_watch->IsRunning();
+    return running;
 }
 
 }  // namespace quillon

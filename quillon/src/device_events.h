@@ -31,8 +31,10 @@ class DeviceEvents : public QObject {
     ~DeviceEvents() override;
 
     // Starts watching; false when the namespace watch could not start (udev
-    // is optional: without it only real devices go unseen).
+    // is optional: without it only real devices go unseen), with the
+    // system's text for the cause in RegisterError().
     bool Register();
+    const QString& RegisterError() const { return m_registerError; }
 
   signals:
     void DeviceChange(int event, int deviceType, const QString& name);
@@ -45,6 +47,7 @@ class DeviceEvents : public QObject {
     udev* m_udev = nullptr;
     udev_monitor* m_monitor = nullptr;
     QSocketNotifier* m_udevNotifier = nullptr;
+    QString m_registerError;
 };
 
 }  // namespace quillon

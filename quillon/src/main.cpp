@@ -1,7 +1,10 @@
 // quillon: delivers every scan of the scanner at the text cursor of the
 // focused application or to a web server.
+#include <strings.h>
+
 #include <QApplication>
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,32 +19,41 @@
 
 namespace {
 
-void PrintUsage() {
-    std::printf(
-        "Usage: quillon [--headless] [-autorun]\n"
-        "       quillon --send-command N\n"
-        "       quillon --help | --version\n"
-        "\n"
-        "Finds the scanner and delivers every scan at the text cursor of the focused\n"
-        "application (clipboard and Ctrl+V) or as an HTTP POST, as ktr.ini says.\n"
-        "\n"
-        "  --headless          no window and no tray icon: status texts and balloons\n"
-        "                      are printed to standard output\n"
-        "  -autorun            the start at logon (the autostart entry is not rewritten)\n"
-        "  --send-command N    hands window command N to the running copy:\n"
-        "                      1147 Directoutput=0, 1148 Directoutput=1,\n"
-        "                      1149 the code page dialog\n"
-        "  --help, --version   this text, the program's version\n"
-        "\n"
-        "Settings: ktr.ini beside the program when its directory is writable,\n"
-        "otherwise $XDG_CONFIG_HOME/quillon/ktr.ini.\n");
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: quillon [--headless] [-autorun]\n"
+                 "       quillon --send-command N\n"
+                 "       quillon --help | --version\n"
+                 "\n"
+                 "Finds the scanner and delivers every scan at the text cursor of the focused\n"
+                 "application (clipboard and Ctrl+V) or as an HTTP POST, as ktr.ini says.\n"
+                 "\n"
+                 "  --headless          no window and no tray icon: status texts and balloons\n"
+                 "                      are printed to standard output\n"
+                 "  -autorun            the start at logon (the autostart entry is not rewritten)\n"
+                 "  --send-command N    hands window command N to the running copy:\n"
+                 "                      1147 Directoutput=0, 1148 Directoutput=1,\n"
+                 "                      1149 the code page dialog\n"
+                 "  --help, --version   this text, the program's version\n"
+                 "\n"
+                 "Settings: ktr.ini beside the program when its directory is writable,\n"
+                 "otherwise $XDG_CONFIG_HOME/quillon/ktr.ini.\n");
 }
+
+// Window command identifiers are 16 bits wide, as in a WM_COMMAND message.
+constexpr long kLargestCommand = 65535;
 
 int SendCommand(char* programName, const char* text) {
     char* end = nullptr;
+    errno = 0;
     long command = std::strtol(text, &end, 10);
     if (end == text || *end != '\0') {
         std::fprintf(stderr, "quillon: --send-command needs a number, not \"%s\"\n", text);
+        return 2;
+    }
+    if (errno == ERANGE || command < 0 || command > kLargestCommand) {
+        std::fprintf(stderr, "quillon: --send-command takes a number from 0 to %ld, not %s\n",
+                     kLargestCommand, text);
         return 2;
     }
     int qtArgc = 1;
@@ -81,7 +93,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments{argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
-            PrintUsage();
+            PrintUsage(stdout);
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
@@ -101,6 +113,12 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--headless") == 0) {
             headless = true;
             continue;
+        }
+        // Whether it makes an autorun start is decided by the count later.
+        if (strcasecmp(argv[i], "-autorun") != 0) {
+            std::fprintf(stderr, "quillon: unknown argument \"%s\"\n\n", argv[i]);
+            PrintUsage(stderr);
+            return 2;
         }
         arguments.emplace_back(argv[i]);
     }

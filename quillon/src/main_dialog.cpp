@@ -124,7 +124,7 @@ bool CAutoTabAppDlg::RegisterDeviceInterfaces() {
         return true;
     }
     m_surface.ShowWarning(QStringLiteral("Can't register device notification: ") +
-                          QString::fromLocal8Bit(std::strerror(errno)));
+                          m_deviceEvents.RegisterError());
     return false;
 }
 

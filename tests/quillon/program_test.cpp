@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -64,7 +66,8 @@ TEST(Program, AnAutorunStartLeavesTheEntryAndAPlainStartRewritesIt) {
     }
     EXPECT_EQ(ReadTextFile(home.AutorunEntry()), "edited by the user\n");
     {
-        QuillonRun run(home, {"--headless", "-autorun", "extra"});
+        // Two arguments after the program make an ordinary start.
+        QuillonRun run(home, {"--headless", "-autorun", "-autorun"});
         ASSERT_TRUE(run.WaitFor("Quillon V1.0.0.B2\n")) << run.Output();
         EXPECT_EQ(run.Stop(), 0);
     }
@@ -86,14 +89,43 @@ TEST(Program, ASecondCopyEndsAtOnceWithStatusZeroAfterWritingTheSettings) {
     EXPECT_EQ(first.Stop(), 0);
 }
 
+TEST(Program, KtrIniKeepsItsModeAndALongUrlThroughAStartAndAnExit) {
+    QuillonHome home;
+    // A url with a token: 335 characters, of which the program reads 259.
+    const std::string url = "https://scans.example.invalid/in?token=" + std::string(296, 'k');
+    ASSERT_EQ(url.size(), 335u);
+    std::ofstream(home.IniFile()) << "[init]\nlang=en\nWorkMode=1\nurl=" << url << "\n";
+    fs::permissions(home.IniFile(), fs::perms::owner_read | fs::perms::owner_write);
+    const auto runOnce = [&] {
+        QuillonRun run(home, {"--headless"});
+        ASSERT_TRUE(run.WaitFor("Quillon V1.0.0.B2\n")) << run.Output();
+        EXPECT_EQ(run.Stop(), 0) << run.Output();
+    };
+    runOnce();
+    EXPECT_EQ(IniValue(home, "url"), url);
+    EXPECT_EQ(fs::status(home.IniFile()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    // A file the program makes itself is its owner's alone as well.
+    fs::remove(home.IniFile());
+    runOnce();
+    EXPECT_EQ(fs::status(home.IniFile()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST(Program, DeviceEventsThatCannotBeWatchedAreReportedAndTheStartGoesOn) {
     QuillonHome home;
     std::ofstream(home.IniFile()) << "[init]\nlang=en\n";
     // The folder of USB scanner names links to nowhere: it can be neither made nor watched.
     fs::create_symlink(home.Root() / "gone", home.DeviceNamespace() / "usb");
     QuillonRun run(home, {"--headless"});
-    ASSERT_TRUE(run.WaitFor("Can't register device notification: ")) << run.Output();
+    const std::string prefix = "Can't register device notification: ";
+    ASSERT_TRUE(run.WaitFor(prefix)) << run.Output();
     ASSERT_TRUE(run.WaitFor("Device not connected\n")) << run.Output();
+    // The cause in the system's words: the link leads nowhere (or is not
+    // followed at all), never "Success".
+    const size_t at = run.Output().find(prefix) + prefix.size();
+    const std::string cause = run.Output().substr(at, run.Output().find('\n', at) - at);
+    EXPECT_TRUE(cause == std::strerror(ENOENT) || cause == std::strerror(ELOOP)) << cause;
     EXPECT_EQ(run.Stop(), 0);
 }
 
@@ -132,9 +164,16 @@ TEST(Program, WindowCommandsReachTheRunningCopy) {
         const char* directOutput;
     };
     const Case cases[] = {
-        {"1148", 0, "1"}, {"1147", 0, "0"},
-        {"1148", 0, "1"}, {"12x", 2, "1"},  // not a number: refused before anything is sent
-        {"4711", 0, "1"},                   // unknown commands are taken and do nothing
+        {"1148", 0, "1"},
+        {"1147", 0, "0"},
+        {"1148", 0, "1"},
+        {"12x", 2, "1"},   // not a number: refused before anything is sent
+        {"4711", 0, "1"},  // unknown commands are taken and do nothing
+        // Beyond the 16 bits of a command: refused, not wrapped (to 1147 here).
+        {"4294968443", 2, "1"},
+        {"65536", 2, "1"},
+        {"-1", 2, "1"},
+        {"99999999999999999999999", 2, "1"},
     };
     for (const Case& c : cases) {
         QuillonRun send(home, {"--send-command", c.command});
@@ -184,6 +223,16 @@ TEST(Program, HelpVersionAndMissingDisplay) {
     QuillonRun noDisplay(home, {});
     EXPECT_EQ(noDisplay.Wait(), 1);
     EXPECT_NE(noDisplay.Output().find("use --headless"), std::string::npos);
+    const std::vector<std::vector<std::string>> unknown = {
+        {"--headles"}, {"--headless", "extra"}, {"-autorun", "--verbose"}, {"--send"}};
+    for (const std::vector<std::string>& arguments : unknown) {
+        QuillonRun run(home, arguments);
+        EXPECT_EQ(run.Wait(), 2) << arguments.back();
+        EXPECT_NE(run.Output().find("unknown argument \"" + arguments.back() + "\"\n\nUsage:"),
+                  std::string::npos)
+            << run.Output();
+    }
+    EXPECT_FALSE(fs::exists(home.IniFile())) << "a refused start writes no settings";
 }
 
 }  // namespace

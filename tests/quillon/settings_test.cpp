@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "autorun.h"
 #include "platform/ini_file.h"
 #include "settings.h"
 #include "string_table.h"
@@ -224,6 +225,28 @@ TEST_F(SettingsFile, DirectOutputIsWrittenAtOnce) {
     ASSERT_TRUE(WriteDirectOutput(ini_, false));
     EXPECT_EQ(platform::IniReadString(ini_, "init", "Directoutput", ""), "0");
     EXPECT_EQ(platform::IniReadString(ini_, "init", "title", ""), "Mine");
+}
+
+// The autostart entry's Exec value, written as a desktop entry reader
+// expects it: string escapes first, then quoting, then field codes.
+TEST(AutorunEntry, ExecValueQuotesEscapesAndDoublesPercent) {
+    struct Case {
+        const char* program;
+        const char* exec;
+    };
+    const Case cases[] = {
+        {"/opt/quillon/bin/quillon", "/opt/quillon/bin/quillon -autorun"},
+        {"/opt/100%/quillon", "/opt/100%%/quillon -autorun"},
+        {"/home/u/My Tools/quillon", "\"/home/u/My Tools/quillon\" -autorun"},
+        // A backslash: escaped inside the quotes, and that escape again as a string.
+        {"/opt/a\\b/quillon", "\"/opt/a\\\\\\\\b/quillon\" -autorun"},
+        {"/opt/$HOME/quillon", "\"/opt/\\\\$HOME/quillon\" -autorun"},
+        {"/opt/\"q\"/100% `x`", "\"/opt/\\\\\"q\\\\\"/100%% \\\\`x\\\\`\" -autorun"},
+        {"/opt/a\nb/quillon", "\"/opt/a\\nb/quillon\" -autorun"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AutorunExecValue(c.program), c.exec) << c.program;
+    }
 }
 
 }  // namespace
