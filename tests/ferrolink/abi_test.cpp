@@ -36,9 +36,11 @@ TEST_F(CoreTest, PlainCProgramFindsTheScannerThroughTheHeader) {
 TEST(ExportsTest, DynamicSymbolsAreTheExportsOnly) {
     const std::string symbols = RunCommand("nm -D --defined-only " + BinDir() +
                                            "/libferrolink.so | awk '{print $3}' | c++filt");
-    for (const char* exported : {"qv_GetDevice", "ktr_register_notify_all", "ktr_register_notify",
-                                 "ktr_unregister_notify", "ktr_register_GetDev", "GetDevBuf",
-                                 "_QVDeviceInfo::Open()", "_QVDeviceInfo::SetOnlineInfo()"})
+    for (const char* exported :
+         {"qv_GetDevice", "ktr_register_notify_all", "ktr_register_notify", "ktr_unregister_notify",
+          "ktr_register_GetDev", "GetDevBuf", "GetDevBufSized", "SendCommandSized",
+          "SendCommandComSized", "SendCommandHEXSized", "qv_GetPicSized", "_QVDeviceInfo::Open()",
+          "_QVDeviceInfo::SetOnlineInfo()"})
         EXPECT_NE(symbols.find(exported), std::string::npos) << exported;
     for (const char* internal : {"CCmdSend", "ParseReply", "OpenConnection", "SendOnConnection",
                                  "FirmwareVersionOf", "std::"})

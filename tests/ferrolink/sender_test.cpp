@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "cmd_send.h"
 #include "core_fixture.h"
@@ -154,6 +155,35 @@ TEST_F(SenderTest, GrowingTheBufferKeepsEveryByte) {
     ASSERT_EQ(sender.m_dwCurrentSize, reply.size());
     EXPECT_GE(sender.m_dwBuffSize, reply.size());
     EXPECT_EQ(std::memcmp(sender.m_pData, reply.data(), reply.size()), 0);
+}
+
+// The largest reply the sender reads is taken whole; one byte more fails like
+// a reply that never ended: nothing of it stays, and the buffer stops growing
+// at its cap instead of doubling for as long as the reply goes on.
+TEST_F(SenderTest, RepliesAreTakenUpToTheMaximumAndNotOneByteMore) {
+    for (const size_t size :
+         {size_t{CCmdSend::kMaxReplySize}, size_t{CCmdSend::kMaxReplySize} + 1}) {
+        const std::string reply = Framed(std::string(size - 10, 'm'));
+        ASSERT_EQ(reply.size(), size);
+        std::vector<std::string> pieces;
+        for (size_t at = 0; at < reply.size(); at += 65536)
+            pieces.push_back(reply.substr(at, 65536));
+        std::thread device = Answer(pieces, 0);
+        CCmdSend sender;
+        int count = 0;
+        sender.SendFramed(connection_.get(), "MAX", &count);
+        device.join();
+        EXPECT_LE(sender.m_dwBuffSize, CCmdSend::kMaxBuffSize) << size;
+        if (size == CCmdSend::kMaxReplySize) {
+            EXPECT_FALSE(sender.ReplyTooLong());
+            ASSERT_EQ(sender.m_dwCurrentSize, reply.size());
+            EXPECT_EQ(std::memcmp(sender.m_pData, reply.data(), reply.size()), 0);
+        } else {
+            EXPECT_TRUE(sender.ReplyTooLong());
+            EXPECT_EQ(sender.m_dwCurrentSize, 0u);
+            EXPECT_EQ(sender.m_pData[0], 0) << "a piece of the refused reply stayed";
+        }
+    }
 }
 
 TEST_F(SenderTest, UnusableConnectionSendsNothing) {
