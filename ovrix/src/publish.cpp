@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -76,10 +77,14 @@ bool PrepareNamespace(std::string* error) {
         *error = refusal;
         return false;
     }
-    platform::Error failure;
-    if (!platform::OpenRuntimeFolder(platform::kVbusFolder, true, &failure)) {
-        *error = failure.message;
-        return false;
+    // The bus watches usb/, links in dosdevices/ and serves from vbus/.
+    for (std::string_view folder :
+         {platform::kUsbFolder, platform::kComFolder, platform::kVbusFolder}) {
+        platform::Error failure;
+        if (!platform::OpenRuntimeFolder(folder, true, &failure)) {
+            *error = failure.message;
+            return false;
+        }
     }
     return true;
 }

@@ -12,8 +12,9 @@ namespace ovrix::detail {
 std::filesystem::path VbusDir();
 std::filesystem::path InstanceDir(const std::string& instance);
 
-// Makes (0700) and checks the namespace and its vbus folder; false with the
-// refusal line in `error` when they are not the user's own.
+// Makes (0700) and checks the namespace and its usb, dosdevices and vbus
+// folders; false with the refusal line in `error` when one is not the user's
+// own.
 bool PrepareNamespace(std::string* error);
 // Removes what a bus that died left behind: each port's COM link while it
 // still points at the tty that bus gave it, the data pipe link and the port

@@ -103,7 +103,8 @@ UniqueFd OpenParent(const std::filesystem::path& parent, bool create, Error* err
         }
         return fd;
     }
-    UniqueFd above = OpenParent(parent.parent_path(), create, error);
+    const std::filesystem::path up = parent.parent_path();
+    UniqueFd above = OpenParent(up.empty() ? std::filesystem::path(".") : up, create, error);
     if (!above) {
         return {};
     }

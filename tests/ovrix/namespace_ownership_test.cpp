@@ -71,6 +71,14 @@ class Ovrixd {
         }
         return true;
     }
+    // Exit status once the program ended by itself; -1 when it did not.
+    int Wait(int seconds = 10) {
+        int status = 0;
+        if (!Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds))
+            return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     void Kill() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
@@ -95,6 +103,22 @@ class NamespaceOwnership : public RuntimeDirFixture {
         return names;
     }
 };
+
+TEST_F(NamespaceOwnership, AFolderOfTheBusThatIsALinkEndsTheStart) {
+    const fs::path outside = Path("outside");
+    ASSERT_EQ(::mkdir(outside.c_str(), 0700), 0);
+    for (const char* folder : {"usb", "dosdevices", "vbus"}) {
+        SCOPED_TRACE(folder);
+        ASSERT_EQ(::symlink(outside.c_str(), Path(folder).c_str()), 0);
+        Ovrixd bus({"--pair", "COM5:COM6"});
+        EXPECT_TRUE(
+            bus.WaitFor("ovrixd: refusing " + Path(folder).string() + ": it is a symbolic link"))
+            << bus.Output();
+        EXPECT_EQ(bus.Wait(), 1) << bus.Output();
+        EXPECT_TRUE(fs::is_empty(outside));
+        fs::remove(Path(folder));
+    }
+}
 
 TEST_F(NamespaceOwnership, ABusStartedAfterAKilledOneRemovesItsLinks) {
     {

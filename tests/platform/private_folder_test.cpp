@@ -156,6 +156,13 @@ TEST_F(PrivateFolderTest, MakesMissingFoldersPrivateAndTakesTheUsersOwn) {
     EXPECT_EQ(sub->Path(), deep / "usb");
     EXPECT_EQ(ModeOf(deep / "usb"), 0700u);
 
+    // A relative name is taken from the working folder.
+    const fs::path here = fs::current_path();
+    fs::current_path(scratch_);
+    EXPECT_TRUE(PrivateFolder::Open("rel/ktr", true, &error)) << error.message;
+    fs::current_path(here);
+    EXPECT_EQ(ModeOf(scratch_ / "rel/ktr"), 0700u);
+
     // Missing and not to be made: ENOENT and no line, nothing made.
     EXPECT_FALSE(PrivateFolder::Open(scratch_ / "absent", false, &error));
     EXPECT_EQ(error.code, ENOENT);
