@@ -243,9 +243,9 @@ TEST_F(NetworkDelivery, OutboxDeliversScansOfADownServerAfterARestart) {
     EXPECT_EQ(ReceivedScans(back.Requests()), sent);
     // A new scan follows them, and nothing goes out twice.
     ASSERT_NE(m_run->Output().find("Device is Connected\n"), std::string::npos) << m_run->Output();
-    m_scanner.Send("NEW");
     const size_t before = back.Requests().size();
-    ASSERT_GT(WaitForRequests(back, before + 1).size(), before);
+    m_scanner.Send("NEW");
+    ASSERT_EQ(WaitForRequests(back, before + 1).size(), before + 1);
     EXPECT_EQ(m_run->Stop(), 0);
     EXPECT_EQ(ReceivedScans(back.Requests()), sent + "NEW\r");
     EXPECT_EQ(m_run->Output().find(kErrorBalloon), std::string::npos) << m_run->Output();
