@@ -36,6 +36,14 @@ std::ostream& operator<<(std::ostream& out, const Stroke& s) {
 class XServerTest : public testing::Test {
   protected:
     void SetUp() override {
+        StartServer(false);
+        if (display_ != nullptr) {
+            OpenFocusedWindow();
+        }
+    }
+
+    // Xvfb, with or without the XTest extension.
+    void StartServer(bool withoutXTest) {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
         server_ = fork();
@@ -44,6 +52,10 @@ class XServerTest : public testing::Test {
             std::string fd = std::to_string(fds[1]);
             int devNull = open("/dev/null", O_WRONLY);
             dup2(devNull, STDERR_FILENO);
+            if (withoutXTest) {
+                execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24",
+                       "-nolisten", "tcp", "-extension", "XTEST", nullptr);
+            }
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24",
                    "-nolisten", "tcp", nullptr);
             _exit(127);
@@ -63,7 +75,6 @@ class XServerTest : public testing::Test {
         displayName_ = ":" + number;
         display_ = XOpenDisplay(displayName_.c_str());
         ASSERT_NE(display_, nullptr);
-        OpenFocusedWindow();
     }
 
     void TearDown() override {
@@ -155,6 +166,17 @@ INSTANTIATE_TEST_SUITE_P(Return, PasteStrokes, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) {
                              return info.param ? "WithReturn" : "WithoutReturn";
                          });
+
+class ServerWithoutXTest : public XServerTest {
+  protected:
+    void SetUp() override { StartServer(true); }
+};
+
+TEST_F(ServerWithoutXTest, RefusesThePasteWithTheReason) {
+    const quillon::PasteResult result = quillon::SendPasteKeysX11(displayName_.c_str(), true);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.reason, "the X display \"" + displayName_ + "\" has no XTest extension");
+}
 
 TEST(PasteKeysWithoutDevices, UnreachableDisplayOrDeviceFailsWithTheLayersReason) {
     // A plain file takes writes but not the virtual-device requests.
