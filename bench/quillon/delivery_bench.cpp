@@ -4,8 +4,14 @@
 // affects them alike.
 //
 //   BM_BarePost           a fresh libcurl handle per POST (as Quillon uses)
+//   BM_ClientPost         Quillon's HTTP client, in this process
 //   BM_QuillonScanToPost  scansim sends a scan, the real program (headless)
-//                         posts it, the server's receipt ends the iteration
+//                         hands it to its delivery thread, which posts it;
+//                         the server's receipt ends the iteration
+//
+// Unless told otherwise each runs nine times, the repetitions interleaved at
+// random so that both meet the same moments of a shared machine, and the
+// closing line gives the ratio of their medians (scan-to-POST / bare POST).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -18,14 +24,18 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "delivery/http_client.h"
 #include "scansim/scanner.h"
 
 namespace fs = std::filesystem;
@@ -139,6 +149,18 @@ void BM_BarePost(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// Quillon's own client alone: what the client adds to a bare POST.
+void BM_ClientPost(benchmark::State& state) {
+    Receiver receiver;
+    const std::string scan("SCAN-0123456789\r", 16);
+    for (auto _ : state) {
+        if (quillon::PostScan(receiver.Url(), scan) != "succes") {
+            state.SkipWithError("POST failed");
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 // The real program in a directory of its own, headless, network output.
 class QuillonProcess {
   public:
@@ -212,15 +234,71 @@ void BM_QuillonScanToPost(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK(BM_BarePost)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_QuillonScanToPost)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_BarePost)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_ClientPost)->UseRealTime()->MinTime(1.0);
+BENCHMARK(BM_QuillonScanToPost)->UseRealTime()->MinTime(1.0);
+
+double g_bareNs = 0;
+double g_quillonNs = 0;
+
+// Keeps the median time per POST of each for the closing ratio (a stall of
+// the machine in one repetition moves the mean far more).
+class TimeKeeper : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") {
+                continue;
+            }
+            if (run.iterations <= 0) {
+                continue;
+            }
+            const double ns = run.GetAdjustedRealTime();
+            if (run.benchmark_name().find("BM_BarePost") != std::string::npos) {
+                g_bareNs = ns;
+            } else if (run.benchmark_name().find("BM_QuillonScanToPost") != std::string::npos) {
+                g_quillonNs = ns;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+std::vector<char*> WithDefaultRepetitions(int argc, char** argv) {
+    static char repetitions[] = "--benchmark_repetitions=9";
+    static char interleaving[] = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> args(argv, argv + argc);
+    auto given = [&](const char* flag) {
+        for (int i = 1; i < argc; ++i) {
+            if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    if (!given("--benchmark_repetitions")) {
+        args.push_back(repetitions);
+    }
+    if (!given("--benchmark_enable_random_interleaving")) {
+        args.push_back(interleaving);
+    }
+    args.push_back(nullptr);
+    return args;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    std::vector<char*> args = WithDefaultRepetitions(argc, argv);
+    int count = static_cast<int>(args.size()) - 1;
+    benchmark::Initialize(&count, args.data());
+    TimeKeeper reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (g_bareNs > 0 && g_quillonNs > 0) {
+        std::printf("scan-to-POST / bare POST: %.2f (medians: %.0f us and %.0f us per POST)\n",
+                    g_quillonNs / g_bareNs, g_quillonNs / 1000, g_bareNs / 1000);
+    }
     benchmark::Shutdown();
     curl_global_cleanup();
     return 0;
