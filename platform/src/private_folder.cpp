@@ -126,13 +126,6 @@ std::atomic<unsigned> g_temporaryCounter{0};
 
 }  // namespace
 
-void UniqueFd::Reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = fd;
-}
-
 std::optional<PrivateFolder> PrivateFolder::Open(const std::filesystem::path& path, bool create,
                                                  Error* error, std::string_view advice) {
     std::filesystem::path full = path.lexically_normal();

@@ -11,42 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
+#include "platform/unique_fd.h"
+
 namespace platform {
-
-// A platform call that failed: its errno and one line for the user.
-struct Error {
-    int code = 0;
-    std::string message;
-};
-
-// Owns one file descriptor and closes it.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1);
-
-  private:
-    int fd_ = -1;
-};
 
 // What a refusal line advises besides removing the folder.
 inline constexpr std::string_view kRuntimeDirAdvice =

@@ -1,0 +1,15 @@
+// close() lives here so the header needs no system header.
+#include "platform/unique_fd.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+void UniqueFd::Reset(int fd) {
+    if (fd_ >= 0 && fd_ != fd) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
+
+}  // namespace platform
