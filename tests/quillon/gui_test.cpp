@@ -284,6 +284,23 @@ TEST_F(WindowTest, CodePageDialogShowsTheCurrentNameAndOkTakesTheText) {
     }
 }
 
+// The code page chosen in the dialog decodes the scans that come after it
+// (the reader thread works from its own copy of the setting).
+TEST_F(WindowTest, TheCodePageChosenInTheDialogDecodesLaterScans) {
+    m_settings.CodePage = 1252;
+    OpenWindow();
+    const unsigned char scan[] = {0xDC};
+    CAutoTabAppDlg::NotifyRecvData(scan, 1, m_dialog.get());
+    EXPECT_EQ(m_dialog->TakePendingText(), u"\u00DC");
+    WithCodePageDialog(*m_dialog, [&](CAboutDlg& about) {
+        about.ComboBox().lineEdit()->setText("Cyrillic (Windows)");
+        about.accept();
+    });
+    ASSERT_EQ(m_settings.CodePage, 1251);
+    CAutoTabAppDlg::NotifyRecvData(scan, 1, m_dialog.get());
+    EXPECT_EQ(m_dialog->TakePendingText(), u"\u042C");
+}
+
 TEST_F(WindowTest, ExitFromTheMenuEndsTheDialog) {
     OpenWindow();
     bool ended = false;
