@@ -259,11 +259,19 @@ const std::vector<Row>& Rows() {
                               [](Call& c) {
                                   auto out = c.Output(60000);
                                   int length = -1;
+                                  ops_test::LogCapture log;
                                   const bool read = GetDevBuf(
                                       &c.record, reinterpret_cast<unsigned char*>(out.data()),
                                       &length);
                                   c.Check(length == 0, "a length for bytes not copied");
                                   c.CheckUntouchedFrom(out, 0);
+                                  // Refused for its length, not missed.
+                                  bool refused = false;
+                                  for (const ops_test::LogLine& line : log.Lines())
+                                      refused = refused || line.text ==
+                                                               "GetDevBuf reply longer "
+                                                               "than the buffer";
+                                  c.Check(refused, "the long reply never came");
                                   return read ? 1 : 0;
                               }),
          0},
