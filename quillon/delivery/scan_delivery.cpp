@@ -34,6 +34,7 @@ void ScanDelivery::Start(DeliverySettings settings, DeliveryNoticeFn notice) {
         m_stopping = false;
         m_queue.clear();
     }
+    m_outbox.reset();
     if (m_settings.mode != WorkMode::Network) {
         return;
     }
