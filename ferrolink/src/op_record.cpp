@@ -1,5 +1,5 @@
 // The operation log: one ini section per firmware update or configuration
-// download, in a file per day beside the host program.
+// download, in a file per day (see op_log_folder.h for the folder).
 #include "op_record.h"
 
 #include <chrono>
@@ -12,6 +12,7 @@
 
 #include "ferrolink/tidestream/tidestream.h"
 #include "library_locks.h"
+#include "op_log_folder.h"
 #include "platform/ini_file.h"
 #include "platform/module_path.h"
 
@@ -98,8 +99,10 @@ namespace {
 // day's file can neither be opened nor created.
 bool WriteEntryLocked(const OpRecord& record) {
     MutexHold lock(g_recordMutex);
-    const std::filesystem::path file =
-        platform::ModuleDirectory() / "log" / (CurrentDayName() + ".ini");
+    const std::filesystem::path folder = OpLogFolder();
+    if (folder.empty())
+        return false;
+    const std::filesystem::path file = folder / (CurrentDayName() + ".ini");
     if (!EnsureFile(file))
         return false;
     const std::string section = record.szTime;

@@ -1,5 +1,5 @@
 // The operation log: one entry per firmware update or configuration download
-// in <program directory>/log/<yyyy-mm-dd>.ini.
+// in <log folder>/<yyyy-mm-dd>.ini (op_log_folder.h).
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // The operation log: bounded entries, the per-day file beside the host
-// program, and files that a standard ini reader accepts.
+// program or in the user's state folder, and files that a standard ini
+// reader accepts.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -55,12 +56,17 @@ class OpsHostInDirectory : public ::testing::Test {
 
     // withTrace: the library's trace lines are captured along with the output.
     std::string Run(const std::string& arguments, bool withTrace = false) {
+        // The user's state folder is the test's own, so a log folder of the
+        // machine's user never takes the entries.
         return RunCapture(std::string(withTrace ? "TIDESTREAM_LOG_LEVEL=5 " : "") +
-                          "LD_LIBRARY_PATH='" + binDir.string() + "' '" + host.string() + "' " +
-                          arguments + (withTrace ? " 2>&1" : " 2>/dev/null"));
+                          "XDG_STATE_HOME='" + StateHome().string() + "' LD_LIBRARY_PATH='" +
+                          binDir.string() + "' '" + host.string() + "' " + arguments +
+                          (withTrace ? " 2>&1" : " 2>/dev/null"));
     }
 
     fs::path DayFile() const { return dir.Path() / "log" / (Today() + ".ini"); }
+    fs::path StateHome() const { return dir.Path() / "state"; }
+    fs::path StateLogFolder() const { return StateHome() / "ferrolink" / "log"; }
 
     // Sections and keys in file order, read by Python's configparser.
     std::string ReadWithConfigParser() {
@@ -87,6 +93,53 @@ TEST_F(OpsHostInDirectory, WithoutLogFolderNothingIsWrittenOrCreated) {
     EXPECT_NE(output.find("WriteRecord: SN=SN1 Error"), std::string::npos) << output;
     EXPECT_EQ(output.find("Success"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(dir.Path() / "log"));
+}
+
+// The folder beside the program wins; without it the user's state folder
+// takes the entries; neither folder is ever made.
+TEST_F(OpsHostInDirectory, EntriesGoToTheFirstLogFolderThatExists) {
+    struct Case {
+        bool beside;
+        bool state;
+        const char* expected;  // "beside", "state" or "" (nowhere)
+    };
+    const Case cases[] = {{true, true, "beside"},
+                          {true, false, "beside"},
+                          {false, true, "state"},
+                          {false, false, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("beside=") + (c.beside ? "yes" : "no") +
+                     " state=" + (c.state ? "yes" : "no"));
+        fs::remove_all(dir.Path() / "log");
+        fs::remove_all(StateHome());
+        if (c.beside)
+            fs::create_directory(dir.Path() / "log");
+        if (c.state)
+            fs::create_directories(StateLogFolder());
+        const std::string output = Run("record 1 0 SN-WHERE fw.bin ''", true);
+        const fs::path besideFile = DayFile();
+        const fs::path stateFile = StateLogFolder() / (Today() + ".ini");
+        EXPECT_EQ(fs::exists(besideFile), std::string(c.expected) == "beside") << output;
+        EXPECT_EQ(fs::exists(stateFile), std::string(c.expected) == "state") << output;
+        EXPECT_EQ(fs::exists(dir.Path() / "log"), c.beside);
+        EXPECT_EQ(fs::exists(StateLogFolder()), c.state);
+        EXPECT_NE(output.find(std::string(c.expected).empty() ? "SN=SN-WHERE Error"
+                                                              : "SN=SN-WHERE Success"),
+                  std::string::npos)
+            << output;
+    }
+}
+
+// A relative XDG_STATE_HOME is no base directory: the entry is not written
+// relative to the working directory.
+TEST_F(OpsHostInDirectory, RelativeStateHomeIsIgnored) {
+    fs::create_directories(dir.Path() / "rel" / "ferrolink" / "log");
+    const std::string output = RunCapture(
+        "cd '" + dir.Path().string() + "' && TIDESTREAM_LOG_LEVEL=5 XDG_STATE_HOME=rel HOME='" +
+        (dir.Path() / "home").string() + "' LD_LIBRARY_PATH='" + binDir.string() + "' '" +
+        host.string() + "' record 1 0 SN-REL fw.bin '' 2>&1");
+    EXPECT_NE(output.find("SN=SN-REL Error"), std::string::npos) << output;
+    EXPECT_TRUE(fs::is_empty(dir.Path() / "rel" / "ferrolink" / "log"));
 }
 
 TEST_F(OpsHostInDirectory, EntriesOpenInConfigParserWithTheirKeysInOrder) {

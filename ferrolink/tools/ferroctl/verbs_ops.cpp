@@ -22,6 +22,7 @@
 #include "ferrolink/identity.h"
 #include "ferrolink/image.h"
 #include "ferrolink/limits.h"
+#include "op_log_folder.h"
 #include "platform/ini_file.h"
 #include "platform/module_path.h"
 
@@ -388,7 +389,12 @@ int RunOpLogVerb(int argc, char** argv) {
     if (args.positional.size() > 1)
         return Fail("oplog takes at most a day (yyyy-mm-dd)");
     const std::string day = args.positional.empty() ? Today() : args.positional[0];
-    const auto file = platform::ModuleDirectory() / "log" / (day + ".ini");
+    const std::filesystem::path folder = OpLogFolder();
+    if (folder.empty())
+        return Fail("no operation log folder: neither " +
+                    (platform::ModuleDirectory() / "log").string() + " nor " +
+                    UserOpLogFolder().string() + " exists");
+    const auto file = folder / (day + ".ini");
     if (!std::ifstream(file).is_open())
         return Fail("no operation log " + file.string());
     for (const std::string& section : platform::IniSectionNames(file)) {
