@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/runtime_namespace.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 
@@ -19,19 +20,11 @@ struct NamespaceWatch::Impl {
     // State shared with the thread; it outlives the watch object when the
     // watch is stopped or destroyed from inside its own handler.
     struct Shared {
-        int inotifyFd = -1;
-        int wakeFd = -1;
+        UniqueFd inotifyFd;
+        UniqueFd wakeFd;
         std::map<int, std::string> folderByWatch;
         Handler handler;
         std::atomic<bool> stopping{false};
-        ~Shared() {
-            if (inotifyFd >= 0) {
-                ::close(inotifyFd);
-            }
-            if (wakeFd >= 0) {
-                ::close(wakeFd);
-            }
-        }
     };
 
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
@@ -72,7 +65,7 @@ void NamespaceWatch::Impl::Dispatch(Shared& shared, const inotify_event& event) 
 void NamespaceWatch::Impl::Run(std::shared_ptr<Shared> shared) {
     alignas(inotify_event) char buffer[8192];
     while (!shared->stopping.load()) {
-        pollfd fds[2] = {{shared->inotifyFd, POLLIN, 0}, {shared->wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{shared->inotifyFd.Get(), POLLIN, 0}, {shared->wakeFd.Get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -85,7 +78,7 @@ void NamespaceWatch::Impl::Run(std::shared_ptr<Shared> shared) {
         if ((fds[0].revents & POLLIN) == 0) {
             continue;
         }
-        const ssize_t length = ::read(shared->inotifyFd, buffer, sizeof buffer);
+        const ssize_t length = ::read(shared->inotifyFd.Get(), buffer, sizeof buffer);
         if (length <= 0) {
             if (length < 0 && (errno == EINTR || errno == EAGAIN)) {
                 continue;
@@ -104,9 +97,9 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
     : impl_(std::make_unique<Impl>()) {
     auto& shared = *impl_->shared;
     shared.handler = std::move(handler);
-    shared.inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    shared.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (shared.inotifyFd < 0 || shared.wakeFd < 0) {
+    shared.inotifyFd.Reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    shared.wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!shared.inotifyFd || !shared.wakeFd) {
         return;
     }
     for (const auto& folder : folders) {
@@ -119,7 +112,7 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
         }
         const std::string checked = "/proc/self/fd/" + std::to_string(dir->Fd());
         const int wd =
-            ::inotify_add_watch(shared.inotifyFd, checked.c_str(),
+            ::inotify_add_watch(shared.inotifyFd.Get(), checked.c_str(),
                                 IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR);
         if (wd < 0) {
             return;
@@ -145,9 +138,9 @@ bool NamespaceWatch::IsRunning() const {
 void NamespaceWatch::Stop() {
     std::lock_guard lock(impl_->stopMutex);
     impl_->shared->stopping = true;
-    if (impl_->shared->wakeFd >= 0) {
+    if (impl_->shared->wakeFd) {
         const uint64_t one = 1;
-        [[maybe_unused]] auto written = ::write(impl_->shared->wakeFd, &one, sizeof one);
+        [[maybe_unused]] auto written = ::write(impl_->shared->wakeFd.Get(), &one, sizeof one);
     }
     if (impl_->thread.joinable()) {
         if (impl_->thread.get_id() == std::this_thread::get_id()) {

@@ -2,6 +2,8 @@
 // tree, so every program finds USB endpoints and COM ports the same way.
 #include "platform/runtime_namespace.h"
 
+#include "platform/ascii_case.h"
+#include "platform/com_name.h"
 #include "platform/utf16.h"
 
 #include <dirent.h>
@@ -20,25 +22,6 @@ namespace platform {
 namespace {
 
 constexpr std::u16string_view kDevicePathPrefix = u"\\\\?\\";
-
-char ToLowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-char16_t ToLowerAscii16(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
-bool EqualsIgnoreCase(std::u16string_view text, std::string_view ascii) {
-    if (text.size() != ascii.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (ToLowerAscii16(text[i]) != static_cast<char16_t>(ToLowerAscii(ascii[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // A name must stay inside its folder: no separators, no dot names.
 bool IsSafeEntryName(std::string_view name) {
@@ -98,25 +81,6 @@ std::optional<std::filesystem::path> ResolveDevice(std::string_view folder, std:
     return target;
 }
 
-// "COM12" (any case) -> 12; nullopt for anything else.
-std::optional<unsigned> ComNumberFromName(std::string_view name) {
-    if (name.size() < 4 || ToLowerAscii(name[0]) != 'c' || ToLowerAscii(name[1]) != 'o' ||
-        ToLowerAscii(name[2]) != 'm' || name.size() > 8) {
-        return std::nullopt;
-    }
-    unsigned number = 0;
-    for (char c : name.substr(3)) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        number = number * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (number == 0) {
-        return std::nullopt;
-    }
-    return number;
-}
-
 }  // namespace
 
 std::filesystem::path RuntimeDir() {
@@ -173,12 +137,11 @@ std::string UsbNameFromDevicePath(std::u16string_view devicePath) {
     auto rest = devicePath.substr(kDevicePathPrefix.size());
     const size_t suffixLength = kUsbInterfaceClass.size() + 1;  // '#' + class
     if (rest.size() <= suffixLength || rest[rest.size() - suffixLength] != u'#' ||
-        !EqualsIgnoreCase(rest.substr(rest.size() - kUsbInterfaceClass.size()),
-                          kUsbInterfaceClass)) {
+        !EqualNoCase(rest.substr(rest.size() - kUsbInterfaceClass.size()), kUsbInterfaceClass)) {
         return {};
     }
     std::string name = Utf8FromUtf16(rest.substr(0, rest.size() - suffixLength));
-    std::transform(name.begin(), name.end(), name.begin(), ToLowerAscii);
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) { return ToLowerAscii(c); });
     if (!IsSafeEntryName(name)) {
         return {};
     }
@@ -197,12 +160,12 @@ std::optional<std::filesystem::path> ResolveComPort(unsigned portNumber) {
     if (portNumber == 0) {
         return std::nullopt;
     }
-    const std::string number = std::to_string(portNumber);
-    if (auto target = ResolveDevice(kComFolder, "COM" + number)) {
+    const std::string name = FormatComName(portNumber);
+    if (auto target = ResolveDevice(kComFolder, name)) {
         return target;
     }
     // Wine writes its links in lower case; accept those as well.
-    return ResolveDevice(kComFolder, "com" + number);
+    return ResolveDevice(kComFolder, "com" + name.substr(3));
 }
 
 std::vector<std::string> ListEntries(std::string_view folder) {
@@ -215,10 +178,12 @@ std::vector<std::string> ListEntries(std::string_view folder) {
         }
         return names;
     }
-    DIR* stream = ::fdopendir(::dup(dir->Fd()));
+    UniqueFd listed(::dup(dir->Fd()));
+    DIR* stream = listed ? ::fdopendir(listed.Get()) : nullptr;
     if (stream == nullptr) {
         return names;
     }
+    listed.Release();  // closedir closes it
     while (const dirent* entry = ::readdir(stream)) {
         const std::string_view name = entry->d_name;
         // Dot names are the temporary links of an entry being replaced.
@@ -238,7 +203,7 @@ std::vector<std::string> ListEntries(std::string_view folder) {
 std::vector<unsigned> ListComPorts() {
     std::vector<unsigned> ports;
     for (const auto& name : ListEntries(kComFolder)) {
-        if (auto number = ComNumberFromName(name)) {
+        if (auto number = ParseComName(name)) {
             ports.push_back(*number);
         }
     }
