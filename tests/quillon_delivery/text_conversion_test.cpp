@@ -172,3 +172,35 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
 
 }  // namespace
+
+namespace {
+
+// Wherever a scan is cut into two reads, the text is the one of the whole
+// scan: for UTF-8 and for a double-byte code page.
+TEST(SplitAnywhere, GivesTheTextOfTheWholeScan) {
+    struct Scan {
+        std::string bytes;
+        unsigned codePage;
+    };
+    const Scan scans[] = {
+        {"A\xC3\x9C\xE4\xB8\xAD\xF0\x9F\x98\x80z\r\n", 1252},
+        {"\xD6\xD0\xCE\xC4"
+         "AB\xB5\xC4\r",
+         936},
+        {"a\x82\xA0\x83\x41\x8B\x9E\r", 932},
+    };
+    for (const Scan& scan : scans) {
+        const auto whole = quillon::ConvertToWide(scan.bytes, scan.bytes.size(), scan.codePage);
+        ASSERT_TRUE(whole.has_value());
+        for (size_t cut = 1; cut < scan.bytes.size(); ++cut) {
+            quillon::ScanDecoder decoder;
+            auto first = decoder.Feed(scan.bytes.substr(0, cut), scan.codePage);
+            auto second = decoder.Feed(scan.bytes.substr(cut), scan.codePage);
+            auto rest = decoder.Flush(scan.codePage);
+            ASSERT_TRUE(first && second && rest) << cut;
+            EXPECT_EQ(*first + *second + *rest, *whole) << scan.codePage << " cut at " << cut;
+        }
+    }
+}
+
+}  // namespace
