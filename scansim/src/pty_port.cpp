@@ -12,101 +12,44 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
+
+#include "platform/baud_rates.h"
+#include "platform/pty_pair.h"
 
 namespace scansim {
-namespace {
-
-unsigned SpeedToBaud(speed_t speed) {
-    switch (speed) {
-        case B1200:
-            return 1200;
-        case B2400:
-            return 2400;
-        case B4800:
-            return 4800;
-        case B9600:
-            return 9600;
-        case B19200:
-            return 19200;
-        case B38400:
-            return 38400;
-        case B57600:
-            return 57600;
-        case B115200:
-            return 115200;
-        case B230400:
-            return 230400;
-        case B460800:
-            return 460800;
-        case B921600:
-            return 921600;
-        default:
-            return 0;
-    }
-}
-
-}  // namespace
-
 bool PtyPort::Open(std::string& error) {
     Close();
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        error = std::string("posix_openpt: ") + std::strerror(errno);
-        if (master >= 0) {
-            ::close(master);
-        }
+    auto pair = platform::OpenPtyPair(B115200);
+    if (!pair) {
+        error = pair.GetError().message;
         return false;
     }
-    char name[256] = {};
-    if (ptsname_r(master, name, sizeof name) != 0) {
-        error = std::string("ptsname: ") + std::strerror(errno);
-        ::close(master);
-        return false;
-    }
-    int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        error = std::string("open slave: ") + std::strerror(errno);
-        ::close(master);
-        return false;
-    }
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
-    tcsetattr(slave, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    master_ = master;
-    slave_ = slave;
-    slavePath_ = name;
+    master_ = std::move(pair->master);
+    slave_ = std::move(pair->slave);
+    slavePath_ = std::move(pair->slavePath);
     return true;
 }
 
 void PtyPort::Close() {
-    if (master_ >= 0) {
-        ::close(master_);
-        master_ = -1;
-    }
-    if (slave_ >= 0) {
-        ::close(slave_);
-        slave_ = -1;
-    }
+    master_.Reset();
+    slave_.Reset();
     slavePath_.clear();
 }
 
 unsigned PtyPort::SlaveBaud() const {
     termios tio{};
-    if (slave_ < 0 || tcgetattr(slave_, &tio) != 0) {
+    if (!slave_ || tcgetattr(slave_.Get(), &tio) != 0) {
         return 0;
     }
     // An input speed of 0 means "the same as the output speed".
     const speed_t input = cfgetispeed(&tio);
-    return SpeedToBaud(input != B0 ? input : cfgetospeed(&tio));
+    return platform::BaudFromSpeed(input != B0 ? input : cfgetospeed(&tio));
 }
 
 PtyPort::WaitResult PtyPort::Wait(int wakeFd, int timeoutMs) const {
-    pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master_, POLLIN, 0}};
-    const nfds_t count = master_ >= 0 ? 2 : 1;
+    pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master_.Get(), POLLIN, 0}};
+    const nfds_t count = master_ ? 2 : 1;
     int n = ::poll(fds, count, timeoutMs);
     if (n <= 0) {
         return WaitResult::kTimeout;
@@ -122,7 +65,7 @@ PtyPort::WaitResult PtyPort::Wait(int wakeFd, int timeoutMs) const {
 }
 
 long PtyPort::Read(char* buffer, size_t size) const {
-    ssize_t n = ::read(master_, buffer, size);
+    ssize_t n = ::read(master_.Get(), buffer, size);
     if (n < 0) {
         return errno == EAGAIN || errno == EINTR ? 0 : -1;
     }
@@ -132,10 +75,10 @@ long PtyPort::Read(char* buffer, size_t size) const {
 bool PtyPort::WriteAll(std::string_view bytes, int giveUpMs) const {
     int idleMs = 0;
     while (!bytes.empty()) {
-        if (master_ < 0) {
+        if (!master_) {
             return false;
         }
-        ssize_t n = ::write(master_, bytes.data(), bytes.size());
+        ssize_t n = ::write(master_.Get(), bytes.data(), bytes.size());
         if (n > 0) {
             bytes.remove_prefix(static_cast<size_t>(n));
             idleMs = 0;
@@ -147,7 +90,7 @@ bool PtyPort::WriteAll(std::string_view bytes, int giveUpMs) const {
         if (idleMs >= giveUpMs) {
             return false;
         }
-        pollfd fd{master_, POLLOUT, 0};
+        pollfd fd{master_.Get(), POLLOUT, 0};
         ::poll(&fd, 1, 50);
         idleMs += 50;
     }
@@ -160,9 +103,9 @@ void PtyPort::WaitDrained(int limitMs) const {
     constexpr int kStepMs = 5;
     constexpr int kArrivalMs = 200;
     bool seen = false;
-    for (int waited = 0; slave_ >= 0 && waited < limitMs; waited += kStepMs) {
+    for (int waited = 0; slave_ && waited < limitMs; waited += kStepMs) {
         int unread = 0;
-        if (ioctl(slave_, FIONREAD, &unread) != 0) {
+        if (ioctl(slave_.Get(), FIONREAD, &unread) != 0) {
             return;
         }
         if (unread > 0) {
@@ -176,20 +119,14 @@ void PtyPort::WaitDrained(int limitMs) const {
 
 WakeHandle::WakeHandle() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-WakeHandle::~WakeHandle() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
 void WakeHandle::Signal() const {
     uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
+    [[maybe_unused]] auto n = ::write(fd_.Get(), &one, sizeof one);
 }
 
 void WakeHandle::Drain() const {
     uint64_t value = 0;
-    [[maybe_unused]] auto n = ::read(fd_, &value, sizeof value);
+    [[maybe_unused]] auto n = ::read(fd_.Get(), &value, sizeof value);
 }
 
 void SleepMs(int ms) {

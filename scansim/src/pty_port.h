@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace scansim {
 
 class PtyPort {
@@ -19,7 +21,7 @@ class PtyPort {
     bool Open(std::string& error);
     // Closing the master hangs up every host that has the slave open.
     void Close();
-    bool IsOpen() const { return master_ >= 0; }
+    bool IsOpen() const { return static_cast<bool>(master_); }
     const std::string& SlavePath() const { return slavePath_; }
 
     // Input speed the host last set on the tty, in bits per second (0 if unknown).
@@ -40,8 +42,8 @@ class PtyPort {
     void WaitDrained(int limitMs) const;
 
   private:
-    int master_ = -1;
-    int slave_ = -1;
+    platform::UniqueFd master_;
+    platform::UniqueFd slave_;
     std::string slavePath_;
 };
 
@@ -49,15 +51,14 @@ class PtyPort {
 class WakeHandle {
   public:
     WakeHandle();
-    ~WakeHandle();
     WakeHandle(const WakeHandle&) = delete;
     WakeHandle& operator=(const WakeHandle&) = delete;
-    int Fd() const { return fd_; }
+    int Fd() const { return fd_.Get(); }
     void Signal() const;
     void Drain() const;
 
   private:
-    int fd_ = -1;
+    platform::UniqueFd fd_;
 };
 
 void SleepMs(int ms);

@@ -18,6 +18,7 @@
 #include "platform/com_name.h"
 #include "platform/deadline.h"
 #include "platform/error.h"
+#include "platform/pty_pair.h"
 #include "platform/raw_tty.h"
 #include "platform/result.h"
 #include "platform/unique_fd.h"
@@ -313,4 +314,27 @@ TEST(Error, CarriesTheErrnoAndItsText) {
     EXPECT_FALSE(failed);
     EXPECT_EQ(failed.GetError().code, ENOENT);
     EXPECT_EQ(failed.GetError().message, "stat: No such file or directory");
+}
+
+TEST(PtyPair, SlaveIsRawAtItsSpeedAndMasterDoesNotBlock) {
+    auto pair = OpenPtyPair(B115200);
+    ASSERT_TRUE(pair) << pair.GetError().message;
+    EXPECT_TRUE(::isatty(pair->slave.Get()));
+    EXPECT_EQ(std::string(::ttyname(pair->slave.Get())), pair->slavePath);
+
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(pair->slave.Get(), &tio), 0);
+    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B115200));
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);
+
+    char byte;
+    errno = 0;
+    EXPECT_EQ(::read(pair->master.Get(), &byte, 1), -1);
+    EXPECT_EQ(errno, EAGAIN);
+
+    const char sent[] = "\r\n\x03";
+    ASSERT_EQ(::write(pair->master.Get(), sent, 3), 3);
+    char got[3] = {};
+    ASSERT_EQ(::read(pair->slave.Get(), got, 3), 3);
+    EXPECT_EQ(std::string(got, 3), std::string(sent, 3));
 }
