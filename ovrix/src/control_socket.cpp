@@ -23,34 +23,28 @@ bool MakeAddress(const std::filesystem::path& path, sockaddr_un* addr) {
 }
 
 bool SomebodyListens(const sockaddr_un& addr) {
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return connected;
+    platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    return fd && ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
 }
 
 }  // namespace
 
-int ListenControl(const std::filesystem::path& path, std::string* error) {
+platform::UniqueFd ListenControl(const std::filesystem::path& path, std::string* error) {
     sockaddr_un addr;
     if (!MakeAddress(path, &addr)) {
         *error = "control socket path too long: " + path.string();
-        return -1;
+        return {};
     }
     if (SomebodyListens(addr)) {
         *error = "another ovrixd already serves " + path.string();
-        return -1;
+        return {};
     }
     ::unlink(path.c_str());
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd, 16) != 0) {
+    platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd.Get(), 16) != 0) {
         *error = "cannot listen on " + path.string() + ": " + std::strerror(errno);
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
+        return {};
     }
     return fd;
 }
@@ -77,18 +71,13 @@ AcceptResult AcceptClient(int listenFd) {
     return result;
 }
 
-ControlClient::~ControlClient() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 ControlClient::Receive ControlClient::ReceiveMessage(std::vector<uint8_t>* message) {
     // One byte more than the largest request, so an oversized one shows as
     // truncated instead of passing as a shorter valid one.
     message->resize(sizeof(ovrix::RequestHeader) + ovrix::kMaxPayload + 1);
     ssize_t n;
     do {
-        n = ::recv(fd_, message->data(), message->size(), MSG_DONTWAIT);
+        n = ::recv(fd_.Get(), message->data(), message->size(), MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         message->clear();  // woken without a message: nothing to answer yet
@@ -114,7 +103,7 @@ bool ControlClient::Flush() {
         const std::vector<uint8_t>& next = queue_.front();
         ssize_t n;
         do {
-            n = ::send(fd_, next.data(), next.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            n = ::send(fd_.Get(), next.data(), next.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         } while (n < 0 && errno == EINTR);
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK;

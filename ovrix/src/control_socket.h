@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace ovrix::detail {
 
 // Binds and listens at the path, replacing a stale socket file but not one a
-// running daemon still serves. -1 with a message on failure.
-int ListenControl(const std::filesystem::path& path, std::string* error);
+// running daemon still serves. An empty owner with a message on failure.
+platform::UniqueFd ListenControl(const std::filesystem::path& path, std::string* error);
 
 struct AcceptResult {
     int fd = -1;    // the new client, non-blocking; -1 when none
@@ -34,11 +36,10 @@ class ControlClient {
     static constexpr size_t kMaxQueuedAnswers = 64;
 
     ControlClient(int fd, uid_t uid) : fd_(fd), uid_(uid) {}
-    ~ControlClient();
     ControlClient(const ControlClient&) = delete;
     ControlClient& operator=(const ControlClient&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.Get(); }
     uid_t uid() const { return uid_; }
     bool HasQueued() const { return !queue_.empty(); }
     size_t Queued() const { return queue_.size(); }
@@ -53,7 +54,7 @@ class ControlClient {
     bool Flush();
 
   private:
-    int fd_;
+    platform::UniqueFd fd_;
     uid_t uid_;
     std::deque<std::vector<uint8_t>> queue_;
 };

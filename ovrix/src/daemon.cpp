@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +16,8 @@
 #include "control_requests.h"
 #include "control_socket.h"
 #include "driver/ovrix_wire.h"
+#include "platform/ascii_case.h"
+#include "platform/com_name.h"
 #include "platform/runtime_namespace.h"
 #include "publish.h"
 #include "tty.h"
@@ -38,13 +39,6 @@ std::string InstanceText(unsigned number) {
     char text[16];
     std::snprintf(text, sizeof text, "%04u", number);
     return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // What one pollfd entry stands for. The *Room entries wait for a destination
@@ -87,14 +81,14 @@ struct Daemon::Impl final : Bus {
     mutable std::mutex mutex;
     std::vector<std::unique_ptr<VirtualPort>> ports;
     unsigned nextInstance = 1;
-    int listenFd = -1;
+    platform::UniqueFd listenFd;
     uid_t owner = ::geteuid();
     std::vector<std::unique_ptr<ControlClient>> clients;
     int acceptPauseMs = 0;  // 0 while accept works
     Clock::time_point acceptResumes;
     Pty datapipe;
     Flow datapipeFlow;  // the data pipe's bytes on their way back
-    int wake[2] = {-1, -1};
+    platform::UniqueFd wake[2];
     std::deque<platform::NamespaceEvent> events;  // guarded by mutex
     std::unique_ptr<platform::NamespaceWatch> watch;
     std::thread loop;
@@ -110,7 +104,7 @@ struct Daemon::Impl final : Bus {
     }
     VirtualPort* FindByComName(std::string_view comName) override {
         for (auto& port : ports)
-            if (EqualsNoCase(comName, "COM" + std::to_string(port->comNumber)))
+            if (platform::EqualNoCase(comName, platform::FormatComName(port->comNumber)))
                 return port.get();
         return nullptr;
     }
@@ -175,7 +169,7 @@ struct Daemon::Impl final : Bus {
             if (!pred(*port))
                 continue;
             UnpublishPort(port->instance, port->comNumber, port->pty.slavePath);
-            CloseFd(&port->usbFd);
+            port->usbFd.Reset();
             ClosePty(&port->pty);
             if (port->peer != nullptr) {
                 port->peer->outbound.Clear();
@@ -192,19 +186,18 @@ struct Daemon::Impl final : Bus {
         VirtualPort* port = FindByUsb(name);
         if (port != nullptr && port->UsbOnline())
             return;
-        int fd = OpenEndpoint(node->string());
-        if (fd < 0) {
+        platform::UniqueFd fd = OpenEndpoint(node->string());
+        if (!fd) {
             std::fprintf(stderr, "ovrixd: cannot open USB endpoint %s\n", node->c_str());
             return;
         }
         if (port == nullptr)
             port = MakePort(FreeComNumber(), name);
         if (port == nullptr) {
-            ::close(fd);
             std::fprintf(stderr, "ovrixd: cannot make a virtual port for %s\n", name.c_str());
             return;
         }
-        port->usbFd = fd;
+        port->usbFd = std::move(fd);
         port->lastOnlineMs = NowEpochMs();
         PublishUsbOnline(port->instance, true);
     }
@@ -212,7 +205,7 @@ struct Daemon::Impl final : Bus {
     // The USB device behind the port went away: a Temporal port (or one with
     // the one-time temporal switch on) goes with it, the others wait for it.
     void UsbGone(VirtualPort* port) {
-        CloseFd(&port->usbFd);
+        port->usbFd.Reset();
         port->outbound.Clear();  // a device that is not there cannot take them
         port->lastOfflineMs = NowEpochMs();
         if (port->lifemode == Lifemode::Temporal || port->oneTimeTemporal)
@@ -236,7 +229,7 @@ struct Daemon::Impl final : Bus {
     // --- the loop ------------------------------------------------------
     void Wake() {
         char byte = 1;
-        [[maybe_unused]] ssize_t n = ::write(wake[1], &byte, 1);
+        [[maybe_unused]] ssize_t n = ::write(wake[1].Get(), &byte, 1);
     }
 
     // Fills the poll set; returns the poll timeout. A flow holding bytes back
@@ -256,26 +249,26 @@ struct Daemon::Impl final : Bus {
                 waiting = true;
             }
         };
-        add(wake[0], POLLIN, Source::Wake);
+        add(wake[0].Get(), POLLIN, Source::Wake);
         int timeoutMs = kIdlePollMs;
         if (acceptPauseMs == 0 || Clock::now() >= acceptResumes) {
-            add(listenFd, POLLIN, Source::Listen);
+            add(listenFd.Get(), POLLIN, Source::Listen);
         } else {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(acceptResumes - Clock::now());
             timeoutMs = static_cast<int>(std::clamp<int64_t>(left.count(), 1, kIdlePollMs));
         }
         for (auto& client : clients)
             add(client->fd(), client->HasQueued() ? POLLIN | POLLOUT : POLLIN, Source::Client);
-        addFlow(datapipeFlow, datapipe.master, Source::Datapipe, datapipe.master,
+        addFlow(datapipeFlow, datapipe.master.Get(), Source::Datapipe, datapipe.master.Get(),
                 Source::DatapipeRoom, nullptr);
         for (auto& port : ports) {
-            addFlow(port->outbound, port->pty.master, Source::PortMaster,
+            addFlow(port->outbound, port->pty.master.Get(), Source::PortMaster,
                     port->OutboundDestination(), Source::OutboundRoom, port.get());
             if (port->UsbOnline())
-                add(port->usbFd, port->inbound.Waiting() ? 0 : POLLIN, Source::UsbEndpoint,
+                add(port->usbFd.Get(), port->inbound.Waiting() ? 0 : POLLIN, Source::UsbEndpoint,
                     port.get());
             if (port->inbound.Waiting()) {
-                add(port->pty.master, POLLOUT, Source::InboundRoom, port.get());
+                add(port->pty.master.Get(), POLLOUT, Source::InboundRoom, port.get());
                 waiting = true;
             }
         }
@@ -290,7 +283,7 @@ struct Daemon::Impl final : Bus {
     }
 
     bool StillServed(const VirtualPort* port, int fd) const {
-        return Live(port) && (fd == port->pty.master || fd == port->usbFd);
+        return Live(port) && (fd == port->pty.master.Get() || fd == port->usbFd.Get());
     }
 
     ControlClient* FindClient(int fd) {
@@ -307,7 +300,7 @@ struct Daemon::Impl final : Bus {
     }
 
     void AcceptOne() {
-        AcceptResult accepted = AcceptClient(listenFd);
+        AcceptResult accepted = AcceptClient(listenFd.Get());
         if (accepted.fd >= 0) {
             clients.push_back(std::make_unique<ControlClient>(accepted.fd, accepted.uid));
             acceptPauseMs = 0;
@@ -373,10 +366,10 @@ struct Daemon::Impl final : Bus {
         // Bytes written to a port while its scanner is away are dropped,
         // as a device that is not there cannot take them.
         if (to < 0) {
-            Flow::Discard(port->pty.master);
+            Flow::Discard(port->pty.master.Get());
             return;
         }
-        if (port->outbound.Pump(port->pty.master, to) == Flow::Result::DestinationFailed)
+        if (port->outbound.Pump(port->pty.master.Get(), to) == Flow::Result::DestinationFailed)
             OutboundFailed(port);
     }
 
@@ -395,24 +388,24 @@ struct Daemon::Impl final : Bus {
                 UsbGone(port);  // the bytes already read still reach the port
             return;
         }
-        Flow::Result result = port->inbound.Pump(port->usbFd, port->pty.master);
+        Flow::Result result = port->inbound.Pump(port->usbFd.Get(), port->pty.master.Get());
         if (result == Flow::Result::SourceEnded || (result == Flow::Result::Idle && hungUp))
             UsbGone(port);
     }
 
     void InboundRoom(VirtualPort* port) {
-        if (port->inbound.Flush(port->pty.master) == Flow::Result::DestinationFailed)
+        if (port->inbound.Flush(port->pty.master.Get()) == Flow::Result::DestinationFailed)
             port->inbound.Clear();
     }
 
     // The data pipe hands every byte written to it back to its reader.
     void FromDatapipe() {
         if (!datapipeFlow.Waiting())
-            datapipeFlow.Pump(datapipe.master, datapipe.master);
+            datapipeFlow.Pump(datapipe.master.Get(), datapipe.master.Get());
     }
 
     void DatapipeRoom() {
-        if (datapipeFlow.Flush(datapipe.master) == Flow::Result::DestinationFailed)
+        if (datapipeFlow.Flush(datapipe.master.Get()) == Flow::Result::DestinationFailed)
             datapipeFlow.Clear();
     }
 
@@ -420,7 +413,7 @@ struct Daemon::Impl final : Bus {
         switch (what.source) {
             case Source::Wake: {
                 char drain[64];
-                [[maybe_unused]] ssize_t n = ::read(wake[0], drain, sizeof drain);
+                [[maybe_unused]] ssize_t n = ::read(wake[0].Get(), drain, sizeof drain);
                 while (!events.empty()) {
                     platform::NamespaceEvent event = std::move(events.front());
                     events.pop_front();
@@ -504,13 +497,20 @@ struct Daemon::Impl final : Bus {
         if (!PrepareNamespace(error))
             return false;
         listenFd = ListenControl(VbusDir() / kControlSocketName, error);
-        if (listenFd < 0)
+        if (!listenFd)
             return false;
         // No other bus serves this namespace, so port values and links still
         // there were left by one that died; readers must not find ports that
         // are gone, nor COM links to ttys that others get next.
         RemoveStaleEntries();
-        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0 || !OpenPty(&datapipe) ||
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+            *error = "cannot set up the data pipe";
+            return false;
+        }
+        wake[0].Reset(pipeFds[0]);
+        wake[1].Reset(pipeFds[1]);
+        if (!OpenPty(&datapipe) ||
             !platform::AddEntry(platform::kVbusFolder, "datapipe", datapipe.slavePath)) {
             *error = "cannot set up the data pipe";
             return false;
@@ -547,16 +547,16 @@ struct Daemon::Impl final : Bus {
         std::lock_guard lock(mutex);
         RemovePortsIf([](const VirtualPort&) { return true; });
         clients.clear();
-        if (listenFd >= 0)
+        if (listenFd)
             ::unlink((VbusDir() / kControlSocketName).c_str());
-        CloseFd(&listenFd);
+        listenFd.Reset();
         std::error_code ec;
         if (!datapipe.slavePath.empty() &&
             std::filesystem::read_symlink(VbusDir() / "datapipe", ec) == datapipe.slavePath)
             platform::RemoveEntry(platform::kVbusFolder, "datapipe");
         ClosePty(&datapipe);
-        CloseFd(&wake[0]);
-        CloseFd(&wake[1]);
+        wake[0].Reset();
+        wake[1].Reset();
     }
 };
 

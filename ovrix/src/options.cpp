@@ -1,29 +1,20 @@
 #include "options.h"
 
-#include <charconv>
 #include <optional>
+#include <string>
 #include <string_view>
+
+#include "platform/com_name.h"
 
 namespace ovrix {
 
 namespace {
 
-std::optional<unsigned> Number(std::string_view text) {
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
-        return std::nullopt;
-    return value;
-}
-
 // "COM20" or "20" -> 20 (COM numbers start at 1).
 std::optional<unsigned> ComNumber(std::string_view text) {
-    if (text.size() > 3 && (text.substr(0, 3) == "COM" || text.substr(0, 3) == "com"))
-        text.remove_prefix(3);
-    auto number = Number(text);
-    if (!number || *number == 0)
-        return std::nullopt;
-    return number;
+    if (auto number = platform::ParseComName(text))
+        return number;
+    return platform::ParseComName("COM" + std::string(text));
 }
 
 std::optional<PortPair> Pair(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/com_name.h"
 #include "platform/private_folder.h"
 #include "platform/runtime_namespace.h"
 
@@ -25,7 +26,7 @@ constexpr char kComLinkTargetValue[] = "ComLinkTarget";
 constexpr size_t kMaxValueBytes = 4096;
 
 std::string ComName(unsigned comNumber) {
-    return "COM" + std::to_string(comNumber);
+    return platform::FormatComName(comNumber);
 }
 
 std::string InstanceFolder(const std::string& instance) {
@@ -50,9 +51,11 @@ std::string ReadValue(const platform::PrivateFolder& folder, const char* name) {
 
 std::vector<std::string> FolderNames(const platform::PrivateFolder& folder) {
     std::vector<std::string> names;
-    DIR* stream = ::fdopendir(::dup(folder.Fd()));
+    platform::UniqueFd listed(::dup(folder.Fd()));
+    DIR* stream = listed ? ::fdopendir(listed.Get()) : nullptr;
     if (stream == nullptr)
         return names;
+    listed.Release();  // closedir closes it
     while (const dirent* entry = ::readdir(stream)) {
         std::string name = entry->d_name;
         if (name != "." && name != "..")

@@ -18,7 +18,7 @@ struct VirtualPort {
     unsigned comNumber = 0;
     Pty pty;
     std::string usbName;          // usb/ entry; empty for an end of a linked pair
-    int usbFd = -1;               // open endpoint while the USB device is online
+    platform::UniqueFd usbFd;     // open endpoint while the USB device is online
     VirtualPort* peer = nullptr;  // linked pair: the other end
     Flow outbound;                // bytes written to the port, on their way out
     Flow inbound;                 // the scanner's bytes, on their way to the port
@@ -27,10 +27,12 @@ struct VirtualPort {
     uint64_t lastOnlineMs = 0;   // ms since the epoch, 0 = never
     uint64_t lastOfflineMs = 0;  // ms since the epoch, 0 = never
 
-    bool UsbOnline() const { return usbFd >= 0; }
+    bool UsbOnline() const { return static_cast<bool>(usbFd); }
     // Where bytes written to the port go: the other end of a pair or the
     // scanner; -1 while there is nobody to take them.
-    int OutboundDestination() const { return peer != nullptr ? peer->pty.master : usbFd; }
+    int OutboundDestination() const {
+        return peer != nullptr ? peer->pty.master.Get() : usbFd.Get();
+    }
     std::string VcomDevinstpath() const { return kVcomInstancePrefix + instance; }
     // "usb#vid_1eab&pid_0d10#sim0001" -> "USB\VID_1EAB&PID_0D10\SIM0001"
     std::string UsbDevinstpath() const;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "device.h"
+#include "platform/com_name.h"
 #include "platform/runtime_namespace.h"
 #include "pty_port.h"
 #include "wire.h"
@@ -74,7 +75,7 @@ struct Scanner::Impl {
         if (options.attachment == Attachment::kUsb) {
             return "usb#vid_1eab&pid_0d10#" + LowerCase(options.usbSerial);
         }
-        return "COM" + std::to_string(options.comPort);
+        return platform::FormatComName(options.comPort);
     }
 
     void Record(Received::Kind kind, std::string bytes) {
