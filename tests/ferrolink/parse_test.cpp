@@ -79,6 +79,21 @@ TEST(ParseReplyTest, SixteenCharacterPieceAndEmptyText) {
     EXPECT_EQ(count, CCmdSend::kRecordCount);
 }
 
+// The payload starts after the six header bytes and the one byte behind them:
+// only a piece of exactly sixteen characters from there is the short answer,
+// whatever that one byte holds.
+TEST(ParseReplyTest, ShortAnswerIsCountedFromTheEighthByte) {
+    for (const char oneByte : {'0', 'Z', ';'}) {
+        for (const size_t length : {14u, 15u, 16u, 17u}) {
+            std::string text = kPrefix.substr(0, 6) + oneByte + std::string(length, 'q') + ";\x03";
+            const Parsed p = Parse(text);
+            ASSERT_TRUE(p.ok);
+            const bool shortAnswer = p.count == 1 && p.records[0].first == "BASQSY";
+            EXPECT_EQ(shortAnswer, length == 16) << "one byte '" << oneByte << "', " << length;
+        }
+    }
+}
+
 TEST(ParseReplyTest, LongValueIsCutAtTheField) {
     const std::string product(3000, 'P');
     const Parsed p = Parse(kPrefix + "Product Name: " + product +

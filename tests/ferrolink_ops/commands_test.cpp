@@ -104,6 +104,15 @@ TEST_F(OpsCommands, OpenGreenIllSendsBothIlluminationCommandsAndReturnsZero) {
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], "#ILLCLR3");
     EXPECT_EQ(sent[1], "#ILLSCN1");
+    // On the wire both carry the '@' in front of their '#'.
+    std::vector<std::string> frames;
+    for (const scansim::Received& entry : scanner->Log()) {
+        if (entry.kind == scansim::Received::Kind::kFrame && entry.bytes.size() > 6)
+            frames.push_back(entry.bytes.substr(6));
+    }
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], "@#ILLCLR3;\x03");
+    EXPECT_EQ(frames[1], "@#ILLSCN1;\x03");
 }
 
 TEST(OpsSendCommandCom, OpensTheNumberedPortAtFullSpeed) {

@@ -220,6 +220,12 @@ TEST_F(EchoOverLink, ClientFailsOnEachKindOfBadEcho) {
                  PutLe32(c.data() + 4, 5000);
          },
          "@Chunk 0: DataError: Received chunk length(5000) exceeds max(188)."},
+        {"length one byte over the maximum", 200,
+         [](size_t i, std::vector<uint8_t>& c) {
+             if (i == 0)
+                 PutLe32(c.data() + 4, 189);
+         },
+         "@Chunk 0: DataError: Received chunk length(189) exceeds max(188)."},
         // Echoes that stop short: the client's next chunk waits for this one.
         {"header cut short", 200,
          [](size_t i, std::vector<uint8_t>& c) {

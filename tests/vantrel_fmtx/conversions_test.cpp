@@ -24,6 +24,8 @@ TEST(FmtxConversions, IntegersFollowPrefixPrecisionAndWidthRules) {
     RunCases({
         {"  007", [] { return Format("%5.3d", 7); }},
         {"42   |", [] { return Format("%-5d|", 42); }},
+        {"-42  |", [] { return Format("%-05d|", -42); }},  // '-' wins over '0'
+        {"ff   |", [] { return Format("%0-5x|", 255); }},
         {"+0042", [] { return Format("%+05d", 42); }},
         {"-0042", [] { return Format("%05d", -42); }},
         {"0xff", [] { return Format("%#x", 255); }},
@@ -60,6 +62,7 @@ TEST(FmtxConversions, FloatingValuesTakeTheLibraryTextAndOurPadding) {
     RunCases({
         {"   3.142", [] { return Format("%08.3f", 3.14159); }},
         {"-0001.500000", [] { return Format("%012f", -1.5); }},
+        {"-1.5   |", [] { return Format("%-07.1f|", -1.5); }},
         {"+1.500000", [] { return Format("%+f", 1.5); }},
         {" 2.50e+00", [] { return Format("% .2e", 2.5); }},
         {"1.5", [] { return Format("%#g", 1.5); }},
