@@ -91,6 +91,12 @@ std::string CaFileFor(const HttpOptions& options) {
 
 // UTF-8 to UTF-16 to the locale's charset, as the reply text is handed on.
 std::string ReplyInLocaleCharset(const std::string& utf8) {
+    // ASCII reads the same in every charset a locale can have: the usual
+    // "succes" needs no conversion.
+    if (std::all_of(utf8.begin(), utf8.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return utf8;
+    }
     auto wide = platform::MultiByteToWide(platform::kUtf8CodePage, utf8);
     if (!wide) {
         return utf8;
