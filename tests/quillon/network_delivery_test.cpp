@@ -182,13 +182,26 @@ TEST_F(NetworkDelivery, AnEndlessReplyLeavesMemoryAloneAndShowsTheError) {
 // settings written. The outbox shows what was queued: the stuck scan and the
 // two behind it are kept for the next start.
 TEST_F(NetworkDelivery, AStuckPostNeitherHoldsScansNorTheEnd) {
+    // The program's trace shows when a block was read.
+    const std::string trace = m_dir.Path() + "/trace.log";
+    setenv("TIDESTREAM_LOG_FILE", trace.c_str(), 1);
+    setenv("TIDESTREAM_LOG_LEVEL", "5", 1);
     Start(m_server.Url("/hang"), "1", "Outbox=1\n");
+    unsetenv("TIDESTREAM_LOG_FILE");
+    unsetenv("TIDESTREAM_LOG_LEVEL");
     m_scanner.Send("STUCK");
     ASSERT_EQ(WaitForRequests(m_server, 1).size(), 1u);
     m_scanner.Send("SECOND");
     m_scanner.Send("THIRD");
-    // Both were read while the POST hangs: the device is served, so its
-    // loss is seen well before the POST's 30 s idle limit could free it.
+    // Both are read while the POST hangs.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ReadTextFile(trace).find("THIRD") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_NE(ReadTextFile(trace).find("THIRD"), std::string::npos) << ReadTextFile(trace);
+    // The device is served, so its loss is seen well before the POST's 30 s
+    // idle limit could free the reader.
     m_scanner.Send(":unplug");
     ASSERT_TRUE(m_run->WaitFor("Device not connected\n", 10)) << m_run->Output();
     kill(m_run->Pid(), SIGTERM);
