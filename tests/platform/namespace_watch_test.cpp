@@ -4,8 +4,9 @@
 #include <mutex>
 #include <vector>
 
-#include "namespace_fixture.h"
 #include "platform/runtime_namespace.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -38,12 +39,12 @@ class EventLog {
 
 class NamespaceWatchTest : public ::testing::Test {
   protected:
-    TempRuntimeDir dir_;
+    support::RuntimeDir dir_;
     EventLog log_;
 };
 
 TEST_F(NamespaceWatchTest, ReportsArrivalAndRemovalInEachFolder) {
-    Pty pty;
+    support::PtyPair pty;
     NamespaceWatch watch({"usb", "dosdevices"}, [&](const NamespaceEvent& e) { log_.Add(e); });
     ASSERT_TRUE(watch.IsRunning());
 
@@ -66,9 +67,9 @@ TEST_F(NamespaceWatchTest, ReportsArrivalAndRemovalInEachFolder) {
 }
 
 TEST_F(NamespaceWatchTest, DanglingLinkIsNoArrivalAndStopEndsReports) {
-    Pty pty;
+    support::PtyPair pty;
     NamespaceWatch watch({"dosdevices"}, [&](const NamespaceEvent& e) { log_.Add(e); });
-    ASSERT_TRUE(AddEntry(kComFolder, "COM9", dir_.path() / "missing"));
+    ASSERT_TRUE(AddEntry(kComFolder, "COM9", dir_.Path() / "missing"));
     ASSERT_TRUE(AddEntry(kComFolder, "COM6", pty.node()));
     const auto events = log_.WaitFor(1);
     ASSERT_EQ(events.size(), 1u);
@@ -83,7 +84,7 @@ TEST_F(NamespaceWatchTest, DanglingLinkIsNoArrivalAndStopEndsReports) {
 }
 
 TEST_F(NamespaceWatchTest, HandlerMayStopItsOwnWatch) {
-    Pty pty;
+    support::PtyPair pty;
     std::unique_ptr<NamespaceWatch> watch;
     watch = std::make_unique<NamespaceWatch>(std::vector<std::string>{"usb"},
                                              [&](const NamespaceEvent& e) {

@@ -14,8 +14,9 @@
 #include <functional>
 #include <sstream>
 
-#include "namespace_fixture.h"
 #include "platform/runtime_namespace.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -48,17 +49,9 @@ size_t EntryCount(const fs::path& folder) {
 // A scratch folder for each test, with the namespace pointed into it.
 class PrivateFolderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "private-folder-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        scratch_ = pattern;
-    }
-    void TearDown() override {
-        ::unsetenv("KTR_RUNTIME_DIR");
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
-    fs::path scratch_;
+    void TearDown() override { ::unsetenv("KTR_RUNTIME_DIR"); }
+    support::TempDir scratchDir_{"private-folder"};
+    const fs::path scratch_ = scratchDir_.Path();
 };
 
 TEST_F(PrivateFolderTest, RefusesFoldersOthersCouldHavePrepared) {
@@ -126,7 +119,7 @@ TEST_F(PrivateFolderTest, RefusesFoldersOthersCouldHavePrepared) {
         // the library writes anything there or through it.
         ::setenv("KTR_RUNTIME_DIR", folder.c_str(), 1);
         EXPECT_EQ(RuntimeDirRefusal(), error.message);
-        Pty pty;
+        support::PtyPair pty;
         EXPECT_FALSE(AddEntry(kComFolder, "COM3", pty.node()));
         EXPECT_FALSE(ResolveComPort(3));
         EXPECT_TRUE(ListEntries(kComFolder).empty());
@@ -185,7 +178,7 @@ TEST_F(PrivateFolderTest, AFolderInTheNamespaceThatIsALinkIsNeverUsed) {
     ASSERT_EQ(::mkdir(outside.c_str(), 0700), 0);
     ASSERT_EQ(::symlink(outside.c_str(), (ktr / "dosdevices").c_str()), 0);
     ::setenv("KTR_RUNTIME_DIR", ktr.c_str(), 1);
-    Pty pty;
+    support::PtyPair pty;
     // A link in the outside folder as if somebody put it there.
     ASSERT_EQ(::symlink(pty.node().c_str(), (outside / "COM4").c_str()), 0);
 
@@ -259,7 +252,7 @@ TEST_F(PrivateFolderTest, DeviceLinksCountOnlyWhenTheyLeadToATerminal) {
     ::setenv("KTR_RUNTIME_DIR", (scratch_ / "ktr").c_str(), 1);
     const fs::path file = scratch_ / "plain";
     std::ofstream(file) << "x";
-    Pty pty;
+    support::PtyPair pty;
     struct Case {
         unsigned com;
         fs::path target;

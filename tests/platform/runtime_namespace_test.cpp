@@ -4,7 +4,8 @@
 
 #include <fstream>
 
-#include "namespace_fixture.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 using namespace platform;
 
@@ -56,11 +57,11 @@ TEST(RuntimeDirChoice, FollowsEnvironmentInOrder) {
 
 class NamespaceTest : public ::testing::Test {
   protected:
-    TempRuntimeDir dir_;
+    support::RuntimeDir dir_;
 };
 
 TEST_F(NamespaceTest, ResolvesUsbPathAndComNumberToTheirTtys) {
-    Pty usb, com;
+    support::PtyPair usb, com;
     ASSERT_TRUE(AddEntry(kUsbFolder, "usb#vid_1eab&pid_0d10#sim0001", usb.node()));
     ASSERT_TRUE(AddEntry(kComFolder, "COM7", com.node()));
 
@@ -75,12 +76,12 @@ TEST_F(NamespaceTest, ResolvesUsbPathAndComNumberToTheirTtys) {
 }
 
 TEST_F(NamespaceTest, DanglingLinkCountsAsAbsent) {
-    auto pty = std::make_unique<Pty>();
-    const auto file = dir_.path() / "plain-target";
+    auto pty = std::make_unique<support::PtyPair>();
+    const auto file = dir_.Path() / "plain-target";
     std::ofstream(file) << "x";
     ASSERT_TRUE(AddEntry(kComFolder, "COM3", pty->node()));
     ASSERT_TRUE(AddEntry(kComFolder, "COM4", file));
-    ASSERT_TRUE(AddEntry(kUsbFolder, "usb#gone", dir_.path() / "never-there"));
+    ASSERT_TRUE(AddEntry(kUsbFolder, "usb#gone", dir_.Path() / "never-there"));
 
     EXPECT_EQ(ListComPorts(), (std::vector<unsigned>{3, 4}));
     pty.reset();  // closing both ends removes /dev/pts/N
@@ -94,7 +95,7 @@ TEST_F(NamespaceTest, DanglingLinkCountsAsAbsent) {
 }
 
 TEST_F(NamespaceTest, ListsAddsReplacesAndRemovesEntries) {
-    Pty a, b;
+    support::PtyPair a, b;
     EXPECT_TRUE(ListEntries(kUsbFolder).empty());  // folder missing is no error
     ASSERT_TRUE(AddEntry(kUsbFolder, "usb#vid_1#b", a.node()));
     ASSERT_TRUE(AddEntry(kUsbFolder, "usb#vid_1#a", a.node()));
@@ -115,11 +116,11 @@ TEST_F(NamespaceTest, ListsAddsReplacesAndRemovesEntries) {
 }
 
 TEST_F(NamespaceTest, RefusesNamesThatLeaveTheFolder) {
-    Pty a;
+    support::PtyPair a;
     for (const char* name : {"", ".", "..", "../escape", "a/b", ".hidden"}) {
         EXPECT_FALSE(AddEntry(kUsbFolder, name, a.node())) << name;
     }
-    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "escape"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "escape"));
     EXPECT_FALSE(RemoveEntry(kUsbFolder, ".."));
 }
 

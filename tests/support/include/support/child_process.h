@@ -1,0 +1,66 @@
+// A program run as a child process with pipes on its standard streams: input
+// written by the test, standard output and error read as one text.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace support {
+
+struct ChildOptions {
+    // Changes to the child's environment: variables set, then variables removed.
+    std::vector<std::pair<std::string, std::string>> set;
+    std::vector<std::string> unset;
+};
+
+class ChildProcess {
+  public:
+    // Starts `program` with `args` (argv[0] is the program path). Started()
+    // tells whether it runs; a program that cannot be executed ends with 127.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const ChildOptions& options = {});
+    // Closes the input and waits for the end (see Finish).
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
+
+    // Hands bytes to the child's standard input (a child that stopped
+    // reading does not end the test with SIGPIPE).
+    void Write(std::string_view bytes);
+    void CloseInput();
+
+    // Reads output until `text` appears after what earlier waits consumed;
+    // false when it does not within `limit` or the output ends first.
+    bool WaitFor(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(20));
+    const std::string& Output() const { return output_; }
+
+    // Closes the input, reads the output to its end and waits for the child:
+    // its exit status, -1 when a signal ended it.
+    int Finish();
+
+  private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_fd_ = -1;
+    std::string output_;
+    size_t consumed_ = 0;
+};
+
+struct ChildResult {
+    int exitStatus = -1;
+    std::string output;
+};
+
+// Runs `program` to its end with `input` on standard input.
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                     std::string_view input, const ChildOptions& options = {});
+
+}  // namespace support
