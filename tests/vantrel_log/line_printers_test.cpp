@@ -8,7 +8,7 @@
 
 #include "console_log.h"
 #include "platform/tick.h"
-#include "port/win_error.h"
+#include "port/win_port.h"
 #include "stdout_capture.h"
 
 namespace vantrel::log {

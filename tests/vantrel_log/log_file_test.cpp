@@ -13,7 +13,8 @@
 
 #include "fmtx.h"
 #include "log_file.h"
-#include "port/win_error.h"
+#include "port/win_port.h"
+#include "port/win_port_errors.h"
 
 namespace vantrel::log {
 namespace {
@@ -117,7 +118,7 @@ TEST_F(LogFileTest, OpenFailuresAndClosedUse) {
     EXPECT_FALSE(log.Open(path_.c_str(), false, -5));
     EXPECT_FALSE(log.IsOpen());
     EXPECT_FALSE(log.Open((dir_ + "/missing/dir.log").c_str(), false, 64));
-    EXPECT_EQ(win::GetLastError(), win::error_code::kPathNotFound);
+    EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(log.IsOpen());
     EXPECT_FALSE(log.Write("x", 1));
     EXPECT_FALSE(log.Flush());
@@ -133,8 +134,8 @@ TEST_F(LogFileTest, RefusedWriteIsStickyUntilReopened) {
     ASSERT_TRUE(log.Open("/dev/full", false, 16));
     EXPECT_TRUE(log.Write("buffered", 8));
     EXPECT_FALSE(log.Flush());
-    EXPECT_EQ(log.StickyError(), win::error_code::kDiskFull);
-    EXPECT_EQ(win::GetLastError(), win::error_code::kDiskFull);
+    EXPECT_EQ(log.StickyError(), win::ERROR_DISK_FULL);
+    EXPECT_EQ(win::GetLastError(), win::ERROR_DISK_FULL);
     win::SetLastError(0);
     // Everything fails at once now, without trying the device again.
     EXPECT_FALSE(log.Write("x", 1));
@@ -148,7 +149,7 @@ TEST_F(LogFileTest, RefusedWriteIsStickyUntilReopened) {
     EXPECT_EQ(log.StickyError(), 0u);
     std::string big = Bytes(100, 'z');
     EXPECT_FALSE(log.Write(big.data(), big.size()));
-    EXPECT_EQ(log.StickyError(), win::error_code::kDiskFull);
+    EXPECT_EQ(log.StickyError(), win::ERROR_DISK_FULL);
     EXPECT_FALSE(log.Write("y", 1));
     EXPECT_FALSE(log.Close());
 }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "com_interfaces.h"
-#include "console_keys.h"
 #include "driver/ovrix_ioctl.h"
 #include "fmtx.h"
+#include "port/com_interfaces.h"
+#include "port/console_keys.h"
 #include "port/win_port.h"
 
 namespace vantrel::app {

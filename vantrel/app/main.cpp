@@ -5,7 +5,6 @@
 #include <string>
 
 #include "background_keys.h"
-#include "console_keys.h"
 #include "console_log.h"
 #include "crc32.h"
 #include "driver/ovrix_ioctl.h"
@@ -14,6 +13,7 @@
 #include "list_vcoms.h"
 #include "log_file.h"
 #include "platform/runtime_namespace.h"
+#include "port/console_keys.h"
 #include "port/win_port.h"
 #include "port_open.h"
 #include "port_ops.h"

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "console_keys.h"
 #include "console_log.h"
 #include "fmtx.h"
+#include "port/console_keys.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
 #include "settings.h"

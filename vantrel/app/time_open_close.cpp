@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console_keys.h"
 #include "console_log.h"
+#include "port/console_keys.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
 

@@ -1,6 +1,6 @@
-#include "app/console_keys.h"
 #include "echo_config.h"
 #include "echo_manual.h"
+#include "port/console_keys.h"
 #include "start_thread.h"
 
 #include <cstdio>

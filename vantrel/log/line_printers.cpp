@@ -7,7 +7,7 @@
 #include "console_log.h"
 #include "fmtx.h"
 #include "platform/tick.h"
-#include "port/win_error.h"
+#include "port/win_port.h"
 #include "texts.h"
 
 namespace vantrel::log {

@@ -6,31 +6,31 @@
 #include <cstring>
 #include <new>
 
-#include "port/win_error.h"
+#include "port/win_port.h"
+#include "port/win_port_errors.h"
 
 namespace vantrel::log {
 
 namespace {
 
 uint32_t WinErrorOf(int error) {
-    using namespace win::error_code;
     switch (error) {
         case ENOENT:
-            return kPathNotFound;
+            return win::ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EROFS:
-            return kAccessDenied;
+            return win::ERROR_ACCESS_DENIED;
         case ENOSPC:
-            return kDiskFull;
+            return win::ERROR_DISK_FULL;
         case EBADF:
-            return kInvalidHandle;
+            return win::ERROR_INVALID_HANDLE;
         case ENAMETOOLONG:
-            return kInvalidName;
+            return win::ERROR_INVALID_NAME;
         case ENOMEM:
-            return kNotEnoughMemory;
+            return win::ERROR_NOT_ENOUGH_MEMORY;
         default:
-            return kGenFailure;
+            return win::ERROR_GEN_FAILURE;
     }
 }
 
@@ -43,14 +43,14 @@ LogFile::~LogFile() {
 bool LogFile::Open(const char* fileName, bool append, int32_t bufferSize) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (bufferSize <= 0 || file_ || !fileName) {
-        win::SetLastError(win::error_code::kInvalidParameter);
+        win::SetLastError(win::ERROR_INVALID_PARAMETER);
         return false;
     }
     fill_ = 0;
     stickyError_ = 0;
     buffer_.reset(new (std::nothrow) char[static_cast<size_t>(bufferSize)]);
     if (!buffer_) {
-        win::SetLastError(win::error_code::kNotEnoughMemory);
+        win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
     file_ = std::fopen(fileName, append ? "ab" : "wb");

@@ -1,7 +1,7 @@
 // Names of Windows error codes and the size, rate and time-out renderers.
 #include <cstdint>
 
-#include "port/win_error.h"
+#include "port/win_port_errors.h"
 #include "texts.h"
 
 namespace vantrel::log {
@@ -13,30 +13,28 @@ struct NamedCode {
     const char* name;
 };
 
-using namespace win::error_code;
-
 constexpr NamedCode kWinErrNames[] = {
-    {kSuccess, "ERROR_SUCCESS"},
-    {kInvalidFunction, "ERROR_INVALID_FUNCTION"},
-    {kFileNotFound, "ERROR_FILE_NOT_FOUND"},
-    {kPathNotFound, "ERROR_PATH_NOT_FOUND"},
-    {kAccessDenied, "ERROR_ACCESS_DENIED"},
-    {kInvalidHandle, "ERROR_INVALID_HANDLE"},
-    {kNotReady, "ERROR_NOT_READY"},
-    {kOperationAborted, "ERROR_OPERATION_ABORTED"},
-    {kIoPending, "ERROR_IO_PENDING"},
-    {kNotEnoughMemory, "ERROR_NOT_ENOUGH_MEMORY"},
-    {kOutOfMemory, "ERROR_OUTOFMEMORY"},
-    {kBadCommand, "ERROR_BAD_COMMAND"},
-    {kInvalidParameter, "ERROR_INVALID_PARAMETER"},
-    {kTimeout, "ERROR_TIMEOUT"},
-    {kDeviceNotConnected, "ERROR_DEVICE_NOT_CONNECTED"},
-    {kDevNotExist, "ERROR_DEV_NOT_EXIST"},
-    {kInsufficientBuffer, "ERROR_INSUFFICIENT_BUFFER"},
-    {kNoAccess, "ERROR_NOACCESS"},
-    {kGenFailure, "ERROR_GEN_FAILURE"},
-    {kSemTimeout, "ERROR_SEM_TIMEOUT"},
-    {kInvalidName, "ERROR_INVALID_NAME"},
+    {win::ERROR_SUCCESS, "ERROR_SUCCESS"},
+    {win::ERROR_INVALID_FUNCTION, "ERROR_INVALID_FUNCTION"},
+    {win::ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
+    {win::ERROR_PATH_NOT_FOUND, "ERROR_PATH_NOT_FOUND"},
+    {win::ERROR_ACCESS_DENIED, "ERROR_ACCESS_DENIED"},
+    {win::ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE"},
+    {win::ERROR_NOT_READY, "ERROR_NOT_READY"},
+    {win::ERROR_OPERATION_ABORTED, "ERROR_OPERATION_ABORTED"},
+    {win::ERROR_IO_PENDING, "ERROR_IO_PENDING"},
+    {win::ERROR_NOT_ENOUGH_MEMORY, "ERROR_NOT_ENOUGH_MEMORY"},
+    {win::ERROR_OUTOFMEMORY, "ERROR_OUTOFMEMORY"},
+    {win::ERROR_BAD_COMMAND, "ERROR_BAD_COMMAND"},
+    {win::ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
+    {win::ERROR_TIMEOUT, "ERROR_TIMEOUT"},
+    {win::ERROR_DEVICE_NOT_CONNECTED, "ERROR_DEVICE_NOT_CONNECTED"},
+    {win::ERROR_DEV_NOT_EXIST, "ERROR_DEV_NOT_EXIST"},
+    {win::ERROR_INSUFFICIENT_BUFFER, "ERROR_INSUFFICIENT_BUFFER"},
+    {win::ERROR_NOACCESS, "ERROR_NOACCESS"},
+    {win::ERROR_GEN_FAILURE, "ERROR_GEN_FAILURE"},
+    {win::ERROR_SEM_TIMEOUT, "ERROR_SEM_TIMEOUT"},
+    {win::ERROR_INVALID_NAME, "ERROR_INVALID_NAME"},
 };
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include <system_error>
 #include <vector>
 
-#include "../../app/com_interfaces.h"
 #include "platform/runtime_namespace.h"
+#include "port/com_interfaces.h"
 #include "text_helpers.h"
 
 namespace win {

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "port/console_keys.h"
+
 namespace win {
 namespace {
 

@@ -48,8 +48,6 @@ int ConnectControlSocket(const std::filesystem::path& socketPath) {
 
 namespace {
 
-constexpr DWORD ERROR_SEM_TIMEOUT = 121;
-
 // Sends one request and receives its answer; false with a Windows error.
 bool Exchange(int fd, const std::vector<BYTE>& request, std::vector<BYTE>* reply, DWORD* error) {
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=

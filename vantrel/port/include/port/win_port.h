@@ -18,14 +18,9 @@
 
 #include "port/win_types.h"
 
-// The console's log layer names the last error through this header when it is
-// there; the declarations below are the same.
-#if __has_include("port/win_error.h")
-#include "port/win_error.h"
-#endif
-
 namespace win {
 
+// The calling thread's last error, as Windows keeps it.
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
