@@ -19,12 +19,7 @@ echo::EchoConfig EchoConfigFromSettings() {
     c.maxBytes = s.echoMaxBytes;
     c.chunkMin = static_cast<uint32_t>(s.echoChunkMinBytes);
     c.chunkMax = static_cast<uint32_t>(s.echoChunkMaxBytes);
-    c.rtoInterval = static_cast<uint32_t>(s.rtoInterval);
-    c.rtoMultiplier = static_cast<uint32_t>(s.rtoMultiplier);
-    c.rtoConstant = static_cast<uint32_t>(s.rtoConstant);
-    c.wtoMultiplier = static_cast<uint32_t>(s.wtoMultiplier);
-    c.wtoConstant = static_cast<uint32_t>(s.wtoConstant);
-    c.wtocGiven = s.wtocGiven;
+    c.timeouts = s.timeouts;
     c.rwBufX = s.echoRwBufX;
     c.needHwFlow = s.echoNeedHwFlow;
     if (s.echoStartSeqGiven)

@@ -68,11 +68,11 @@ void PrintStartupReport(HANDLE port) {
             auto text = [](int32_t value) {
                 return log::TimeoutText(static_cast<uint32_t>(value));
             };
-            std::printf("g_rto_interval   = %s\n", text(s.rtoInterval).c_str());
-            std::printf("g_rto_multiplier = %s\n", text(s.rtoMultiplier).c_str());
-            std::printf("g_rto_constant   = %s\n", text(s.rtoConstant).c_str());
-            std::printf("g_wto_multiplier = %s\n", text(s.wtoMultiplier).c_str());
-            std::printf("g_wto_constant   = %s\n", text(s.wtoConstant).c_str());
+            std::printf("g_rto_interval   = %s\n", text(s.timeouts.rtoInterval).c_str());
+            std::printf("g_rto_multiplier = %s\n", text(s.timeouts.rtoMultiplier).c_str());
+            std::printf("g_rto_constant   = %s\n", text(s.timeouts.rtoConstant).c_str());
+            std::printf("g_wto_multiplier = %s\n", text(s.timeouts.wtoMultiplier).c_str());
+            std::printf("g_wto_constant   = %s\n", text(s.timeouts.wtoConstant).c_str());
             if (s.inQueue > 0)
                 std::printf("g_in_queue_bytes = %d\n", s.inQueue);
             if (s.outQueue > 0)

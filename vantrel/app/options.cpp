@@ -169,20 +169,20 @@ void ApplyOption(RunSettings& s, int code, const char* arg) {
             s.msecCancel = Dec(arg);
             break;
         case kRtoi:
-            s.rtoInterval = Dec(arg);
+            s.timeouts.rtoInterval = Dec(arg);
             break;
         case kRtom:
-            s.rtoMultiplier = Dec(arg);
+            s.timeouts.rtoMultiplier = Dec(arg);
             break;
         case kRtoc:
-            s.rtoConstant = Dec(arg);
+            s.timeouts.rtoConstant = Dec(arg);
             break;
         case kWtom:
-            s.wtoMultiplier = Dec(arg);
+            s.timeouts.wtoMultiplier = Dec(arg);
             break;
         case kWtoc:
-            s.wtoConstant = Dec(arg);
-            s.wtocGiven = true;
+            s.timeouts.wtoConstant = Dec(arg);
+            s.timeouts.wtocGiven = true;
             break;
         case kInQueue:
             s.inQueue = Dec(arg);
@@ -339,11 +339,11 @@ bool Validate(RunSettings& s) {
         fail("--bytesrw or -b has bad argument(should>=0)\n");
     if (s.msecCancel <= 0)
         fail("--msec-cancel or -c has bad argument(should>0)\n");
-    ok &= CheckTimeout(s.rtoInterval, "--rtoi has bad argument(should>=0 or -1)\n");
-    ok &= CheckTimeout(s.rtoMultiplier, "--rtom has bad argument(should>=0 or -1)\n");
-    ok &= CheckTimeout(s.rtoConstant, "--rtoc has bad argument(should>=0 or -1)\n");
-    ok &= CheckTimeout(s.wtoMultiplier, "--wtom has bad argument(should>=0 or -1)\n");
-    ok &= CheckTimeout(s.wtoConstant, "--wtoc has bad argument(should>=0 or -1)\n");
+    ok &= CheckTimeout(s.timeouts.rtoInterval, "--rtoi has bad argument(should>=0 or -1)\n");
+    ok &= CheckTimeout(s.timeouts.rtoMultiplier, "--rtom has bad argument(should>=0 or -1)\n");
+    ok &= CheckTimeout(s.timeouts.rtoConstant, "--rtoc has bad argument(should>=0 or -1)\n");
+    ok &= CheckTimeout(s.timeouts.wtoMultiplier, "--wtom has bad argument(should>=0 or -1)\n");
+    ok &= CheckTimeout(s.timeouts.wtoConstant, "--wtoc has bad argument(should>=0 or -1)\n");
     if (s.baudrate < 0)
         fail("--baudrate or -B has bad argument(should>0)\n");
     if (s.echoMaxBytes < 0)
@@ -409,9 +409,9 @@ bool ParseOptions(int argc, char** argv) {
     if (s.stop)
         return true;
     if (s.quickReadConstant >= 0) {
-        s.rtoInterval = -1;
-        s.rtoMultiplier = -1;
-        s.rtoConstant = s.quickReadConstant;
+        s.timeouts.rtoInterval = -1;
+        s.timeouts.rtoMultiplier = -1;
+        s.timeouts.rtoConstant = s.quickReadConstant;
     }
     if (!TakePortName(s, scanner.Operands()))
         return false;

@@ -13,9 +13,10 @@ using namespace win;
 void ApplyCommTimeouts(HANDLE port) {
     const RunSettings& s = Settings();
     // -1 in the settings is MAXDWORD: the conversion to DWORD keeps the bits.
-    COMMTIMEOUTS timeouts{static_cast<DWORD>(s.rtoInterval), static_cast<DWORD>(s.rtoMultiplier),
-                          static_cast<DWORD>(s.rtoConstant), static_cast<DWORD>(s.wtoMultiplier),
-                          static_cast<DWORD>(s.wtoConstant)};
+    COMMTIMEOUTS timeouts{
+        static_cast<DWORD>(s.timeouts.rtoInterval), static_cast<DWORD>(s.timeouts.rtoMultiplier),
+        static_cast<DWORD>(s.timeouts.rtoConstant), static_cast<DWORD>(s.timeouts.wtoMultiplier),
+        static_cast<DWORD>(s.timeouts.wtoConstant)};
     log::PrintTickLineWinErr(SetCommTimeouts(port, &timeouts), "SetCommTimeouts fail.");
 }
 

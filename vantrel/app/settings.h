@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "run_timeouts.h"
+
 namespace vantrel::app {
 
 inline constexpr int kPathChars = 260;     // at most 259 characters of path
@@ -18,12 +20,7 @@ inline constexpr char kDatapipePath[] = "\\\\.\\KTR_Datapipe";
 struct RunSettings {
     int32_t bytesRw = 100;
     int32_t msecCancel = 5000;
-    int32_t rtoInterval = 0;
-    int32_t rtoMultiplier = 0;
-    int32_t rtoConstant = 0;
-    int32_t wtoMultiplier = 0;
-    int32_t wtoConstant = 0;
-    bool wtocGiven = false;
+    echo::RunTimeouts timeouts;
     int32_t inQueue = 0;
     int32_t outQueue = 0;
     char readLog[kPathChars] = {};

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "port/win_types.h"
+#include "run_timeouts.h"
 #include "start_thread.h"
 
 namespace vantrel::echo {
@@ -15,13 +16,7 @@ struct EchoConfig {
     int64_t maxBytes = 0;  // 0 or less: unlimited
     uint32_t chunkMin = 12;
     uint32_t chunkMax = 16000;
-    // Port time-outs of the run (the write constant applies only when given).
-    uint32_t rtoInterval = 0;
-    uint32_t rtoMultiplier = 0;
-    uint32_t rtoConstant = 0;
-    uint32_t wtoMultiplier = 0;
-    uint32_t wtoConstant = 0;
-    bool wtocGiven = false;
+    RunTimeouts timeouts;  // the port's time-outs during the run
     int32_t rwBufX = 2;
     bool needHwFlow = false;
     std::optional<uint32_t> startSeq;

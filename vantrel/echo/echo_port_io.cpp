@@ -11,9 +11,10 @@ namespace vantrel::echo {
 using namespace win;
 
 bool ApplyEchoTimeouts(HANDLE port, const EchoConfig& config) {
-    COMMTIMEOUTS timeouts{config.rtoInterval, config.rtoMultiplier, config.rtoConstant,
-                          config.wtoMultiplier,
-                          config.wtocGiven ? config.wtoConstant : MAXDWORD - 1};
+    const RunTimeouts& t = config.timeouts;
+    COMMTIMEOUTS timeouts{static_cast<DWORD>(t.rtoInterval), static_cast<DWORD>(t.rtoMultiplier),
+                          static_cast<DWORD>(t.rtoConstant), static_cast<DWORD>(t.wtoMultiplier),
+                          t.wtocGiven ? static_cast<DWORD>(t.wtoConstant) : MAXDWORD - 1};
     return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 

@@ -65,11 +65,34 @@ DWORD BaudOf(speed_t speed) {
     return 0;
 }
 
-std::shared_ptr<SerialPort> PortOf(HANDLE handle) {
+// A serial port held under the dispatcher lock for one call.
+struct LockedPort {
+    std::shared_ptr<SerialPort> port;
+    std::unique_lock<std::mutex> guard;
+
+    explicit operator bool() const { return port != nullptr; }
+    SerialPort* operator->() const { return port.get(); }
+};
+
+enum class HangUp { kRefused, kServed };
+
+// The port behind `handle`, locked, or empty with the last error set: a
+// handle that is no port, then arguments the call refuses (checked before the
+// lock is taken), then a port closed on another thread and, unless the call
+// serves it, one that hung up.
+LockedPort LockPort(HANDLE handle, bool argumentsValid, HangUp hangUp) {
     auto port = LookupAs<SerialPort>(handle);
     if (!port)
-        SetLastError(LookupAs<Device>(handle) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
-    return port;
+        return Fail(LookupAs<Device>(handle) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE,
+                    LockedPort{});
+    if (!argumentsValid)
+        return Fail(ERROR_INVALID_PARAMETER, LockedPort{});
+    std::unique_lock guard(DispatcherLock());
+    if (port->closing)
+        return Fail(ERROR_INVALID_HANDLE, LockedPort{});
+    if (hangUp == HangUp::kRefused && port->gone)
+        return Fail(ERROR_DEVICE_NOT_CONNECTED, LockedPort{});
+    return LockedPort{std::move(port), std::move(guard)};
 }
 
 DWORD ErrnoToWin(int error) {
@@ -179,6 +202,13 @@ void TermiosToDcb(const termios& tio, const DCB& stored, bool keepsFrame, DCB* d
     }
 }
 
+// All three read values MAXDWORD has no meaning; Windows refuses it.
+bool TimeoutsValid(const COMMTIMEOUTS* timeouts) {
+    return timeouts != nullptr && !(timeouts->ReadIntervalTimeout == MAXDWORD &&
+                                    timeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
+                                    timeouts->ReadTotalTimeoutConstant == MAXDWORD);
+}
+
 bool FrameKept(const termios& wanted, const termios& got) {
     constexpr tcflag_t kFrame = CSIZE | PARENB;
     return (wanted.c_cflag & kFrame) == (got.c_cflag & kFrame);
@@ -219,16 +249,9 @@ void InitPortState(SerialPort& port) {
 }  // namespace detail
 
 BOOL GetCommState(HANDLE file, DCB* dcb) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, dcb != nullptr, HangUp::kRefused);
     if (!port)
         return FALSE;
-    if (dcb == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
-    if (port->gone)
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     termios tio{};
     if (!port->isTty) {
         *dcb = port->storedDcb;
@@ -241,16 +264,9 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
 }
 
 BOOL SetCommState(HANDLE file, const DCB* dcb) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, dcb != nullptr && DcbIsValid(*dcb), HangUp::kRefused);
     if (!port)
         return FALSE;
-    if (dcb == nullptr || !DcbIsValid(*dcb))
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
-    if (port->gone)
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     if (port->isTty) {
         termios tio{};
         if (::tcgetattr(port->fd, &tio) != 0)
@@ -267,46 +283,26 @@ BOOL SetCommState(HANDLE file, const DCB* dcb) {
 }
 
 BOOL GetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, timeouts != nullptr, HangUp::kServed);
     if (!port)
         return FALSE;
-    if (timeouts == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     *timeouts = port->timeouts;
     return TRUE;
 }
 
 BOOL SetCommTimeouts(HANDLE file, const COMMTIMEOUTS* timeouts) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, TimeoutsValid(timeouts), HangUp::kRefused);
     if (!port)
         return FALSE;
-    // All three read values MAXDWORD has no meaning; Windows refuses it.
-    if (timeouts == nullptr || (timeouts->ReadIntervalTimeout == MAXDWORD &&
-                                timeouts->ReadTotalTimeoutMultiplier == MAXDWORD &&
-                                timeouts->ReadTotalTimeoutConstant == MAXDWORD))
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
-    if (port->gone)
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     port->timeouts = *timeouts;
     port->Wake();
     return TRUE;
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD /*outQueue: writes are kept whole*/) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, true, HangUp::kRefused);
     if (!port)
         return FALSE;
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
-    if (port->gone)
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     if (inQueue > port->inCapacity)
         port->inCapacity = inQueue;  // the queue only grows
     port->Wake();
@@ -314,17 +310,10 @@ BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD /*outQueue: writes are kept who
 }
 
 BOOL PurgeComm(HANDLE file, DWORD flags) {
-    auto port = PortOf(file);
+    constexpr DWORD kAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+    auto port = LockPort(file, (flags & ~kAll) == 0, HangUp::kRefused);
     if (!port)
         return FALSE;
-    constexpr DWORD kAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-    if ((flags & ~kAll) != 0)
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
-    if (port->gone)
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     if (flags & PURGE_TXABORT) {
         for (auto& w : port->writes)
             EndRequestLocked(w, ERROR_OPERATION_ABORTED);
@@ -349,14 +338,9 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
 }
 
 BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, true, HangUp::kRefused);
     if (!port)
         return FALSE;
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
-    if (port->gone)
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     port->ServiceLocked();  // bring the input queue up to date
     if (errors != nullptr)
         *errors = port->commErrors;
@@ -373,26 +357,18 @@ BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat) {
 }
 
 BOOL GetCommModemStatus(HANDLE file, DWORD* modemStatus) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, modemStatus != nullptr, HangUp::kServed);
     if (!port)
         return FALSE;
-    if (modemStatus == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     // After a hang-up the lines simply read as dropped.
     *modemStatus = port->ReadModemLinesLocked();
     return TRUE;
 }
 
 BOOL SetCommMask(HANDLE file, DWORD mask) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, true, HangUp::kServed);
     if (!port)
         return FALSE;
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     port->eventMask = mask;
     port->eventHistory = 0;
     port->modemLines = port->ReadModemLinesLocked();
@@ -407,27 +383,17 @@ BOOL SetCommMask(HANDLE file, DWORD mask) {
 }
 
 BOOL GetCommMask(HANDLE file, DWORD* mask) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, mask != nullptr, HangUp::kServed);
     if (!port)
         return FALSE;
-    if (mask == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
     *mask = port->eventMask;
     return TRUE;
 }
 
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
-    auto port = PortOf(file);
+    auto port = LockPort(file, true, HangUp::kRefused);
     if (!port)
         return FALSE;
-    std::lock_guard guard(DispatcherLock());
-    if (port->closing)
-        return Fail(ERROR_INVALID_HANDLE, FALSE);  // closed on another thread
-    if (port->gone)
-        return Fail(ERROR_DEVICE_NOT_CONNECTED, FALSE);
     int bits = 0;
     int result = 0;
     switch (function) {
