@@ -34,6 +34,9 @@ endif()
 # include/ once installed.
 function(suite_installed_includes target installed)
   get_target_property(build_dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
+  if(NOT build_dirs)
+    return()
+  endif()
   set(wrapped)
   foreach(dir IN LISTS build_dirs)
     list(APPEND wrapped "$<BUILD_INTERFACE:${dir}>")
@@ -41,9 +44,20 @@ function(suite_installed_includes target installed)
   list(APPEND wrapped "$<INSTALL_INTERFACE:${installed}>")
   set_property(TARGET ${target} PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${wrapped})
 endfunction()
+# The data-stream declarations are included as "ferrolink/tidestream/tidestream.h":
+# from the interface target tidestream_api where the tree has it, else from
+# the folder ferrolink/tidestream that libtidestream publishes.
+set(_suite_api_targets)
 if(TARGET ferrolink AND TARGET tidestream)
   suite_installed_includes(ferrolink ${CMAKE_INSTALL_INCLUDEDIR})
-  suite_installed_includes(tidestream ${CMAKE_INSTALL_INCLUDEDIR}/ferrolink/tidestream)
+  if(TARGET tidestream_api)
+    suite_installed_includes(tidestream_api ${CMAKE_INSTALL_INCLUDEDIR})
+    list(APPEND _suite_api_targets tidestream_api)
+    set(_tidestream_header_dir ${CMAKE_SOURCE_DIR}/ferrolink/tidestream/include/ferrolink/tidestream)
+  else()
+    suite_installed_includes(tidestream ${CMAKE_INSTALL_INCLUDEDIR}/ferrolink/tidestream)
+    set(_tidestream_header_dir ${CMAKE_SOURCE_DIR}/ferrolink/tidestream)
+  endif()
 endif()
 
 # Programs, one package component each (see packaging.cmake).
@@ -71,7 +85,7 @@ if(TARGET ferrolink AND TARGET tidestream)
   install(TARGETS ferrolink EXPORT FerrolinkTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libs NAMELINK_COMPONENT dev
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-  install(TARGETS tidestream EXPORT FerrolinkTargets
+  install(TARGETS tidestream ${_suite_api_targets} EXPORT FerrolinkTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libs NAMELINK_COMPONENT dev)
   foreach(library ferrolink tidestream)
     install(CODE "
@@ -83,8 +97,9 @@ if(TARGET ferrolink AND TARGET tidestream)
   install(DIRECTORY ${CMAKE_SOURCE_DIR}/ferrolink/include/ferrolink
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev FILES_MATCHING PATTERN "*.h")
   # The data-stream declarations the record refers to: ferrolink/tidestream/.
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/ferrolink/tidestream
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ferrolink COMPONENT dev FILES_MATCHING PATTERN "*.h")
+  install(DIRECTORY ${_tidestream_header_dir}/
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ferrolink/tidestream COMPONENT dev
+    FILES_MATCHING PATTERN "*.h")
 
   # CMake package: find_package(Ferrolink) gives Ferrolink::ferrolink.
   set(_ferrolink_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Ferrolink)
@@ -124,7 +139,8 @@ foreach(unit ovrixd:vantrel quillon-headless:quillon)
     set(SUITE_INSTALLED_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
     set(_unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user/${name}.service\")
     message(STATUS \"Installing: \${_unit}\")
-    configure_file(\"${SUITE_DIST_DIR}/systemd/${name}.service.in\" \"\${_unit}\" @ONLY)"
+    configure_file(\"${SUITE_DIST_DIR}/systemd/${name}.service.in\" \"\${_unit}\" @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)"
     COMPONENT ${component})
 endforeach()
 
@@ -150,7 +166,8 @@ foreach(entry ferroctl:ferroctl quillon:quillon vantrel:vantrel ovrixd:vantrel s
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT ${component})
 endforeach()
 
-# Man pages, written in scdoc and built when scdoc is there.
+# Man pages, written in scdoc and built (compressed, as man-db reads them)
+# when scdoc is there.
 find_program(SCDOC_PROGRAM scdoc)
 if(SCDOC_PROGRAM)
   set(_man_pages ferroctl.1:ferroctl quillon.1:quillon vantrel.1:vantrel ovrixd.1:vantrel
@@ -161,10 +178,11 @@ if(SCDOC_PROGRAM)
     list(GET entry 0 page)
     list(GET entry 1 component)
     string(REGEX REPLACE ".*\\." "" section ${page})
-    set(output ${CMAKE_BINARY_DIR}/dist/man/${page})
+    set(output ${CMAKE_BINARY_DIR}/dist/man/${page}.gz)
     add_custom_command(OUTPUT ${output}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/dist/man
-      COMMAND ${SCDOC_PROGRAM} < ${SUITE_DIST_DIR}/man/${page}.scd > ${output}
+      COMMAND ${SCDOC_PROGRAM} < ${SUITE_DIST_DIR}/man/${page}.scd > ${CMAKE_BINARY_DIR}/dist/man/${page}
+      COMMAND gzip -9 -n -f ${CMAKE_BINARY_DIR}/dist/man/${page}
       DEPENDS ${SUITE_DIST_DIR}/man/${page}.scd VERBATIM)
     list(APPEND _man_outputs ${output})
     install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}

@@ -14,6 +14,7 @@
                                  dpkg -x, consumer and programs from the unpacked root
 """
 
+import gzip
 import os
 import re
 import shutil
@@ -100,9 +101,10 @@ def cmd_layout(prefix):
         "share/applications/quillon.desktop",
         "share/metainfo/io.github.ferrolink.quillon.metainfo.xml",
         "share/icons/hicolor/scalable/apps/quillon.svg",
-        "share/man/man1/ferroctl.1", "share/man/man1/vantrel.1", "share/man/man3/ferrolink.3",
+        "share/man/man3/ferrolink.3.gz",
     ] + ["share/icons/hicolor/%dx%d/apps/quillon.png" % (s, s) for s in (16, 32, 48, 64, 128, 256)] \
-      + ["share/bash-completion/completions/" + p for p in PROGRAMS]
+      + ["share/bash-completion/completions/" + p for p in PROGRAMS] \
+      + ["share/man/man1/%s.1.gz" % p for p in PROGRAMS]
     missing = [f for f in expected if not os.path.exists(os.path.join(prefix, f))]
     expect(not missing, "missing from the installed tree: " + ", ".join(missing))
 
@@ -312,7 +314,7 @@ OPTION = re.compile(r"(?<![\w\\-])(--?[A-Za-z][A-Za-z0-9-]*)")
 
 def roff_sections(page):
     """Section name -> plain text of a generated man page."""
-    text = open(page).read()
+    text = gzip.open(page, "rt").read()
     text = re.sub(r"\\f[BIRP]", "", text).replace("\\-", "-").replace("\\&", "")
     sections, name = {}, None
     for line in text.splitlines():
@@ -333,8 +335,8 @@ def help_text(prefix, program, args, runtime):
 
 def cmd_man(prefix):
     man = os.path.join(prefix, "share", "man")
-    pages = [os.path.join(man, "man1", p + ".1") for p in PROGRAMS] + \
-        [os.path.join(man, "man3", "ferrolink.3")]
+    pages = [os.path.join(man, "man1", p + ".1.gz") for p in PROGRAMS] + \
+        [os.path.join(man, "man3", "ferrolink.3.gz")]
     problems = []
     for page in pages:
         done = run(["man", "--warnings", "-l", "-E", "UTF-8", page],
@@ -347,7 +349,7 @@ def cmd_man(prefix):
     runtime = tempfile.mkdtemp(prefix="ktr-man-")
     try:
         for program in PROGRAMS:
-            page = os.path.join(man, "man1", program + ".1")
+            page = os.path.join(man, "man1", program + ".1.gz")
             sections = roff_sections(page)
             documented = set(OPTION.findall("\n".join(
                 sections.get(name, "") for name in ("SYNOPSIS", "OPTIONS", "VERBS"))))
@@ -358,9 +360,9 @@ def cmd_man(prefix):
             if program == "ferroctl":
                 verbs = re.findall(r"^  ([a-z][a-z-]+)\s", shown.split("Verbs:")[1], re.M)
                 expect(len(verbs) > 5, "ferroctl --help lists no verbs:\n" + shown)
+                roff = gzip.open(page, "rt").read()
                 term_verbs = re.findall(r"^\\fB([a-z][a-z-]+)\\fR.*\n\.RS",
-                                        open(page).read().split(".SH VERBS")[1].split(".SH ")[0],
-                                        re.M)
+                                        roff.split(".SH VERBS")[1].split(".SH ")[0], re.M)
                 if sorted(term_verbs) != sorted(verbs):
                     problems.append("ferroctl verbs: page %s, help %s" %
                                     (sorted(term_verbs), sorted(verbs)))
