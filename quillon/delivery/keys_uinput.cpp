@@ -8,14 +8,16 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "delivery/paste_keys.h"
+#include "platform/result.h"
+#include "platform/unique_fd.h"
 
 namespace quillon {
 namespace {
@@ -34,28 +36,23 @@ bool Key(int fd, unsigned short code, bool down) {
     return Emit(fd, EV_KEY, code, down ? 1 : 0) && Emit(fd, EV_SYN, SYN_REPORT, 0);
 }
 
-std::string ErrnoText(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
-}
-
-// The descriptor of a new virtual keyboard, or -1 with the reason.
-int CreateKeyboard(const char* devicePath, std::string& reason) {
-    int fd = open(devicePath, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        reason = ErrnoText(devicePath, errno);
-        return -1;
+// A new virtual keyboard, or the reason there is none.
+platform::Result<platform::UniqueFd> CreateKeyboard(const char* devicePath) {
+    platform::UniqueFd fd(open(devicePath, O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        return platform::Error::FromErrno(devicePath);
     }
     uinput_setup setup{};
     setup.id.bustype = BUS_VIRTUAL;
     std::strncpy(setup.name, "quillon paste keys", UINPUT_MAX_NAME_SIZE - 1);
-    bool created =
-        ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 && ioctl(fd, UI_SET_KEYBIT, KEY_LEFTCTRL) == 0 &&
-        ioctl(fd, UI_SET_KEYBIT, KEY_V) == 0 && ioctl(fd, UI_SET_KEYBIT, KEY_ENTER) == 0 &&
-        ioctl(fd, UI_DEV_SETUP, &setup) == 0 && ioctl(fd, UI_DEV_CREATE) == 0;
+    const int k = fd.Get();
+    bool created = ioctl(k, UI_SET_EVBIT, EV_KEY) == 0 &&
+                   ioctl(k, UI_SET_KEYBIT, KEY_LEFTCTRL) == 0 &&
+                   ioctl(k, UI_SET_KEYBIT, KEY_V) == 0 && ioctl(k, UI_SET_KEYBIT, KEY_ENTER) == 0 &&
+                   ioctl(k, UI_DEV_SETUP, &setup) == 0 && ioctl(k, UI_DEV_CREATE) == 0;
     if (!created) {
-        reason = ErrnoText(std::string(devicePath) + " does not make a virtual keyboard", errno);
-        close(fd);
-        return -1;
+        return platform::Error::FromErrno(std::string(devicePath) +
+                                          " does not make a virtual keyboard");
     }
     std::this_thread::sleep_for(kDeviceSettleTime);
     return fd;
@@ -65,7 +62,7 @@ int CreateKeyboard(const char* devicePath, std::string& reason) {
 struct Keyboard {
     std::mutex mutex;
     std::string path;
-    int fd = -1;
+    platform::UniqueFd fd;
 };
 
 Keyboard& TheKeyboard() {
@@ -78,31 +75,31 @@ Keyboard& TheKeyboard() {
 PasteResult SendPasteKeysUinput(const char* devicePath, bool withReturn) {
     Keyboard& keyboard = TheKeyboard();
     std::lock_guard lock(keyboard.mutex);
-    if (keyboard.fd < 0 || keyboard.path != devicePath) {
-        if (keyboard.fd >= 0) {
-            ioctl(keyboard.fd, UI_DEV_DESTROY);
-            close(keyboard.fd);
+    if (!keyboard.fd || keyboard.path != devicePath) {
+        if (keyboard.fd) {
+            ioctl(keyboard.fd.Get(), UI_DEV_DESTROY);
+            keyboard.fd.Reset();
         }
-        std::string reason;
-        keyboard.fd = CreateKeyboard(devicePath, reason);
+        auto created = CreateKeyboard(devicePath);
         keyboard.path = devicePath;
-        if (keyboard.fd < 0) {
-            return PasteResult::Failed(reason);
+        if (!created) {
+            return PasteResult::Failed(created.GetError().message);
         }
+        keyboard.fd = std::move(*created);
     }
-    int fd = keyboard.fd;
+    const int fd = keyboard.fd.Get();
     bool sent = Key(fd, KEY_LEFTCTRL, true) && Key(fd, KEY_V, true) && Key(fd, KEY_V, false) &&
                 Key(fd, KEY_LEFTCTRL, false);
     if (sent && withReturn) {
         sent = Key(fd, KEY_ENTER, true) && Key(fd, KEY_ENTER, false);
     }
     if (!sent) {
-        const int error = errno;
+        const platform::Error error =
+            platform::Error::FromErrno(std::string("writing to ") + devicePath);
         // A device that took no strokes is made anew for the next paste.
         ioctl(fd, UI_DEV_DESTROY);
-        close(fd);
-        keyboard.fd = -1;
-        return PasteResult::Failed(ErrnoText(std::string("writing to ") + devicePath, error));
+        keyboard.fd.Reset();
+        return PasteResult::Failed(error.message);
     }
     return PasteResult::Sent();
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "platform/private_folder.h"
 #include "platform/runtime_namespace.h"
@@ -56,9 +57,6 @@ InstanceLock::InstanceLock(QString name, QObject* parent)
 
 InstanceLock::~InstanceLock() {
     m_server.close();
-    if (m_lockFd >= 0) {
-        close(m_lockFd);
-    }
 }
 
 bool InstanceLock::Acquire() {
@@ -70,18 +68,17 @@ bool InstanceLock::Acquire() {
         return false;
     }
     const std::string lockName = m_name.toStdString() + ".lock";
-    int fd = folder ? openat(folder->Fd(), lockName.c_str(),
-                             O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
-                    : -1;
-    if (fd < 0) {
+    platform::UniqueFd fd(folder ? openat(folder->Fd(), lockName.c_str(),
+                                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
+                                 : -1);
+    if (!fd) {
         // Without a place for the lock the program still runs, alone or not.
         return true;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
-    m_lockFd = fd;
+    m_lockFd = std::move(fd);
     // A socket left by a copy that died is ours to replace: we hold the lock.
     QLocalServer::removeServer(SocketPath(m_name));
     m_server.setSocketOptions(QLocalServer::UserAccessOption);

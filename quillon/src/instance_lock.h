@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace quillon {
 
 // $XDG_RUNTIME_DIR, or /tmp/quillon-<uid> when it is unset.
@@ -42,7 +44,7 @@ class InstanceLock : public QObject {
     void OnConnection();
 
     QString m_name;
-    int m_lockFd = -1;
+    platform::UniqueFd m_lockFd;
     QLocalServer m_server;
 };
 
