@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "platform/runtime_namespace.h"
-#include "tidestream.h"
 
 namespace test {
 

@@ -4,9 +4,9 @@
 #include <thread>
 #include <vector>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "frame.h"
 #include "platform/runtime_namespace.h"
-#include "tidestream.h"
 #include "tty_stream.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // and COM ports (the namespace's dosdevices links).
 #include <cstring>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "platform/runtime_namespace.h"
-#include "tidestream.h"
 #include "udev_devices.h"
 
 namespace {

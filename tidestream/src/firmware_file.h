@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "tidestream.h"
+#include "ferrolink/tidestream/tidestream.h"
 
 namespace tidestream {
 

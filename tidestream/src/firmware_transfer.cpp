@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "firmware_file.h"
 #include "frame.h"
 #include "handle_table.h"
 #include "platform/tick.h"
-#include "tidestream.h"
 #include "tty_stream.h"
 #include "utf16.h"
 

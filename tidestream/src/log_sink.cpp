@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "log_format.h"
-#include "tidestream.h"
 #include "utf16.h"
 
 namespace {

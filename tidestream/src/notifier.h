@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "tidestream.h"
+#include "ferrolink/tidestream/tidestream.h"
 
 namespace tidestream {
 

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "platform/tick.h"
-#include "tidestream.h"
 #include "tty_stream.h"
 
 namespace tidestream {

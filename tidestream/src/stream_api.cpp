@@ -2,9 +2,9 @@
 // and the way from a device path or COM number to its tty node.
 #include <optional>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "handle_table.h"
 #include "platform/runtime_namespace.h"
-#include "tidestream.h"
 #include "tty_stream.h"
 #include "udev_devices.h"
 #include "utf16.h"

@@ -10,8 +10,8 @@
 
 #include <cerrno>
 
+#include "ferrolink/tidestream/tidestream.h"
 #include "platform/tick.h"
-#include "tidestream.h"
 
 namespace tidestream {
 namespace {
