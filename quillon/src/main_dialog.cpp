@@ -276,7 +276,7 @@ void CAutoTabAppDlg::ReceiveData(std::string_view bytes) {
 
 void CAutoTabAppDlg::StartDelivery() {
     DeliverySettings delivery;
-    delivery.mode = WorkModeFromText(m_settings.WorkMode.toStdString());
+    delivery.mode = WorkModeOf(m_settings);
     delivery.codePage = static_cast<unsigned>(m_settings.CodePage);
     delivery.url = m_settings.url.toStdString();
     delivery.http.verifyHost = m_settings.TlsVerifyHost != 0;
@@ -409,7 +409,7 @@ QString CAutoTabAppDlg::DeviceIdentityText() const {
 
 QString CAutoTabAppDlg::ConnectedStatusText() const {
     QString text = LoadText(IDS_DEVICE_CONNECTED) + DeviceIdentityText() + LoadText(IDS_WORK_MODE);
-    if (m_settings.WorkMode == QStringLiteral("0")) {
+    if (WorkModeOf(m_settings) == WorkMode::Cursor) {
         text += LoadText(IDS_OUTPUT_AT_CURSOR);
     } else {
         text += LoadText(IDS_NETWORK_OUTPUT);

@@ -63,6 +63,10 @@ bool DirectoryWritable(const std::filesystem::path& directory) {
 
 }  // namespace
 
+WorkMode WorkModeOf(const AppSettings& settings) {
+    return WorkModeFromText(settings.WorkMode.toStdString());
+}
+
 AppSettings& Settings() {
     static AppSettings settings;
     return settings;

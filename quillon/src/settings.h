@@ -6,10 +6,10 @@
 #include <QString>
 #include <filesystem>
 
-namespace quillon {
+#include "delivery/scan_delivery.h"
+#include "string_table.h"
 
-inline constexpr int kLanguageEnglish = 1033;
-inline constexpr int kLanguageChinese = 2052;
+namespace quillon {
 
 struct AppSettings {
     QString title = QStringLiteral("Quillon");
@@ -33,6 +33,9 @@ struct AppSettings {
     // a long url does not lose its end at every exit.
     QHash<QString, QString> uncutValues;
 };
+
+// The work mode the "WorkMode" value names ("0" at the cursor, "1" network).
+quillon::WorkMode WorkModeOf(const AppSettings& settings);
 
 // The one settings record of the process.
 AppSettings& Settings();

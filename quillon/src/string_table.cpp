@@ -4,8 +4,6 @@
 #include <array>
 #include <atomic>
 
-#include "settings.h"
-
 namespace quillon {
 namespace {
 

@@ -5,6 +5,10 @@
 
 namespace quillon {
 
+// The two languages of the texts, by Windows language id.
+inline constexpr int kLanguageEnglish = 1033;
+inline constexpr int kLanguageChinese = 2052;
+
 enum TextId : int {
     IDS_CONFIG = 101,
     IDS_PRODUCT_NAME = 102,
