@@ -5,7 +5,7 @@
 #include <string>
 
 #include "driver/ovrix_wire.h"
-#include "ovrix/daemon.h"
+#include "ovrix/version.h"
 
 namespace ovrix::detail {
 

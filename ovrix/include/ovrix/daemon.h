@@ -14,12 +14,9 @@
 #include <vector>
 
 #include "driver/ovrix_ioctl.h"
+#include "ovrix/version.h"
 
 namespace ovrix {
-
-inline constexpr uint32_t kVersionMajor = 1;
-inline constexpr uint32_t kVersionMinor = 0;
-inline constexpr uint32_t kVersionPatch = 0;
 
 struct PortPair {
     unsigned first;  // COM numbers of the two linked ends
