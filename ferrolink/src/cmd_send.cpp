@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/deadline.h"
 #include "platform/tick.h"
 
 uint32_t m_dwBuffSizeUnicode = 0;
@@ -47,7 +48,7 @@ ReplyRecord* CCmdSend::SendFramed(__STRUCT_DEVICE_ONLINE* pConnection, const cha
                                   int* pnCount) {
     if (szCommand == nullptr)
         return nullptr;
-    logout_line(QVDS_LOG_TRACE, kFerrolinkSource, 2187, "%s%s", szCommand, "");
+    logout_line(QVDS_LOG_TRACE, kLogSource, 2187, "%s%s", szCommand, "");
     // '@' goes in front of every command that has none anywhere (also of one
     // that starts with '#'); ';' and ETX always close the frame. A command too
     // long for the frame text is refused rather than cut.
@@ -159,7 +160,11 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
     // the whole buffer zero without touching 100 KiB on every command.
     std::memset(m_pData, 0, std::min(m_dwDirtyData, m_dwBuffSize));
     m_dwDirtyData = 0;
-    uint32_t since = platform::TickCountMs();
+    // No byte at all ends the reading after kNothingCameMs; kSilenceMs without
+    // a byte ends it at any time.
+    const uint32_t start = platform::TickCountMs();
+    const platform::Deadline firstByte(start, kNothingCameMs);
+    platform::Deadline silence(start, kSilenceMs);
     uint32_t asked = kChunkSize;
     int n = qvds_read_until(pConnection->hStream, m_pData, asked, kReadLimitMs, -2, kEndOfFrame, 2,
                             &pConnection->nErrorCode);
@@ -175,22 +180,22 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
         if (IsReplyComplete())
             return true;
         if (m_dwCurrentSize >= kMaxReplySize) {
-            logout_line(QVDS_LOG_ERROR, kFerrolinkSource, __LINE__, "%s Error",
+            logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s Error",
                         "m_dwCurrentSize > FERROLINK_MAX_REPLY_BYTES");
             DropReply();
             DrainStream(pConnection, kDrainQuietMs, kDrainLimitMs);
             return false;
         }
         const uint32_t now = platform::TickCountMs();
-        if (m_dwCurrentSize == 0 && platform::TicksSince(since, now) > kNothingCameMs) {
-            logout_line(QVDS_LOG_ERROR, kFerrolinkSource, 1619, "%s Error",
+        if (m_dwCurrentSize == 0 && firstByte.ExpiredAt(now)) {
+            logout_line(QVDS_LOG_ERROR, kLogSource, 1619, "%s Error",
                         "m_dwCurrentSize == 0 && > 5000");
             break;
         }
         if (n != 0) {
-            since = now;
-        } else if (platform::TicksSince(since, now) > kSilenceMs) {
-            logout_line(QVDS_LOG_ERROR, kFerrolinkSource, 1632, "%s Error", "nRet == 0 && > 10000");
+            silence = platform::Deadline(now, kSilenceMs);
+        } else if (silence.ExpiredAt(now)) {
+            logout_line(QVDS_LOG_ERROR, kLogSource, 1632, "%s Error", "nRet == 0 && > 10000");
             break;
         }
         asked = std::min(kChunkSize, kMaxReplySize - m_dwCurrentSize);
@@ -219,9 +224,9 @@ void DrainStream(__STRUCT_DEVICE_ONLINE* pConnection, uint32_t quietMs, uint32_t
         return;
     unsigned char scratch[4096];
     int error = 0;
-    const uint32_t start = platform::TickCountMs();
+    const platform::Deadline limit(limitMs);
     size_t dropped = 0;
-    while (platform::TicksSince(start, platform::TickCountMs()) < limitMs) {
+    while (!limit.Expired()) {
         // No terminator: a read ends with a full scratch buffer or after
         // quietMs without a byte.
         const int n = qvds_read_until(pConnection->hStream, scratch, sizeof scratch, quietMs, -2,
@@ -231,7 +236,7 @@ void DrainStream(__STRUCT_DEVICE_ONLINE* pConnection, uint32_t quietMs, uint32_t
         dropped += static_cast<size_t>(n);
     }
     if (dropped > 0)
-        logout_line(QVDS_LOG_TRACE, kFerrolinkSource, __LINE__, "%s=%zu", "dropped", dropped);
+        logout_line(QVDS_LOG_TRACE, kLogSource, __LINE__, "%s=%zu", "dropped", dropped);
 }
 
 // A read may fill its whole chunk and keep only the bytes up to the frame end
@@ -257,9 +262,8 @@ void CCmdSend::CopyReplyText() {
     if (m_pText == nullptr || m_dwTextSize < wanted) {
         m_dwTextUsed = 0;
         if (m_dwBuffSizeUnicode < 2 * m_dwBuffSize)
-            logout_line(QVDS_LOG_TRACE, kFerrolinkSource, 1720,
-                        "m_dwBuffSize=%x m_dwBuffSizeUnicode=%x", m_dwBuffSize,
-                        m_dwBuffSizeUnicode);
+            logout_line(QVDS_LOG_TRACE, kLogSource, 1720, "m_dwBuffSize=%x m_dwBuffSizeUnicode=%x",
+                        m_dwBuffSize, m_dwBuffSizeUnicode);
         std::free(m_pText);
         m_pText = AllocateZeroed(wanted);
         m_dwTextSize = m_pText != nullptr ? wanted : 0;

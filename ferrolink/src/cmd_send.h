@@ -6,11 +6,11 @@
 
 #include "ferrolink/limits.h"
 #include "ferrolink/record.h"
+#include "log_source.h"
 
 // First bytes of every command frame and of every framed reply.
 inline constexpr unsigned char FRAME_HEADER[] = {0x7E, 0x01, '0', '0', '0', '0'};
 inline constexpr unsigned char REPLY_HEADER[] = {0x02, 0x01, '0', '0', '0', '0'};
-inline constexpr char kFerrolinkSource[] = "Ferrolink";
 
 struct ReplyRecord {
     char szName[13];
@@ -87,6 +87,9 @@ void CopyPortSettings(const _QVDeviceInfo& record, __STRUCT_DEVICE_ONLINE& conne
 // quietMs, at most limitMs in all. Used after a reply was given up on, so that
 // its rest is not taken for the reply to the next command.
 void DrainStream(__STRUCT_DEVICE_ONLINE* pConnection, uint32_t quietMs, uint32_t limitMs);
+
+// Closes and destroys a connection's stream at once; hStream becomes 0.
+void DestroyConnectionStream(__STRUCT_DEVICE_ONLINE* pConnection);
 
 // Closes and destroys a connection's stream, after pauseMs when it is open.
 void CloseConnectionStream(__STRUCT_DEVICE_ONLINE* pConnection, int nPauseMs);

@@ -10,8 +10,6 @@
 
 namespace ferrolink_ops {
 
-inline constexpr char kLogSource[] = "Ferrolink";
-
 // A per-call connection: made from a record (or a COM port), opened by Open,
 // closed (after an optional pause) and deleted when it goes out of scope.
 class PerCallLink {

@@ -13,7 +13,6 @@
 #include "ferrolink/discovery.h"
 #include "ferrolink/tidestream/tidestream.h"
 
-using ferrolink_ops::kLogSource;
 using ferrolink_ops::PerCallLink;
 
 namespace ferrolink_ops {
@@ -46,13 +45,7 @@ bool PerCallLink::Open() {
 }
 
 void PerCallLink::Close(int pauseMs) {
-    if (connection_ == nullptr || connection_->hStream == 0)
-        return;
-    if (pauseMs > 0)
-        PauseMs(pauseMs);
-    qvds_close(connection_->hStream);
-    qvds_destory(connection_->hStream);
-    connection_->hStream = 0;
+    CloseConnectionStream(connection_, pauseMs);
 }
 
 std::string ReplyText(const CCmdSend& sender) {

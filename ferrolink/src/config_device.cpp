@@ -10,11 +10,11 @@
 #include "export_guard.h"
 #include "ferrolink/config.h"
 #include "ferrolink/tidestream/tidestream.h"
+#include "log_source.h"
 #include "op_record.h"
 
 namespace {
 
-constexpr char kLogSource[] = "Ferrolink";
 constexpr size_t kLinkAnswerCapacity = 1023;
 
 void SleepMs(int ms) {

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "ferrolink/tidestream/tidestream.h"
+#include "log_source.h"
 #include "op_record.h"
 #include "split_text.h"
 
@@ -20,7 +21,6 @@ int32_t g_nConfigErrorLen = 0;
 namespace ferrolink_config {
 namespace {
 
-constexpr char kLogSource[] = "Ferrolink";
 constexpr size_t kErrorCapacity = sizeof(g_szLastConfigError) - 1;
 
 bool IsSkippedWhenEmpty(std::string_view name) {

@@ -10,6 +10,7 @@
 
 #include "config_items.h"
 #include "ferrolink/tidestream/tidestream.h"
+#include "log_source.h"
 #include "xml_depth.h"
 
 namespace {
@@ -119,7 +120,7 @@ bool LoadConfigSet(const char* szFileName, ConfigSetElements* elements) {
     // Refused before TinyXML reads it: its recursion would overflow the stack.
     if (ferrolink_xml::FileNestingWithin(szFileName, ferrolink_xml::kMaxSetFileDepth) ==
         ferrolink_xml::FileNesting::kTooDeep) {
-        logout_line(QVDS_LOG_ERROR, "Ferrolink", __LINE__, "%s %s", szFileName,
+        logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s %s", szFileName,
                     "nests its elements too deep");
         return false;
     }

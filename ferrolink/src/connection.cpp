@@ -24,11 +24,7 @@ namespace {
 // Creates and opens the stream of a connection; logs the failure at the
 // caller's line with the caller's name.
 bool OpenStream(__STRUCT_DEVICE_ONLINE* pConnection, int nLogLine, const char* szWho) {
-    if (pConnection->hStream != 0) {
-        qvds_close(pConnection->hStream);
-        qvds_destory(pConnection->hStream);
-        pConnection->hStream = 0;
-    }
+    DestroyConnectionStream(pConnection);
     pConnection->hStream = qvds_create();
     if (pConnection->hStream == 0)
         return false;
@@ -42,7 +38,7 @@ bool OpenStream(__STRUCT_DEVICE_ONLINE* pConnection, int nLogLine, const char* s
             qvds_open_com(pConnection->hStream, &pConnection->stComPort, &pConnection->nErrorCode);
     if (opened != 0)
         return true;
-    logout_line(QVDS_LOG_ERROR, kFerrolinkSource, nLogLine, "%s %s", szWho, "error");
+    logout_line(QVDS_LOG_ERROR, kLogSource, nLogLine, "%s %s", szWho, "error");
     qvds_destory(pConnection->hStream);
     pConnection->hStream = 0;
     return false;
@@ -54,14 +50,20 @@ bool OpenConnection(__STRUCT_DEVICE_ONLINE* pConnection) {
     return pConnection != nullptr && OpenStream(pConnection, 552, "Open");
 }
 
+void DestroyConnectionStream(__STRUCT_DEVICE_ONLINE* pConnection) {
+    if (pConnection == nullptr || pConnection->hStream == 0)
+        return;
+    qvds_close(pConnection->hStream);
+    qvds_destory(pConnection->hStream);
+    pConnection->hStream = 0;
+}
+
 void CloseConnectionStream(__STRUCT_DEVICE_ONLINE* pConnection, int nPauseMs) {
     if (pConnection == nullptr || pConnection->hStream == 0)
         return;
     if (nPauseMs > 0)
         platform::SleepMs(static_cast<uint32_t>(nPauseMs));
-    qvds_close(pConnection->hStream);
-    qvds_destory(pConnection->hStream);
-    pConnection->hStream = 0;
+    DestroyConnectionStream(pConnection);
 }
 
 int SendOnConnection(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand, char* szOutput,
@@ -108,11 +110,7 @@ _QVDeviceInfo& _QVDeviceInfo::operator=(const _QVDeviceInfo& other) {
 _QVDeviceInfo::~_QVDeviceInfo() {
     if (pOpenStream == nullptr)
         return;
-    if (pOpenStream->hStream != 0) {
-        qvds_close(pOpenStream->hStream);
-        qvds_destory(pOpenStream->hStream);
-        pOpenStream->hStream = 0;
-    }
+    DestroyConnectionStream(pOpenStream);
     delete pOpenStream;
     pOpenStream = nullptr;
 }

@@ -6,14 +6,13 @@
 #include <utility>
 
 #include "ferrolink/tidestream/tidestream.h"
+#include "log_source.h"
 
 namespace ferrolink_guard {
 
-inline constexpr char kGuardSource[] = "Ferrolink";
-
 // Logs why an export gave up (level 2, the export's name and the reason).
 inline void LogEscaped(const char* exportName, const char* reason) noexcept {
-    logout_line(QVDS_LOG_ERROR, kGuardSource, __LINE__, "%s %s", exportName, reason);
+    logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s %s", exportName, reason);
 }
 
 // Runs an export's body; an exception ends the call with `failure` and a log

@@ -11,7 +11,6 @@
 #include "op_record.h"
 #include "platform/codepage.h"
 
-using ferrolink_ops::kLogSource;
 using ferrolink_ops::PerCallLink;
 
 bool UploadFirmware(__STRUCT_DEVICE_ONLINE* connection, FirmwareUploadInfo* info,

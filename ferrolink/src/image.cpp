@@ -11,10 +11,10 @@
 #include "export_guard.h"
 #include "ferrolink/tidestream/tidestream.h"
 #include "image_read.h"
+#include "platform/deadline.h"
 #include "platform/tick.h"
 
 using ferrolink_guard::Guarded;
-using ferrolink_ops::kLogSource;
 
 namespace {
 
@@ -58,7 +58,11 @@ bool ReadImage(CCmdSend& sender, __STRUCT_DEVICE_ONLINE* connection) {
         return false;
     }
     std::vector<unsigned char>& buffer = ImageBuffer();
-    uint32_t since = platform::TickCountMs();
+    // No byte at all ends the reading after kNothingCameMs; kSilenceMs without
+    // a byte ends it at any time.
+    const uint32_t start = platform::TickCountMs();
+    const platform::Deadline firstByte(start, kNothingCameMs);
+    platform::Deadline silence(start, kSilenceMs);
     std::fill(buffer.begin(), buffer.end(), 0);
     sender.m_dwCurrentSize = 0;
     int reReadTimes = 0;
@@ -99,11 +103,11 @@ bool ReadImage(CCmdSend& sender, __STRUCT_DEVICE_ONLINE* connection) {
         if (expected != 0 && sender.m_dwCurrentSize >= expected)
             break;
         const uint32_t now = platform::TickCountMs();
-        if (sender.m_dwCurrentSize == 0 && platform::TicksSince(since, now) > kNothingCameMs)
+        if (sender.m_dwCurrentSize == 0 && firstByte.ExpiredAt(now))
             break;
         if (n > 0) {
-            since = now;
-        } else if (platform::TicksSince(since, now) > kSilenceMs) {
+            silence = platform::Deadline(now, kSilenceMs);
+        } else if (silence.ExpiredAt(now)) {
             break;
         }
     }

@@ -62,7 +62,7 @@ int ReadOnce(const _QVDeviceInfo* pInfo, unsigned char* pBuffer, size_t capacity
     const size_t length = sender.m_dwCurrentSize;
     *pnLength = length;
     if (length > capacity) {
-        logout_line(QVDS_LOG_ERROR, kFerrolinkSource, __LINE__, "%s %s", "GetDevBuf",
+        logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s %s", "GetDevBuf",
                     "reply longer than the buffer");
         return FERROLINK_TOO_LONG;
     }
@@ -101,9 +101,7 @@ int ktr_unregister_notify(_QVDeviceInfo* pInfo, int bFirst, int bSecond) {
         int second = 0;
         if (qvds_notify_status(connection->hStream, &first, &second, 0) != 0 && first == 0 &&
             second == 0) {
-            qvds_close(connection->hStream);
-            qvds_destory(connection->hStream);
-            connection->hStream = 0;
+            DestroyConnectionStream(connection);
         }
         return 0;
     });

@@ -12,6 +12,7 @@
 
 #include "ferrolink/tidestream/tidestream.h"
 #include "library_locks.h"
+#include "log_source.h"
 #include "op_log_folder.h"
 #include "platform/ini_file.h"
 #include "platform/module_path.h"
@@ -19,8 +20,6 @@
 char g_szLastConfigError[4096] = {};
 
 namespace {
-
-constexpr char kLogSource[] = "Ferrolink";
 
 // Copies at most field size - 1 characters and always terminates.
 template <size_t N>
