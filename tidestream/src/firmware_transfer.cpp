@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/deadline.h"
+
 #include "ferrolink/tidestream/tidestream.h"
 #include "firmware_file.h"
 #include "frame.h"
@@ -91,15 +93,15 @@ int Transfer::SendCommand(const std::string& command) {
 
 // Waits for ACK, NAK or CAN; other bytes (stray data) are passed over.
 int Transfer::AwaitBlockAnswer() {
-    const uint32_t start = platform::TickCountMs();
+    const platform::Deadline deadline(timeoutMs_);
     for (;;) {
-        const uint32_t elapsed = platform::TicksSince(start, platform::TickCountMs());
-        if (elapsed >= timeoutMs_) {
+        const uint32_t remaining = deadline.RemainingMs();
+        if (remaining == 0) {
             return QVDS_ERR_TIMEOUT;
         }
         uint8_t answer = 0;
         int error = QVDS_OK;
-        if (stream_.ReadUntil(&answer, 1, timeoutMs_ - elapsed, {}, &error) == 0) {
+        if (stream_.ReadUntil(&answer, 1, remaining, {}, &error) == 0) {
             return error == QVDS_ERR_IO ? QVDS_ERR_IO : QVDS_ERR_TIMEOUT;
         }
         if (answer == tidestream::kAck) {

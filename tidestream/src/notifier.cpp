@@ -6,13 +6,15 @@
 
 #include <cerrno>
 
+#include "platform/unique_fd.h"
+
 namespace tidestream {
 
 // State the reader thread owns together with the stream: the thread may
 // outlive the stream when a callback closes or destroys its own stream.
 struct Notifier::Shared {
     int fd = -1;
-    int wakeFd = -1;
+    platform::UniqueFd wakeFd;
     std::atomic<bool> stop{false};
     std::shared_ptr<std::atomic<bool>> gone;
     std::thread::id readerId;
@@ -25,12 +27,6 @@ struct Notifier::Shared {
     // Held by the reader while a callback runs, so that an unregister from
     // another thread waits for a running callback to return.
     std::mutex callMutex;
-
-    ~Shared() {
-        if (wakeFd >= 0) {
-            ::close(wakeFd);
-        }
-    }
 };
 
 Notifier::Notifier(std::shared_ptr<std::atomic<bool>> gone) : gone_(std::move(gone)) {}
@@ -42,7 +38,7 @@ Notifier::~Notifier() {
 void Notifier::Run(std::shared_ptr<Shared> shared) {
     unsigned char block[4096];
     while (!shared->stop.load()) {
-        pollfd fds[2] = {{shared->fd, POLLIN, 0}, {shared->wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{shared->fd, POLLIN, 0}, {shared->wakeFd.Get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -102,8 +98,8 @@ bool Notifier::Register(int fd, QVDS_STATUS_CALLBACK status, QVDS_DATA_CALLBACK 
         auto shared = std::make_shared<Shared>();
         shared->fd = fd;
         shared->gone = gone_;
-        shared->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (shared->wakeFd < 0) {
+        shared->wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!shared->wakeFd) {
             return false;
         }
         {
@@ -180,7 +176,7 @@ void Notifier::StopLocked(std::unique_lock<std::mutex>& control) {
     auto thread = std::move(thread_);
     shared->stop = true;
     const uint64_t one = 1;
-    [[maybe_unused]] auto written = ::write(shared->wakeFd, &one, sizeof one);
+    [[maybe_unused]] auto written = ::write(shared->wakeFd.Get(), &one, sizeof one);
     // Join without holding the control lock: a callback that is running may
     // itself call Unregister, which then finds nothing left to do.
     control.unlock();

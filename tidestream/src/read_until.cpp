@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/deadline.h"
+
 #include "ferrolink/tidestream/tidestream.h"
 #include "platform/tick.h"
 #include "tty_stream.h"
@@ -68,7 +70,7 @@ uint32_t TtyStream::ReadUntil(uint8_t* buffer, uint32_t size, uint32_t timeoutMs
     if (TakePending(buffer, size, placed, terminator, complete) && complete) {
         return result(placed, QVDS_OK);
     }
-    const uint32_t start = platform::TickCountMs();
+    const platform::Deadline deadline(timeoutMs);
     for (;;) {
         const ssize_t n = ::read(fd, buffer + placed, size - placed);
         if (n > 0) {
@@ -87,13 +89,11 @@ uint32_t TtyStream::ReadUntil(uint8_t* buffer, uint32_t size, uint32_t timeoutMs
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        const uint32_t elapsed = platform::TicksSince(start, platform::TickCountMs());
-        if (elapsed >= timeoutMs) {
+        if (deadline.Expired()) {
             return result(placed, QVDS_ERR_TIMEOUT);
         }
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        const uint32_t wait = std::min<uint32_t>(timeoutMs - elapsed, 0x7FFFFFFF);
-        const int ready = ::poll(fds, 2, static_cast<int>(wait));
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_.Get(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, deadline.RemainingPollMs());
         if (ready < 0 && errno != EINTR) {
             return result(placed, QVDS_ERR_IO);
         }

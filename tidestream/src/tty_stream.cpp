@@ -9,6 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
+
+#include "platform/baud_rates.h"
+#include "platform/deadline.h"
+#include "platform/raw_tty.h"
+#include "platform/unique_fd.h"
 
 #include "ferrolink/tidestream/tidestream.h"
 #include "platform/tick.h"
@@ -39,29 +45,10 @@ int ErrorFromErrno(int error) {
     }
 }
 
-bool SpeedFromBaudRate(uint32_t baudRate, speed_t& speed) {
-    struct Rate {
-        uint32_t rate;
-        speed_t speed;
-    };
-    static constexpr Rate kRates[] = {
-        {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-        {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
-        {230400, B230400}, {460800, B460800}, {921600, B921600},
-    };
-    for (const auto& entry : kRates) {
-        if (entry.rate == baudRate) {
-            speed = entry.speed;
-            return true;
-        }
-    }
-    return false;
-}
-
 // Raw 8-bit (or fewer) characters, no parity, one stop bit, no flow control.
 int ApplyLineSettings(int fd, uint32_t baudRate, uint8_t dataBits) {
-    speed_t speed;
-    if (!SpeedFromBaudRate(baudRate, speed)) {
+    const std::optional<speed_t> speed = platform::SpeedFromBaud(baudRate);
+    if (!speed) {
         return QVDS_ERR_SETTINGS;
     }
     tcflag_t size;
@@ -85,15 +72,9 @@ int ApplyLineSettings(int fd, uint32_t baudRate, uint8_t dataBits) {
     if (::tcgetattr(fd, &tio) != 0) {
         return ErrorFromErrno(errno);
     }
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= size | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     // VMIN 1 with O_NONBLOCK: an empty read says EAGAIN, so 0 only means hang-up.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    platform::MakeRawTermios(tio, size);
+    if (!platform::SetTermiosSpeed(tio, *speed) || ::tcsetattr(fd, TCSANOW, &tio) != 0) {
         return QVDS_ERR_SETTINGS;
     }
     return QVDS_OK;
@@ -113,23 +94,22 @@ int TakeExclusive(int fd) {
 
 }  // namespace
 
-TtyStream::TtyStream() : gone_(std::make_shared<std::atomic<bool>>(false)), notifier_(gone_) {
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+TtyStream::TtyStream()
+    : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      gone_(std::make_shared<std::atomic<bool>>(false)),
+      notifier_(gone_) {}
 
 TtyStream::~TtyStream() {
     Close();
-    if (wakeFd_ >= 0) {
-        ::close(wakeFd_);
-    }
 }
 
 int TtyStream::Open(const std::filesystem::path& node, uint32_t baudRate, uint8_t dataBits) {
     Close();
-    const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    platform::UniqueFd opened(::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!opened) {
         return ErrorFromErrno(errno);
     }
+    const int fd = opened.Get();
     int error = ::isatty(fd) ? TakeExclusive(fd) : QVDS_ERR_NO_DEVICE;
     if (error == QVDS_OK) {
         error = ApplyLineSettings(fd, baudRate, dataBits);
@@ -139,15 +119,14 @@ int TtyStream::Open(const std::filesystem::path& node, uint32_t baudRate, uint8_
     }
     if (error != QVDS_OK) {
         ::ioctl(fd, TIOCNXCL);
-        ::close(fd);
         return error;
     }
     std::lock_guard lock(ioMutex_);
     pending_.clear();
     gone_->store(false);
     uint64_t drained;
-    [[maybe_unused]] auto n = ::read(wakeFd_, &drained, sizeof drained);
-    fd_ = fd;
+    [[maybe_unused]] auto n = ::read(wakeFd_.Get(), &drained, sizeof drained);
+    fd_ = opened.Release();
     return QVDS_OK;
 }
 
@@ -184,7 +163,7 @@ bool TtyStream::Write(const void* data, uint32_t length) {
         return false;
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
-    const uint32_t start = platform::TickCountMs();
+    const platform::Deadline deadline(kWriteTimeoutMs);
     uint32_t written = 0;
     while (written < length) {
         const ssize_t n = ::write(fd, bytes + written, length - written);
@@ -201,12 +180,11 @@ bool TtyStream::Write(const void* data, uint32_t length) {
             }
             return false;
         }
-        const uint32_t elapsed = platform::TicksSince(start, platform::TickCountMs());
-        if (elapsed >= kWriteTimeoutMs) {
+        if (deadline.Expired()) {
             return false;
         }
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 2, static_cast<int>(kWriteTimeoutMs - elapsed)) < 0 && errno != EINTR) {
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd_.Get(), POLLIN, 0}};
+        if (::poll(fds, 2, deadline.RemainingPollMs()) < 0 && errno != EINTR) {
             return false;
         }
         if ((fds[1].revents & POLLIN) != 0 || (fds[0].revents & (POLLHUP | POLLERR)) != 0) {
@@ -220,12 +198,12 @@ void TtyStream::Close() {
     // The reader thread must be gone before its fd is closed.
     notifier_.Stop();
     const uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] auto n = ::write(wakeFd_.Get(), &one, sizeof one);
     std::lock_guard lock(ioMutex_);
-    const int fd = fd_.exchange(-1);
-    if (fd >= 0) {
-        ::ioctl(fd, TIOCNXCL);
-        ::close(fd);  // also drops the advisory lock
+    platform::UniqueFd closing(fd_.exchange(-1));
+    if (closing) {
+        ::ioctl(closing.Get(), TIOCNXCL);
+        closing.Reset();  // also drops the advisory lock
     }
     pending_.clear();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "notifier.h"
+#include "platform/unique_fd.h"
 
 namespace tidestream {
 
@@ -50,7 +51,7 @@ class TtyStream {
 
     std::mutex ioMutex_;  // one read, write or clean at a time; open/close
     std::atomic<int> fd_{-1};
-    int wakeFd_ = -1;  // close wakes a read that waits for data
+    platform::UniqueFd wakeFd_;  // close wakes a read that waits for data
     std::shared_ptr<std::atomic<bool>> gone_;
     std::vector<uint8_t> pending_;
     Notifier notifier_;
