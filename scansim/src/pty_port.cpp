@@ -18,9 +18,16 @@
 #include "platform/pty_pair.h"
 
 namespace scansim {
+namespace {
+
+// The rate the node starts at, before a host sets its own.
+constexpr uint32_t kInitialBaud = 115200;
+
+}  // namespace
+
 bool PtyPort::Open(std::string& error) {
     Close();
-    auto pair = platform::OpenPtyPair(B115200);
+    auto pair = platform::OpenPtyPair(platform::SpeedFromBaud(kInitialBaud));
     if (!pair) {
         error = pair.GetError().message;
         return false;
