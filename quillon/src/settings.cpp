@@ -61,6 +61,16 @@ bool DirectoryWritable(const std::filesystem::path& directory) {
     return !directory.empty() && access(directory.c_str(), W_OK) == 0;
 }
 
+// A program installed in the system's folders (/usr/bin, /usr/local/bin, /bin)
+// never keeps its settings beside itself, not even when root can write there.
+bool SystemProgramDirectory(const std::filesystem::path& directory) {
+    const std::filesystem::path normal = directory.lexically_normal();
+    auto part = normal.begin();
+    if (!normal.is_absolute() || ++part == normal.end())
+        return false;
+    return *part == "usr" || *part == "bin" || *part == "sbin";
+}
+
 }  // namespace
 
 WorkMode WorkModeOf(const AppSettings& settings) {
@@ -73,7 +83,7 @@ AppSettings& Settings() {
 }
 
 std::filesystem::path SettingsFilePath(const std::filesystem::path& programDirectory) {
-    if (DirectoryWritable(programDirectory)) {
+    if (DirectoryWritable(programDirectory) && !SystemProgramDirectory(programDirectory)) {
         return programDirectory / "ktr.ini";
     }
     std::filesystem::path directory = ConfigHome() / "quillon";

@@ -40,8 +40,9 @@ quillon::WorkMode WorkModeOf(const AppSettings& settings);
 // The one settings record of the process.
 AppSettings& Settings();
 
-// Where ktr.ini lives: beside the program when its directory is writable,
-// otherwise $XDG_CONFIG_HOME/quillon (~/.config/quillon).
+// Where ktr.ini lives: beside the program when its directory is writable and
+// not one of the system's (/usr/..., /bin, /sbin), otherwise
+// $XDG_CONFIG_HOME/quillon (~/.config/quillon).
 std::filesystem::path SettingsFilePath(const std::filesystem::path& programDirectory);
 
 // Reads every key (missing ones give their defaults) and selects the

@@ -218,6 +218,20 @@ TEST_F(SettingsFile, FileLiesBesideTheProgramOnlyWhenThatDirectoryIsWritable) {
     unsetenv("XDG_CONFIG_HOME");
 }
 
+// Installed in the system's folders, the program keeps ktr.ini with the user
+// even where it could write (root): nothing is written under /usr.
+TEST_F(SettingsFile, SystemProgramFoldersNeverHoldTheFile) {
+    const fs::path config = dir_ / "config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    for (const char* system : {"/usr/bin", "/usr/local/bin", "/usr/bin/../lib", "/bin", "/sbin"}) {
+        EXPECT_EQ(SettingsFilePath(system), config / "quillon" / "ktr.ini") << system;
+    }
+    // A folder of the user's that merely mentions usr is not a system one.
+    fs::create_directories(dir_ / "usr" / "bin");
+    EXPECT_EQ(SettingsFilePath(dir_ / "usr" / "bin"), dir_ / "usr" / "bin" / "ktr.ini");
+    unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST_F(SettingsFile, DirectOutputIsWrittenAtOnce) {
     Write("[init]\ntitle=Mine\n");
     ASSERT_TRUE(WriteDirectOutput(ini_, true));
