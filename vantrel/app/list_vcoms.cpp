@@ -1,7 +1,5 @@
 #include "list_vcoms.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "driver/ovrix_ioctl.h"
 #include "fmtx.h"
+#include "platform/ascii_case.h"
 #include "port/com_interfaces.h"
 #include "port/console_keys.h"
 #include "port/win_port.h"
@@ -30,7 +29,7 @@ std::string Narrow(const char16_t* wide, size_t capacity) {
 }
 
 bool SameText(const std::string& a, const std::string& b) {
-    return strcasecmp(a.c_str(), b.c_str()) == 0;
+    return platform::EqualNoCase(a, b);
 }
 
 // Asks the bus which device the port's DOS name must point to; false when the
@@ -55,8 +54,7 @@ bool QueryTargets(const std::string& instance, ovrix::VcomFdoPdo& answer) {
 }
 
 void CheckSymlink(const ComInterface& port) {
-    if (port.instanceId.size() < kInstancePrefixChars ||
-        strncasecmp(port.instanceId.c_str(), kInstancePrefix, kInstancePrefixChars) != 0) {
+    if (!platform::StartsWithNoCase(port.instanceId, kInstancePrefix)) {
         fmtx_printf("    Unexpect! For %s, VCOM DeviceId does not start with %s\n",
                     port.portName.c_str(), "KTR_VBUS\\Ktr_vcom");
         return;

@@ -1,10 +1,10 @@
 #include "port_open.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
 #include "console_log.h"
+#include "platform/ascii_case.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
 #include "settings.h"
@@ -22,10 +22,7 @@ HANDLE OpenWith(const char* path, DWORD access) {
 }  // namespace
 
 void SuggestPrefix(const char* path) {
-    const bool startsWithCom = std::tolower(static_cast<unsigned char>(path[0])) == 'c' &&
-                               std::tolower(static_cast<unsigned char>(path[1])) == 'o' &&
-                               std::tolower(static_cast<unsigned char>(path[2])) == 'm';
-    if (!startsWithCom)
+    if (!platform::StartsWithNoCase(path, "COM"))
         return;
     if (std::strtol(path + 3, nullptr, 10) > 8)
         std::printf("Did you forget to add extra prefix for %s ? Try \\\\.\\%s instead.\n", path,

@@ -3,67 +3,16 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
-#include <array>
 #include <utility>
 
 #include "device.h"
+#include "platform/baud_rates.h"
 
 namespace win {
 
 using namespace detail;
 
 namespace {
-
-constexpr std::array<std::pair<DWORD, speed_t>, 31> kSpeeds = {{
-    {50, B50},
-    {75, B75},
-    {110, B110},
-    {134, B134},
-    {150, B150},
-    {200, B200},
-    {300, B300},
-    {600, B600},
-    {1200, B1200},
-    {1800, B1800},
-    {2400, B2400},
-    {4800, B4800},
-    {9600, B9600},
-    {19200, B19200},
-    {38400, B38400},
-    {57600, B57600},
-    {115200, B115200},
-    {230400, B230400},
-    {460800, B460800},
-    {500000, B500000},
-    {576000, B576000},
-    {921600, B921600},
-    {1000000, B1000000},
-    {1152000, B1152000},
-    {1500000, B1500000},
-    {2000000, B2000000},
-    {2500000, B2500000},
-    {3000000, B3000000},
-    {3500000, B3500000},
-    {4000000, B4000000},
-    {0, B0},
-}};
-
-bool SpeedOf(DWORD baud, speed_t* speed) {
-    for (auto [rate, code] : kSpeeds) {
-        if (rate == baud && rate != 0) {
-            *speed = code;
-            return true;
-        }
-    }
-    return false;
-}
-
-DWORD BaudOf(speed_t speed) {
-    for (auto [rate, code] : kSpeeds)
-        if (code == speed)
-            return rate;
-    return 0;
-}
 
 // A serial port held under the dispatcher lock for one call.
 struct LockedPort {
@@ -111,14 +60,12 @@ DWORD ErrnoToWin(int error) {
 }
 
 bool DcbIsValid(const DCB& dcb) {
-    speed_t speed;
-    return SpeedOf(dcb.BaudRate, &speed) && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
-           dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
+    return platform::SpeedFromBaud(dcb.BaudRate).has_value() && dcb.ByteSize >= 5 &&
+           dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
 }
 
 void DcbToTermios(const DCB& dcb, termios* tio) {
-    speed_t speed = B9600;
-    SpeedOf(dcb.BaudRate, &speed);
+    const speed_t speed = platform::SpeedFromBaud(dcb.BaudRate).value_or(B9600);
     cfsetispeed(tio, speed);
     cfsetospeed(tio, speed);
     tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -161,7 +108,7 @@ void DcbToTermios(const DCB& dcb, termios* tio) {
 void TermiosToDcb(const termios& tio, const DCB& stored, bool keepsFrame, DCB* dcb) {
     *dcb = stored;
     dcb->DCBlength = sizeof(DCB);
-    dcb->BaudRate = BaudOf(cfgetospeed(&tio));
+    dcb->BaudRate = platform::BaudFromSpeed(cfgetospeed(&tio));
     dcb->fBinary = 1;
     switch (tio.c_cflag & CSIZE) {
         case CS5:

@@ -11,6 +11,7 @@
 #include "control_endpoint.h"
 #include "driver/ovrix_wire.h"
 #include "platform/runtime_namespace.h"
+#include "platform/unique_fd.h"
 
 namespace win {
 
@@ -24,24 +25,24 @@ ControlEndpoint::~ControlEndpoint() {
 }
 
 int ConnectControlSocket(const std::filesystem::path& socketPath) {
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (!fd)
         return -1;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         int error = errno;
-        ::close(fd);
+        fd.Reset();
         errno = error;
         return -1;
     }
     // Requests end within the call; a daemon that stops answering must not
     // hang the caller for ever.
     timeval limit{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    return fd;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    return fd.Release();
 }
 
 }  // namespace detail
@@ -104,7 +105,7 @@ BOOL ControlRequest(HANDLE handle, DWORD code, const void* in, DWORD inSize, voi
     header.outputCapacity = outSize;
 
     int fd = -1;
-    int ownFd = -1;
+    platform::UniqueFd ownFd;  // a port's own connection, for this call
     if (auto control = std::dynamic_pointer_cast<ControlEndpoint>(device)) {
         header.target = static_cast<uint32_t>(
             control->kind == Device::Kind::Bus ? ovrix::Target::Bus : ovrix::Target::Interface);
@@ -116,11 +117,11 @@ BOOL ControlRequest(HANDLE handle, DWORD code, const void* in, DWORD inSize, voi
             return Fail(ERROR_INVALID_FUNCTION, FALSE);
         header.target = static_cast<uint32_t>(ovrix::Target::Port);
         PutPortName(port->comName, header.portName);
-        ownFd = ConnectControlSocket(platform::RuntimeDir() / std::string(platform::kVbusFolder) /
-                                     "control");
-        if (ownFd < 0)
+        ownFd.Reset(ConnectControlSocket(platform::RuntimeDir() /
+                                         std::string(platform::kVbusFolder) / "control"));
+        if (!ownFd)
             return Fail(ERROR_INVALID_FUNCTION, FALSE);
-        fd = ownFd;
+        fd = ownFd.Get();
     }
 
     std::vector<BYTE> request(sizeof header + inSize);
@@ -130,8 +131,7 @@ BOOL ControlRequest(HANDLE handle, DWORD code, const void* in, DWORD inSize, voi
     std::vector<BYTE> reply;
     DWORD error = 0;
     bool exchanged = Exchange(fd, request, &reply, &error);
-    if (ownFd >= 0)
-        ::close(ownFd);
+    ownFd.Reset();
     if (!exchanged)
         return Fail(error, FALSE);
 

@@ -17,7 +17,10 @@
 
 #include "control_endpoint.h"
 #include "device.h"
+#include "platform/ascii_case.h"
+#include "platform/com_name.h"
 #include "platform/runtime_namespace.h"
+#include "platform/unique_fd.h"
 #include "text_helpers.h"
 
 namespace win {
@@ -37,23 +40,6 @@ constexpr std::string_view kInterfaceClass = "#{20161207-6a0c-11d2-b841-00c04fad
 constexpr char kInterfacePath[] =
     "\\\\?\\ROOT#KTR_VBUS#0000#{20161207-6a0c-11d2-b841-00c04fad5171}";
 
-bool EndsWithNoCase(std::string_view text, std::string_view tail) {
-    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
-}
-
-// "COM<n>" (any case) -> n; nullopt for anything else.
-std::optional<unsigned> ComNumber(std::string_view name) {
-    if (name.size() < 4 || name.size() > 8 || !EqualNoCase(name.substr(0, 3), "COM"))
-        return std::nullopt;
-    unsigned n = 0;
-    for (char c : name.substr(3)) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        n = n * 10 + static_cast<unsigned>(c - '0');
-    }
-    return n == 0 ? std::nullopt : std::optional<unsigned>(n);
-}
-
 std::filesystem::path ControlSocketPath() {
     return platform::RuntimeDir() / std::string(platform::kVbusFolder) / "control";
 }
@@ -67,7 +53,7 @@ std::string ComNameOf(const std::filesystem::path& node) {
     for (unsigned n : platform::ListComPorts()) {
         auto target = platform::ResolveComPort(n);
         if (target && *target == canonical)
-            return "COM" + std::to_string(n);
+            return platform::FormatComName(n);
     }
     return {};
 }
@@ -89,19 +75,20 @@ int OpenNode(const std::filesystem::path& node, bool read, bool write) {
     if (::stat(node.c_str(), &st) != 0)
         return -1;
     if (S_ISSOCK(st.st_mode)) {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        platform::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!fd)
+            return -1;
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
         std::strncpy(addr.sun_path, node.c_str(), sizeof addr.sun_path - 1);
-        int flags = 0;
-        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&
+        if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&
             errno != EINPROGRESS) {
-            flags = errno;
-            ::close(fd);
-            errno = flags == ECONNREFUSED ? ENOENT : flags;
+            const int error = errno;
+            fd.Reset();
+            errno = error == ECONNREFUSED ? ENOENT : error;
             return -1;
         }
-        return fd;
+        return fd.Release();
     }
     int mode = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
     return ::open(node.c_str(), mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -111,20 +98,18 @@ HANDLE OpenSerial(const std::filesystem::path& node, std::string comName, DWORD 
                   DWORD flags) {
     bool read = (access & GENERIC_READ) != 0;
     bool write = (access & GENERIC_WRITE) != 0;
-    int fd = OpenNode(node, read, write);
-    if (fd < 0)
+    platform::UniqueFd fd(OpenNode(node, read, write));
+    if (!fd)
         return Fail(OpenErrorOf(errno), INVALID_HANDLE_VALUE);
     // Exclusive like a Windows COM port, by an advisory lock that the kernel
     // drops when the process ends. TIOCEXCL is not used: its mark outlives a
     // killed holder while the daemon keeps the node open, and would keep every
     // non-root user off the port until the daemon restarts.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
         return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-    }
     auto port = std::make_shared<SerialPort>();
-    port->fd = fd;
-    port->isTty = ::isatty(fd) == 1;
+    port->fd = fd.Release();  // the port closes it from here on
+    port->isTty = ::isatty(port->fd) == 1;
     port->canRead = read;
     port->canWrite = write;
     port->overlappedMode = (flags & FILE_FLAG_OVERLAPPED) != 0;
@@ -161,18 +146,18 @@ HANDLE CreateFile(const char* path, DWORD access, DWORD, void*, DWORD, DWORD fla
     if (path == nullptr || *path == '\0')
         return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     std::string_view text(path);
-    if (EndsWithNoCase(text, kInterfaceClass))
+    if (platform::EndsWithNoCase(text, kInterfaceClass))
         return OpenControl(Device::Kind::Interface, access);
     bool prefixed = text.substr(0, kDevicePrefix.size()) == kDevicePrefix;
     std::string_view name = prefixed ? text.substr(kDevicePrefix.size()) : text;
-    if (auto number = ComNumber(name)) {
+    if (auto number = platform::ParseComName(name)) {
         // Without the prefix only COM1..COM9 are known names.
         if (!prefixed && *number > 9)
             return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
         auto node = platform::ResolveComPort(*number);
         if (!node)
             return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-        return OpenSerial(*node, "COM" + std::to_string(*number), access, flags);
+        return OpenSerial(*node, platform::FormatComName(*number), access, flags);
     }
     if (prefixed) {
         if (EqualNoCase(name, kBusName))

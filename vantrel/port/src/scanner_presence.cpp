@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/runtime_namespace.h"
+#include "platform/unique_fd.h"
 #include "text_helpers.h"
 
 namespace win::detail {
@@ -36,15 +37,13 @@ std::unique_ptr<ScannerPresence> ScannerPresence::Watch(const std::string& comNa
     std::error_code error;
     if (folder.empty() || !fs::exists(folder / kValueName, error))
         return nullptr;
-    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0)
+    platform::UniqueFd fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!fd)
         return nullptr;
     // The daemon replaces the value by rename.
-    if (::inotify_add_watch(fd, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
-        ::close(fd);
+    if (::inotify_add_watch(fd.Get(), folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0)
         return nullptr;
-    }
-    return std::unique_ptr<ScannerPresence>(new ScannerPresence(fd, folder / kValueName));
+    return std::unique_ptr<ScannerPresence>(new ScannerPresence(fd.Release(), folder / kValueName));
 }
 
 ScannerPresence::~ScannerPresence() {
