@@ -19,6 +19,7 @@
 
 #include "../soak_scale.h"
 #include "run_program.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ class EchoPair : public ::testing::Test {
         const std::string daemon = vantrel.substr(0, vantrel.rfind('/') + 1) + "ovrixd";
         if (access(daemon.c_str(), X_OK) != 0)
             GTEST_SKIP() << "ovrixd is not built";
-        dir_ = MakeTempDir();
+        dir_ = tmp_.String();
         daemon_ = fork();
         if (daemon_ == 0) {
             setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
@@ -103,6 +104,7 @@ class EchoPair : public ::testing::Test {
     }
     std::string Port(int number) const { return "\\\\.\\COM" + std::to_string(number); }
 
+    support::TempDir tmp_{"vantrel_app"};
     std::string dir_;
     std::string peerOutput_;
     pid_t daemon_ = -1;

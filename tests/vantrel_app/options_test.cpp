@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "run_program.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ class OptionTable : public ::testing::TestWithParam<OptionCase> {};
 
 TEST_P(OptionTable, PrintsItsLinesAndEndsWithItsStatus) {
     const OptionCase& c = GetParam();
-    const std::string dir = MakeTempDir();
+    const support::TempDir tmp("vantrel_app");
+    const std::string dir = tmp.String();
     const ProgramRun run = RunProgram(c.args, "", dir);
     EXPECT_EQ(run.exitStatus, c.exitStatus) << run.output;
     size_t from = 0;

@@ -16,13 +16,14 @@
 #include <vector>
 
 #include "run_program.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 class WithOvrixd : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
+        dir_ = tmp_.String();
         StartDaemon({"--pair", "COM20:COM21"}, "COM21");
     }
     // Starts ovrixd in the test's runtime folder; ready once `comName` and the
@@ -65,6 +66,7 @@ class WithOvrixd : public ::testing::Test {
         }
         return false;
     }
+    support::TempDir tmp_{"vantrel_app"};
     std::string dir_;
     pid_t pid_ = -1;
 };
@@ -170,7 +172,7 @@ namespace {
 class KeptPortWithOvrixd : public WithOvrixd {
   protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
+        dir_ = tmp_.String();
         scanner_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(scanner_, 0);
         ASSERT_EQ(grantpt(scanner_), 0);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "run_program.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ class PortOps : public ::testing::Test {
         tcgetattr(master_, &raw);
         cfmakeraw(&raw);
         tcsetattr(master_, TCSANOW, &raw);
-        dir_ = MakeTempDir();
+        dir_ = tmp_.String();
     }
     void TearDown() override {
         close(master_);
@@ -50,6 +51,7 @@ class PortOps : public ::testing::Test {
     int master_ = -1;
     int slave_ = -1;
     char slaveName_[128] = {};
+    support::TempDir tmp_{"vantrel_app"};
     std::string dir_;
 };
 
@@ -162,7 +164,8 @@ TEST_F(PortOps, EchoLogThatCannotBeCreatedEndsTheCommandWithoutAPrompt) {
     };
     const std::filesystem::path previous = std::filesystem::current_path();
     for (const Case& c : cases) {
-        const std::string workDir = MakeTempDir();
+        const support::TempDir work("vantrel_app");
+        const std::string workDir = work.String();
         std::filesystem::create_directory(workDir + "/" + c.blocked);
         std::filesystem::current_path(workDir);
         const ProgramRun run =
@@ -175,7 +178,6 @@ TEST_F(PortOps, EchoLogThatCannotBeCreatedEndsTheCommandWithoutAPrompt) {
             << run.output;
         EXPECT_EQ(run.output.find(c.notRun), std::string::npos) << c.key << "\n" << run.output;
         EXPECT_EQ(run.output.find("Again?"), std::string::npos) << c.key << "\n" << run.output;
-        std::filesystem::remove_all(workDir);
     }
 }
 

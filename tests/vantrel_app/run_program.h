@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 struct ProgramRun {
     int exitStatus = -1;
     std::string output;
@@ -15,26 +17,20 @@ std::string ProgramPath();
 // `printLess` sets VANTREL_PRINT_LESS for the run.
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input,
                       const std::string& runtimeDir, bool printLess = false);
-std::string MakeTempDir();
 
 // A program that keeps running while the test types keys and reads its
 // output as it comes.
 class LiveProgram {
   public:
     LiveProgram(const std::vector<std::string>& args, const std::string& runtimeDir);
-    ~LiveProgram();
-    void Type(const std::string& keys);
+    void Type(const std::string& keys) { child_.Write(keys); }
     // Reads output until `text` appears after what earlier waits consumed;
     // false when it does not within a generous limit.
-    bool WaitFor(const std::string& text);
+    bool WaitFor(const std::string& text) { return child_.WaitFor(text); }
     // Closes the keys' input and collects the rest; the exit status.
-    int Finish();
-    const std::string& Output() const { return output_; }
+    int Finish() { return child_.Finish(); }
+    const std::string& Output() const { return child_.Output(); }
 
   private:
-    int pid_ = -1;
-    int input_ = -1;
-    int output_fd_ = -1;
-    std::string output_;
-    size_t consumed_ = 0;
+    support::ChildProcess child_;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "run_program.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ class PtySession : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(openpty(&master_, &slave_, slaveName_, nullptr, nullptr), 0);
-        dir_ = MakeTempDir();
+        dir_ = tmp_.String();
     }
     void TearDown() override {
         close(master_);
@@ -30,6 +31,7 @@ class PtySession : public ::testing::Test {
     int master_ = -1;
     int slave_ = -1;
     char slaveName_[128] = {};
+    support::TempDir tmp_{"vantrel_app"};
     std::string dir_;
 };
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "run_program.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class TmuxConsole : public ::testing::Test {
         if (Shell("command -v tmux").empty())
             GTEST_SKIP() << "tmux is not installed";
         ASSERT_EQ(openpty(&master_, &slave_, slaveName_, nullptr, nullptr), 0);
-        dir_ = MakeTempDir();
+        dir_ = tmp_.String();
         socket_ = dir_ + "/tmux.sock";
         Shell("tmux -S " + socket_ + " new-session -d -s vt -x 160 -y 50 'env KTR_RUNTIME_DIR=" +
               dir_ + " " + ProgramPath() + " -c 200 " + slaveName_ + "; sleep 30'");
@@ -60,6 +61,7 @@ class TmuxConsole : public ::testing::Test {
     int master_ = -1;
     int slave_ = -1;
     char slaveName_[128] = {};
+    support::TempDir tmp_{"vantrel_app"};
     std::string dir_;
     std::string socket_;
 };

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 
 namespace support {
 
@@ -65,7 +66,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     if (pid_ == 0) {
         ::dup2(toChild[0], 0);
         ::dup2(fromChild[1], 1);
-        ::dup2(fromChild[1], 2);
+        if (options.mergeStderr)
+            ::dup2(fromChild[1], 2);
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
@@ -82,8 +84,63 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 }
 
 ChildProcess::~ChildProcess() {
+    if (pid_ <= 0)
+        return;
+    CloseInput();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            break;
+        }
+        // Drain the output so a child blocked on a full pipe can end.
+        if (!ReadMore(std::min(deadline,
+                               std::chrono::steady_clock::now() + std::chrono::milliseconds(50))))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (output_fd_ >= 0)
+        ::close(output_fd_);
+}
+
+void ChildProcess::Signal(int signal) {
     if (pid_ > 0)
-        Finish();
+        ::kill(pid_, signal);
+}
+
+bool ChildProcess::ReadMore(std::chrono::steady_clock::time_point deadline) {
+    if (output_fd_ < 0)
+        return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{output_fd_, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0)
+        return true;
+    char chunk[4096];
+    const ssize_t got = ::read(output_fd_, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR)
+        return true;
+    if (got <= 0) {
+        ::close(output_fd_);
+        output_fd_ = -1;
+        return false;
+    }
+    output_.append(chunk, static_cast<size_t>(got));
+    return true;
+}
+
+std::string ChildProcess::ReadLine(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const size_t end = output_.find('\n', consumed_);
+        if (end != std::string::npos) {
+            std::string line = output_.substr(consumed_, end - consumed_);
+            consumed_ = end + 1;
+            return line;
+        }
+        if (std::chrono::steady_clock::now() >= deadline || !ReadMore(deadline))
+            return {};
+    }
 }
 
 void ChildProcess::Write(std::string_view bytes) {
@@ -113,18 +170,9 @@ bool ChildProcess::WaitFor(std::string_view text, std::chrono::milliseconds limi
             consumed_ = at + text.size();
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || output_fd_ < 0)
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline || !ReadMore(std::min(deadline, now + std::chrono::milliseconds(100))))
             return false;
-        pollfd entry{output_fd_, POLLIN, 0};
-        if (::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 100))) <= 0)
-            continue;
-        char chunk[4096];
-        const ssize_t got = ::read(output_fd_, chunk, sizeof chunk);
-        if (got <= 0)
-            return false;
-        output_.append(chunk, static_cast<size_t>(got));
     }
 }
 

@@ -16,6 +16,8 @@ struct ChildOptions {
     // Changes to the child's environment: variables set, then variables removed.
     std::vector<std::pair<std::string, std::string>> set;
     std::vector<std::string> unset;
+    // Standard error joins standard output; otherwise it stays the test's own.
+    bool mergeStderr = true;
 };
 
 class ChildProcess {
@@ -24,7 +26,8 @@ class ChildProcess {
     // tells whether it runs; a program that cannot be executed ends with 127.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const ChildOptions& options = {});
-    // Closes the input and waits for the end (see Finish).
+    // Closes the input and waits for the end; a child still running 10 s
+    // later is killed.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -40,13 +43,21 @@ class ChildProcess {
     // Reads output until `text` appears after what earlier waits consumed;
     // false when it does not within `limit` or the output ends first.
     bool WaitFor(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // The next line of output after what earlier waits consumed, without its
+    // line end; empty when none is complete within `limit`.
+    std::string ReadLine(std::chrono::milliseconds limit = std::chrono::seconds(20));
     const std::string& Output() const { return output_; }
+
+    void Signal(int signal);
 
     // Closes the input, reads the output to its end and waits for the child:
     // its exit status, -1 when a signal ended it.
     int Finish();
 
   private:
+    // Reads what is there within `limit`; false at the end of the output.
+    bool ReadMore(std::chrono::steady_clock::time_point deadline);
+
     pid_t pid_ = -1;
     int input_ = -1;
     int output_fd_ = -1;
