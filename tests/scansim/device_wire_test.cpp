@@ -5,6 +5,7 @@
 
 #include "host_port.h"
 #include "scansim/scanner.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -14,7 +15,6 @@ using scansim::ScannerOptions;
 using scansim_test::CommandFrame;
 using scansim_test::HostPort;
 using scansim_test::ReplyFrame;
-using scansim_test::TempNamespace;
 
 constexpr char kAck = 0x06;
 constexpr char kNak = 0x15;
@@ -39,13 +39,13 @@ class DeviceWire : public ::testing::Test {
         ASSERT_TRUE(host->IsOpen());
     }
 
-    TempNamespace ns;
+    support::RuntimeDir ns;
     std::unique_ptr<Scanner> scanner;
     std::unique_ptr<HostPort> host;
 };
 
 TEST_F(DeviceWire, RegistersLowerCaseUsbNameInNamespace) {
-    EXPECT_EQ(scanner->LinkPath(), ns.Dir() / "usb" / "usb#vid_1eab&pid_0d10#wiretest01");
+    EXPECT_EQ(scanner->LinkPath(), ns.Path() / "usb" / "usb#vid_1eab&pid_0d10#wiretest01");
     EXPECT_TRUE(std::filesystem::is_symlink(scanner->LinkPath()));
 }
 
@@ -218,12 +218,12 @@ TEST_F(DeviceWire, FramesSplitAcrossWritesAndBackToBackAreEachAnswered) {
 }
 
 TEST_F(DeviceWire, ScansFromFileArriveLineByLineWithSuffix) {
-    const auto file = ns.Dir() / "scans.txt";
+    const auto file = ns.Path() / "scans.txt";
     std::ofstream(file) << "ABC-123\r\n4006381333931\nlast line without end";
     ASSERT_TRUE(scanner->SendScansFromFile(file, "\r\n"));
     EXPECT_EQ(host->ReadUntilEnd("without end\r\n"),
               "ABC-123\r\n4006381333931\r\nlast line without end\r\n");
-    EXPECT_FALSE(scanner->SendScansFromFile(ns.Dir() / "missing.txt", "\r"));
+    EXPECT_FALSE(scanner->SendScansFromFile(ns.Path() / "missing.txt", "\r"));
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <thread>
 
 #include "host_port.h"
 #include "scansim/scanner.h"
+#include "support/scansim_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -19,148 +22,127 @@ using scansim::ScannerOptions;
 using scansim_test::CommandFrame;
 using scansim_test::HostPort;
 using scansim_test::ReplyFrame;
-using scansim_test::TempNamespace;
 
 constexpr char kAck = 0x06;
 constexpr char kNak = 0x15;
 
-std::unique_ptr<Scanner> StartUsb(const std::string& serial) {
-    ScannerOptions options;
-    options.usbSerial = serial;
-    std::string error;
-    auto scanner = Scanner::Start(options, &error);
-    EXPECT_NE(scanner, nullptr) << error;
-    return scanner;
-}
-
+// Each fault against a scanner of its own: the host asks for BUFQRY once the
+// fault is set, `check` looks at what came back; every scanner still plugged
+// in answers normally again once its fault is cleared.
 TEST(Faults, EachFaultShapesTheReply) {
-    TempNamespace ns;
-    auto scanner = StartUsb("faults");
-    ASSERT_NE(scanner, nullptr);
-    HostPort host(scanner->LinkPath());
-    ASSERT_TRUE(host.IsOpen());
     const std::string good = ReplyFrame("BUFQRY1024", kAck);
-
-    // Silence: nothing at all comes back.
-    scanner->SetFault({Fault::Kind::kSilence, 0, 1});
-    host.Write(CommandFrame("BUFQRY"));
-    EXPECT_EQ(host.ReadFor(500), "");
-
-    // NAK: the same reply, refused.
-    scanner->SetFault({Fault::Kind::kNak, 0, 1});
-    EXPECT_EQ(host.Ask("BUFQRY"), ReplyFrame("BUFQRY1024", kNak));
-
-    // Garbage: bytes that are not a reply frame.
-    scanner->SetFault({Fault::Kind::kGarbage, 0, 1});
-    host.Write(CommandFrame("BUFQRY"));
-    const std::string garbage = host.ReadFor(500);
-    EXPECT_FALSE(garbage.empty());
-    EXPECT_NE(garbage.substr(0, 1), "\x02");
-
-    // Delay: the whole reply, but not before the delay has passed.
-    scanner->SetFault({Fault::Kind::kDelay, 400, 1});
-    host.Write(CommandFrame("BUFQRY"));
-    const auto sent = std::chrono::steady_clock::now();
-    EXPECT_EQ(host.ReadUntilEnd(";\x03"), good);
-    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(400));
-
-    // Chunks: the first piece alone is incomplete, the rest follows.
-    scanner->SetFault({Fault::Kind::kChunked, 3, 300});
-    host.Write(CommandFrame("BUFQRY"));
-    std::string pieces = host.ReadCount(1);
-    EXPECT_LT(pieces.size(), good.size());
-    pieces += host.ReadUntilEnd(";\x03");
-    EXPECT_EQ(pieces, good);
-
-    // Cleared: back to normal.
-    scanner->SetFault({});
-    EXPECT_EQ(host.Ask("BUFQRY"), good);
-}
-
-TEST(Faults, DisconnectSendsHalfAReplyThenHangsUp) {
-    TempNamespace ns;
-    auto scanner = StartUsb("dropper");
-    ASSERT_NE(scanner, nullptr);
-    const auto link = scanner->LinkPath();
-    HostPort host(link);
-    ASSERT_TRUE(host.IsOpen());
-    scanner->SetFault({Fault::Kind::kDisconnect, 0, 1});
-    host.Write(CommandFrame("BUFQRY"));
-    const std::string good = ReplyFrame("BUFQRY1024", kAck);
-    EXPECT_EQ(host.ReadCount(good.size() / 2), good.substr(0, good.size() / 2));
-    EXPECT_TRUE(host.SeesHangup());
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
-    EXPECT_FALSE(scanner->IsPlugged());
-}
-
-TEST(Faults, TruncatedSendsHalfAReplyAndStaysPluggedAndSilent) {
-    TempNamespace ns;
-    auto scanner = StartUsb("cutter");
-    ASSERT_NE(scanner, nullptr);
-    HostPort host(scanner->LinkPath());
-    ASSERT_TRUE(host.IsOpen());
-    scanner->SetFault({Fault::Kind::kTruncated, 0, 1});
-    host.Write(CommandFrame("BUFQRY"));
-    const std::string good = ReplyFrame("BUFQRY1024", kAck);
-    EXPECT_EQ(host.ReadFor(500), good.substr(0, good.size() / 2));
-    EXPECT_TRUE(scanner->IsPlugged());
-    EXPECT_FALSE(host.SeesHangup(200));
-    scanner->SetFault({});
-    EXPECT_EQ(host.Ask("BUFQRY"), good);
-}
-
-TEST(Faults, HugeReplyIsOneAcknowledgedFrameOfOneMebibyte) {
-    TempNamespace ns;
-    auto scanner = StartUsb("hugger");
-    ASSERT_NE(scanner, nullptr);
-    HostPort host(scanner->LinkPath());
-    ASSERT_TRUE(host.IsOpen());
-    scanner->SetFault({Fault::Kind::kHuge, 0, 1});
-    host.Write(CommandFrame("BUFQRY"));
-    constexpr size_t kPayload = size_t{1} << 20;
-    const std::string good = ReplyFrame("BUFQRY1024", kAck);
-    const std::string reply = host.ReadCount(7 + kPayload + 3, 20000);
-    ASSERT_EQ(reply.size(), 7 + kPayload + 3);
-    EXPECT_EQ(reply.substr(0, 7), good.substr(0, 7));
-    EXPECT_EQ(reply.substr(7, 10), "BUFQRY1024");
-    EXPECT_EQ(reply.substr(reply.size() - 3), std::string("\x06;\x03"));
-    EXPECT_EQ(reply.find(";\x03"), reply.size() - 2) << "no frame end inside the payload";
-    EXPECT_EQ(host.ReadFor(200), "");
-}
-
-// The reply that never ends goes on for as long as the host reads, holds no
-// frame end, and once the host stops reading the scanner answers again.
-TEST(Faults, EndlessReplyNeverEndsAndTheScannerRecoversWhenTheHostStopsReading) {
-    TempNamespace ns;
-    auto scanner = StartUsb("endless");
-    ASSERT_NE(scanner, nullptr);
-    HostPort host(scanner->LinkPath());
-    ASSERT_TRUE(host.IsOpen());
-    scanner->SetFault({Fault::Kind::kEndless, 0, 1});
-    host.Write(CommandFrame("BUFQRY"));
-    constexpr size_t kTaken = size_t{3} << 20;  // beyond any whole reply
-    const std::string reply = host.ReadCount(kTaken, 20000);
-    ASSERT_GE(reply.size(), kTaken);
-    EXPECT_EQ(reply.substr(0, 7), ReplyFrame("BUFQRY1024", kAck).substr(0, 7));
-    EXPECT_EQ(reply.substr(7, 10), "BUFQRY1024");
-    EXPECT_EQ(reply.find(";\x03"), std::string::npos);
-    scanner->SetFault({});
-    // Unread bytes are dropped with the host's input, then the scanner hears again.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::string answer;
-    while (answer != ReplyFrame("BUFQRY1024", kAck) &&
-           std::chrono::steady_clock::now() < deadline) {
-        host.ReadFor(100);
-        answer = host.Ask("BUFQRY", 1000);
+    struct Case {
+        const char* name;
+        Fault fault;
+        std::function<void(Scanner& scanner, HostPort& host, const std::filesystem::path& link)>
+            check;
+    };
+    const Case cases[] = {
+        {"silence: nothing at all comes back",
+         {Fault::Kind::kSilence, 0, 1},
+         [&](Scanner&, HostPort& host, const auto&) { EXPECT_EQ(host.ReadFor(500), ""); }},
+        {"NAK: the same reply, refused",
+         {Fault::Kind::kNak, 0, 1},
+         [&](Scanner&, HostPort& host, const auto&) {
+             EXPECT_EQ(host.ReadUntilEnd(";\x03"), ReplyFrame("BUFQRY1024", kNak));
+         }},
+        {"garbage: bytes that are not a reply frame",
+         {Fault::Kind::kGarbage, 0, 1},
+         [&](Scanner&, HostPort& host, const auto&) {
+             const std::string garbage = host.ReadFor(500);
+             EXPECT_FALSE(garbage.empty());
+             EXPECT_NE(garbage.substr(0, 1), "\x02");
+         }},
+        {"delay: the whole reply, but not before the delay has passed",
+         {Fault::Kind::kDelay, 400, 1},
+         [&](Scanner&, HostPort& host, const auto&) {
+             const auto sent = std::chrono::steady_clock::now();
+             EXPECT_EQ(host.ReadUntilEnd(";\x03"), good);
+             EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(400));
+         }},
+        {"chunks: the first piece alone is incomplete, the rest follows",
+         {Fault::Kind::kChunked, 3, 300},
+         [&](Scanner&, HostPort& host, const auto&) {
+             std::string pieces = host.ReadCount(1);
+             EXPECT_LT(pieces.size(), good.size());
+             pieces += host.ReadUntilEnd(";\x03");
+             EXPECT_EQ(pieces, good);
+         }},
+        {"disconnect: half a reply, then the device hangs up and is gone",
+         {Fault::Kind::kDisconnect, 0, 1},
+         [&](Scanner& scanner, HostPort& host, const std::filesystem::path& link) {
+             EXPECT_EQ(host.ReadCount(good.size() / 2), good.substr(0, good.size() / 2));
+             EXPECT_TRUE(host.SeesHangup());
+             EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+             EXPECT_FALSE(scanner.IsPlugged());
+         }},
+        {"truncated: half a reply, then silence, still plugged in",
+         {Fault::Kind::kTruncated, 0, 1},
+         [&](Scanner& scanner, HostPort& host, const auto&) {
+             EXPECT_EQ(host.ReadFor(500), good.substr(0, good.size() / 2));
+             EXPECT_TRUE(scanner.IsPlugged());
+             EXPECT_FALSE(host.SeesHangup(200));
+         }},
+        {"huge: one acknowledged frame of one mebibyte",
+         {Fault::Kind::kHuge, 0, 1},
+         [&](Scanner&, HostPort& host, const auto&) {
+             constexpr size_t kPayload = size_t{1} << 20;
+             const std::string reply = host.ReadCount(7 + kPayload + 3, 20000);
+             ASSERT_EQ(reply.size(), 7 + kPayload + 3);
+             EXPECT_EQ(reply.substr(0, 7), good.substr(0, 7));
+             EXPECT_EQ(reply.substr(7, 10), "BUFQRY1024");
+             EXPECT_EQ(reply.substr(reply.size() - 3), std::string("\x06;\x03"));
+             EXPECT_EQ(reply.find(";\x03"), reply.size() - 2) << "no frame end inside the payload";
+             EXPECT_EQ(host.ReadFor(200), "");
+         }},
+        // The reply that never ends goes on for as long as the host reads and
+        // holds no frame end; unread bytes are dropped with the host's input
+        // once the fault is cleared.
+        {"endless: a reply without an end",
+         {Fault::Kind::kEndless, 0, 1},
+         [&](Scanner& scanner, HostPort& host, const auto&) {
+             constexpr size_t kTaken = size_t{3} << 20;  // beyond any whole reply
+             const std::string reply = host.ReadCount(kTaken, 20000);
+             ASSERT_GE(reply.size(), kTaken);
+             EXPECT_EQ(reply.substr(0, 7), good.substr(0, 7));
+             EXPECT_EQ(reply.substr(7, 10), "BUFQRY1024");
+             EXPECT_EQ(reply.find(";\x03"), std::string::npos);
+             scanner.SetFault({});
+             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+             std::string answer;
+             while (answer != good && std::chrono::steady_clock::now() < deadline) {
+                 host.ReadFor(100);
+                 answer = host.Ask("BUFQRY", 1000);
+             }
+             EXPECT_EQ(answer, good);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        support::RuntimeDir ns;
+        auto scanner = support::StartUsbScanner("faults");
+        ASSERT_NE(scanner, nullptr);
+        const auto link = scanner->LinkPath();
+        HostPort host(link);
+        ASSERT_TRUE(host.IsOpen());
+        scanner->SetFault(c.fault);
+        host.Write(CommandFrame("BUFQRY"));
+        c.check(*scanner, host, link);
+        if (scanner->IsPlugged()) {
+            scanner->SetFault({});
+            EXPECT_EQ(host.Ask("BUFQRY"), good);
+        }
     }
-    EXPECT_EQ(answer, ReplyFrame("BUFQRY1024", kAck));
 }
+
+class ImageAnswer : public support::ScansimTest {};
+class PlugCycle : public support::ScansimTest {};
+class Concurrency : public support::ScansimTest {};
 
 // A test-made image answer: the header bytes exactly as given, the announced
 // grey bytes, ACK ';' ETX; cleared, the real image comes back.
-TEST(Faults, ImageAnswerIsSentAsGivenUntilCleared) {
-    TempNamespace ns;
-    auto scanner = StartUsb("imgans");
+TEST_F(ImageAnswer, IsSentAsGivenUntilCleared) {
+    Scanner* scanner = StartUsb("imgans");
     ASSERT_NE(scanner, nullptr);
     HostPort host(scanner->LinkPath());
     ASSERT_TRUE(host.IsOpen());
@@ -178,9 +160,8 @@ TEST(Faults, ImageAnswerIsSentAsGivenUntilCleared) {
     EXPECT_EQ(real.substr(7, 20), "IMGGET00040002000008");
 }
 
-TEST(PlugCycle, UnplugRemovesLinkAndHangsUpPlugGivesFreshWorkingLink) {
-    TempNamespace ns;
-    auto scanner = StartUsb("cycle");
+TEST_F(PlugCycle, UnplugRemovesLinkAndHangsUpPlugGivesFreshWorkingLink) {
+    Scanner* scanner = StartUsb("cycle");
     ASSERT_NE(scanner, nullptr);
     const auto link = scanner->LinkPath();
     HostPort before(link);
@@ -204,9 +185,8 @@ TEST(PlugCycle, UnplugRemovesLinkAndHangsUpPlugGivesFreshWorkingLink) {
     EXPECT_TRUE(before.SeesHangup(200));
 }
 
-TEST(PlugCycle, StopRemovesTheLink) {
-    TempNamespace ns;
-    auto scanner = StartUsb("stopper");
+TEST_F(PlugCycle, StopRemovesTheLink) {
+    Scanner* scanner = StartUsb("stopper");
     ASSERT_NE(scanner, nullptr);
     const auto link = scanner->LinkPath();
     ASSERT_TRUE(std::filesystem::is_symlink(link));
@@ -216,7 +196,7 @@ TEST(PlugCycle, StopRemovesTheLink) {
 }
 
 TEST(ComFlavour, AnswersOnlyAtItsConfiguredBaudRate) {
-    TempNamespace ns;
+    support::RuntimeDir ns;
     for (unsigned deviceBaud : {57600u, 9600u}) {
         ScannerOptions options;
         options.attachment = Attachment::kCom;
@@ -225,7 +205,7 @@ TEST(ComFlavour, AnswersOnlyAtItsConfiguredBaudRate) {
         std::string error;
         auto scanner = Scanner::Start(options, &error);
         ASSERT_NE(scanner, nullptr) << error;
-        EXPECT_EQ(scanner->LinkPath(), ns.Dir() / "dosdevices" / "COM7");
+        EXPECT_EQ(scanner->LinkPath(), ns.Path() / "dosdevices" / "COM7");
         HostPort host(scanner->LinkPath());
         ASSERT_TRUE(host.IsOpen());
         // The order a host's detection tries the rates in.
@@ -249,9 +229,8 @@ TEST(ComFlavour, AnswersOnlyAtItsConfiguredBaudRate) {
 
 namespace {
 
-TEST(Concurrency, ScansFromManyThreadsArriveWholeBesideReplies) {
-    TempNamespace ns;
-    auto scanner = StartUsb("busy");
+TEST_F(Concurrency, ScansFromManyThreadsArriveWholeBesideReplies) {
+    Scanner* scanner = StartUsb("busy");
     ASSERT_NE(scanner, nullptr);
     HostPort host(scanner->LinkPath());
     ASSERT_TRUE(host.IsOpen());

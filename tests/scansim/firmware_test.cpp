@@ -7,6 +7,7 @@
 
 #include "host_port.h"
 #include "scansim/scanner.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -14,7 +15,6 @@ using scansim::Scanner;
 using scansim::ScannerOptions;
 using scansim_test::HostPort;
 using scansim_test::ReplyFrame;
-using scansim_test::TempNamespace;
 
 constexpr char kAck = 0x06;
 constexpr char kNak = 0x15;
@@ -81,7 +81,7 @@ class FirmwareTransfer : public ::testing::Test {
         return answer.size() == 1 ? answer[0] : '?';
     }
 
-    TempNamespace ns;
+    support::RuntimeDir ns;
     std::unique_ptr<Scanner> scanner;
     std::unique_ptr<HostPort> host;
 };

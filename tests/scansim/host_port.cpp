@@ -36,20 +36,6 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-TempNamespace::TempNamespace() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "scansim-ns-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        dir_ = pattern;
-    }
-    setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
-}
-
-TempNamespace::~TempNamespace() {
-    unsetenv("KTR_RUNTIME_DIR");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-}
-
 std::string CommandFrame(std::string_view command) {
     std::string frame(
         "\x7E\x01"

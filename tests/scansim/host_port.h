@@ -1,5 +1,5 @@
-// The host side of a simulated scanner in tests: a temporary runtime
-// namespace and the scanner's tty opened through its namespace link.
+// The host side of a simulated scanner in tests: the scanner's tty opened
+// through its namespace link, and the frames written out independently.
 #pragma once
 
 #include <filesystem>
@@ -7,17 +7,6 @@
 #include <string_view>
 
 namespace scansim_test {
-
-// A fresh namespace directory, set as KTR_RUNTIME_DIR for the test's life.
-class TempNamespace {
-  public:
-    TempNamespace();
-    ~TempNamespace();
-    const std::filesystem::path& Dir() const { return dir_; }
-
-  private:
-    std::filesystem::path dir_;
-};
 
 // "\x7E\x01" "0000" ['@'] command ";" ETX, written out here independently of the simulator.
 std::string CommandFrame(std::string_view command);

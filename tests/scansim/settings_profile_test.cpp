@@ -6,6 +6,7 @@
 #include "host_port.h"
 #include "scansim/profile.h"
 #include "scansim/scanner.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -95,8 +96,8 @@ class ProfileFile : public ::testing::Test {
         std::ofstream(file) << text;
         return file;
     }
-    scansim_test::TempNamespace ns;
-    std::filesystem::path file = ns.Dir() / "profile.ini";
+    support::RuntimeDir ns;
+    std::filesystem::path file = ns.Path() / "profile.ini";
 };
 
 TEST_F(ProfileFile, DeviceKeysAndSettingsTableAreLoaded) {
@@ -137,7 +138,7 @@ TEST_F(ProfileFile, BadFilesAreRefusedWithTheLineAndLeaveOptionsAlone) {
     }
     ScannerOptions options;
     std::string error;
-    EXPECT_FALSE(scansim::LoadProfile(ns.Dir() / "missing.ini", options, error));
+    EXPECT_FALSE(scansim::LoadProfile(ns.Path() / "missing.ini", options, error));
 }
 
 TEST(ShippedProfile, LoadsAndMatchesTheBuiltInTable) {
