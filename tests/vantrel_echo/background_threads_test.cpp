@@ -53,7 +53,7 @@ TEST(EventMaskText, NamesTheWatchedBitsInOrder) {
 TEST_F(BackgroundThreads, MonitorReportsArrivingBytesWithoutClearingThem) {
     EventMonitorKeys keys;
     KeyScript script;
-    const std::string out = CaptureOutput([&] {
+    const std::string out = support::CaptureStdout([&] {
         EXPECT_TRUE(keys.StartKey(port_, false, {}, script.Hooks().readKey, {}));
         EXPECT_FALSE(keys.StartKey(port_, false, {}, script.Hooks().readKey, {}));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -84,7 +84,7 @@ TEST_F(BackgroundThreads, VerboseMonitorAnsweredNoAndYesClearsWhatArrives) {
     KeyScript script;
     script.Answer('n');
     script.Answer('y');
-    const std::string out = CaptureOutput([&] {
+    const std::string out = support::CaptureStdout([&] {
         keys.StartKey(port_, true, {}, script.Hooks().readKey, {});
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         SendBursts(2);
@@ -109,7 +109,7 @@ TEST_F(BackgroundThreads, ReadComThreadKeepsReadingUntilAskedToStop) {
     ASSERT_TRUE(win::SetCommTimeouts(port_, &interval));
     ReadComKeys keys;
     KeyScript script;
-    std::string out = CaptureOutput([&] {
+    std::string out = support::CaptureStdout([&] {
         keys.Key(port_, 100, script.Hooks().readKey);
         EXPECT_TRUE(keys.Running());
         SendBursts(1);

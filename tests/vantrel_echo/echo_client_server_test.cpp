@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -64,7 +65,7 @@ TEST_F(EchoOverLink, ServerAndClientBothEndWithTheirSuccessLines) {
     for (bool mild : {false, true}) {
         SCOPED_TRACE(mild ? "Mild" : "Urge");
         bool ok = false;
-        const std::string out = CaptureOutput([&] {
+        const std::string out = support::CaptureStdout([&] {
             ok = ClientAgainstServer(ConfigOf(12, 16000, 10000), ConfigOf(12, 16000, 0), mild);
         });
         EXPECT_TRUE(ok) << out;
@@ -89,7 +90,7 @@ TEST_F(EchoOverLink, BothSidesPrintProgressWhileTheTestRuns) {
     config.writeDelayMsec = 100;
     bool ok = false;
     const std::string out =
-        CaptureOutput([&] { ok = ClientAgainstServer(config, ConfigOf(12, 200, 0)); });
+        support::CaptureStdout([&] { ok = ClientAgainstServer(config, ConfigOf(12, 200, 0)); });
     EXPECT_TRUE(ok) << out;
     const std::regex clientLine("\\d+ hours \\d+ secs, chunks: (\\d+), [0-9.]+ K?B, [0-9.]+ K?B/s");
     std::smatch found;
@@ -110,7 +111,7 @@ TEST_F(EchoOverLink, ClientKeyPrintsItsSettingsAndTheOutcome) {
     config.timeoutLimit = 4000;
     KeyScript keys;
     const std::string out =
-        CaptureOutput([&] { RunEchoClient(client_, config, false, keys.Hooks()); });
+        support::CaptureStdout([&] { RunEchoClient(client_, config, false, keys.Hooks()); });
     EXPECT_NE(out.find("Using echo chunk size (min:20 , max:300)."), std::string::npos) << out;
     EXPECT_NE(out.find("Doing echo 2000 bytes(Urge), srand=77. ('0' to break)"), std::string::npos);
     EXPECT_NE(out.find("Each chunk is delayed 5 millisec."), std::string::npos);
@@ -151,8 +152,8 @@ TEST_F(EchoOverLink, ChunksOnTheWireFollowTheFormat) {
         RawEchoPeer peer(link_.RawB());
         KeyScript keys;
         bool ok = false;
-        const std::string out =
-            CaptureOutput([&] { ok = Do_Echo_cli(client_, config, false, keys.Hooks(), nullptr); });
+        const std::string out = support::CaptureStdout(
+            [&] { ok = Do_Echo_cli(client_, config, false, keys.Hooks(), nullptr); });
         ASSERT_TRUE(ok) << out;
         peer.Stop();
         const auto chunks = peer.Chunks();
@@ -256,8 +257,8 @@ TEST_F(EchoOverLink, ClientFailsOnEachKindOfBadEcho) {
             ASSERT_NE(port, win::INVALID_HANDLE_VALUE);
             RawEchoPeer peer(link.RawB(), c.change);
             KeyScript keys;
-            out =
-                CaptureOutput([&] { ok = Do_Echo_cli(port, config, true, keys.Hooks(), nullptr); });
+            out = support::CaptureStdout(
+                [&] { ok = Do_Echo_cli(port, config, true, keys.Hooks(), nullptr); });
             peer.Stop();
             win::CloseHandle(port);
         }
@@ -271,8 +272,8 @@ TEST_F(EchoOverLink, ServerWithSmallerLimitReportsItAndStopsEchoing) {
     clientConfig.timeoutLimit = 1500;
     clientConfig.srand = 1;
     bool ok = true;
-    const std::string out =
-        CaptureOutput([&] { ok = ClientAgainstServer(clientConfig, ConfigOf(12, 1000, 0)); });
+    const std::string out = support::CaptureStdout(
+        [&] { ok = ClientAgainstServer(clientConfig, ConfigOf(12, 1000, 0)); });
     EXPECT_FALSE(ok);
     const std::regex limit(
         "Received wrong data\\. Echo body length\\((\\d+)\\) exceeds max expected\\(988\\)\\.");
@@ -292,7 +293,7 @@ TEST_F(EchoOverLink, ServerUnderFullLoadStopsOnZeroAtOnce) {
     KeyScript clientKeys;
     std::atomic<bool> serverDone{false};
     std::chrono::steady_clock::duration stopTook{};
-    const std::string out = CaptureOutput([&] {
+    const std::string out = support::CaptureStdout([&] {
         std::thread serverThread([&] {
             RunEchoServer(server, ConfigOf(12, 16000, 0), serverKeys.Hooks());
             serverDone = true;
@@ -333,8 +334,8 @@ TEST_F(EchoOverLink, ClientWithoutServerStopsOnTheSecondZeroAndFails) {
         win::HANDLE port = OpenPortPath(link.PathA());
         ASSERT_NE(port, win::INVALID_HANDLE_VALUE);
         bool ok = true;
-        const std::string out =
-            CaptureOutput([&] { ok = Do_Echo_cli(port, config, mild, keys.Hooks(), nullptr); });
+        const std::string out = support::CaptureStdout(
+            [&] { ok = Do_Echo_cli(port, config, mild, keys.Hooks(), nullptr); });
         typist.join();
         win::CloseHandle(port);
         EXPECT_FALSE(ok) << out;
@@ -368,7 +369,7 @@ TEST_F(EchoOverLink, PullingThreadThatCannotStartStopsThePushingThreadFirst) {
         return vantrel::log::StartThread(function, argument, stack);
     };
     bool ok = true;
-    const std::string out = CaptureOutput(
+    const std::string out = support::CaptureStdout(
         [&] { ok = Do_Echo_cli(client_, ConfigOf(12, 100, 0), false, hooks, nullptr); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(starts, 2);
@@ -383,7 +384,7 @@ TEST_F(EchoOverLink, SizesThatLeaveNoRoomAreRefusedBeforeAnyByteMoves) {
     } clientCases[] = {{11, 100}, {200, 100}, {0, 0}};
     for (const Case& c : clientCases) {
         bool ok = true;
-        const std::string out = CaptureOutput([&] {
+        const std::string out = support::CaptureStdout([&] {
             ok = Do_Echo_cli(client_, ConfigOf(c.chunkMin, c.chunkMax, 100), false, keys.Hooks(),
                              nullptr);
         });
@@ -391,7 +392,7 @@ TEST_F(EchoOverLink, SizesThatLeaveNoRoomAreRefusedBeforeAnyByteMoves) {
         EXPECT_NE(out.find("Bad echo chunk sizes"), std::string::npos) << out;
     }
     bool served = true;
-    const std::string out = CaptureOutput(
+    const std::string out = support::CaptureStdout(
         [&] { served = Do_Echo_srv(client_, ConfigOf(12, 11, 0), keys.Hooks(), nullptr); });
     EXPECT_FALSE(served);
     EXPECT_NE(out.find("Bad echo chunk maximum (11)."), std::string::npos) << out;
@@ -426,7 +427,8 @@ TEST_F(EchoOverLink, PartialReadsGatherTheCountAndAnEmptyReadIsNoSuccess) {
     ASSERT_TRUE(win::SetCommTimeouts(client_, &atOnce));
     ChunkReader empty{5, 0, buffer.data(), 64, 12, 0};
     win::DWORD code = 0;
-    const std::string out = CaptureOutput([&] { code = ReadFile_wqe_partial(empty, 12, context); });
+    const std::string out =
+        support::CaptureStdout([&] { code = ReadFile_wqe_partial(empty, 12, context); });
     EXPECT_EQ(code, kErrorTimeout);
     EXPECT_EQ(empty.received, 0u);
     EXPECT_NE(out.find("Error: ReadFile_wqe_partial() reports nRed=0. WinErr=1460("),
@@ -460,7 +462,7 @@ TEST_F(EchoOverLink, ServerEchoesAWrongCrcButNotAnOversizedChunk) {
     std::vector<uint8_t> back(good.size() + badCrc.size());
     bool echoed = false;
     bool extra = true;
-    const std::string out = CaptureOutput([&] {
+    const std::string out = support::CaptureStdout([&] {
         std::thread serverThread([&] { RunEchoServer(server, ConfigOf(12, 64, 0), keys.Hooks()); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         WriteAll(link_.RawB(), good.data(), good.size());
@@ -514,7 +516,7 @@ TEST_F(EchoInTempDir, LogsHoldOneEntryPerChunkOnBothSides) {
     config.needLog = true;
     config.logRowWidth = 8;
     bool ok = false;
-    const std::string out = CaptureOutput([&] {
+    const std::string out = support::CaptureStdout([&] {
         win::HANDLE server = OpenPortPath(link_.PathB());
         KeyScript serverKeys;
         std::thread serverThread([&] { RunEchoServer(server, config, serverKeys.Hooks()); });
@@ -552,8 +554,8 @@ TEST_F(EchoInTempDir, ManualInterventionDumpsWhatArrivedAndWaitsForZero) {
     keys.Answer('x');
     keys.Answer('0');  // only the prompt's blocking read takes these
     bool ok = true;
-    const std::string out =
-        CaptureOutput([&] { ok = Do_Echo_cli(client_, config, false, keys.Hooks(), nullptr); });
+    const std::string out = support::CaptureStdout(
+        [&] { ok = Do_Echo_cli(client_, config, false, keys.Hooks(), nullptr); });
     EXPECT_FALSE(ok);
     EXPECT_NE(out.find("Pulling error occurred. Waiting for manual intervention."),
               std::string::npos)

@@ -1,4 +1,4 @@
-// Helpers of the echo tests: captured console output, scripted keys, ports
+// Helpers of the echo tests: scripted keys, ports
 // opened through the port layer, and the wire format read independently of
 // the code under test.
 #pragma once
@@ -12,35 +12,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "echo_config.h"
 #include "port/win_port.h"
-
-template <typename Body>
-std::string CaptureOutput(Body body) {
-    char path[] = "/tmp/vantrel_echo_out_XXXXXX";
-    const int file = mkstemp(path);
-    if (file < 0)
-        return "<mkstemp failed>";
-    std::fflush(stdout);
-    const int saved = dup(1);
-    dup2(file, 1);
-    body();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    close(file);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    unlink(path);
-    return text.str();
-}
+#include "support/stdout_capture.h"
 
 inline size_t CountOf(const std::string& text, const std::string& part) {
     size_t count = 0;

@@ -2,17 +2,14 @@
 // formats, call-outs, appending to a buffer and standard output.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "format_helpers.h"
+#include "support/stdout_capture.h"
 
 namespace {
 
@@ -206,22 +203,10 @@ TEST(FmtxOutput, StrcatAppendsAndReturnsTheTotal) {
 }
 
 TEST(FmtxOutput, PrintfWritesToStandardOutput) {
-    char path[] = "/tmp/fmtx_stdout_XXXXXX";
-    int file = mkstemp(path);
-    ASSERT_GE(file, 0);
-    std::fflush(stdout);
-    int saved = dup(1);
-    dup2(file, 1);
-    int32_t length = fmtx_printf("%s=%D;%*m", "n", 1234567, 2, "\x01\x02");
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    close(file);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    unlink(path);
-    EXPECT_EQ(text.str(), "n=1 234 567;0102");
+    int32_t length = 0;
+    const std::string text = support::CaptureStdout(
+        [&] { length = fmtx_printf("%s=%D;%*m", "n", 1234567, 2, "\x01\x02"); });
+    EXPECT_EQ(text, "n=1 234 567;0102");
     EXPECT_EQ(length, 16);
 }
 
