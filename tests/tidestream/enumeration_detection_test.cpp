@@ -15,11 +15,11 @@ std::u16string EntryAt(const std::vector<unsigned char>& buffer, int i) {
 }
 
 TEST(Enumeration, ListsLiveUsbEntriesAsDevicePaths) {
-    TempRuntimeDir dir;
-    Pty a, b;
+    support::RuntimeDir dir;
+    support::PtyPair a, b;
     ASSERT_TRUE(platform::AddEntry("usb", "usb#vid_1eab&pid_0d10#sim0002", b.node()));
     ASSERT_TRUE(platform::AddEntry("usb", "usb#vid_1eab&pid_0d10#sim0001", a.node()));
-    ASSERT_TRUE(platform::AddEntry("usb", "usb#vid_1eab&pid_0d10#gone", dir.path() / "x"));
+    ASSERT_TRUE(platform::AddEntry("usb", "usb#vid_1eab&pid_0d10#gone", dir.Path() / "x"));
     // 220 characters of name: with prefix and class suffix the path would
     // not fit its 256 units, so it is left out rather than cut.
     ASSERT_TRUE(platform::AddEntry("usb", "usb#" + std::string(216, 'l'), a.node()));
@@ -41,11 +41,11 @@ TEST(Enumeration, ListsLiveUsbEntriesAsDevicePaths) {
 }
 
 TEST(Enumeration, ListsComPortsInOrder) {
-    TempRuntimeDir dir;
-    Pty a, b;
+    support::RuntimeDir dir;
+    support::PtyPair a, b;
     ASSERT_TRUE(platform::AddEntry("dosdevices", "COM10", a.node()));
     ASSERT_TRUE(platform::AddEntry("dosdevices", "COM3", b.node()));
-    ASSERT_TRUE(platform::AddEntry("dosdevices", "COM4", dir.path() / "gone"));
+    ASSERT_TRUE(platform::AddEntry("dosdevices", "COM4", dir.Path() / "gone"));
     ComPortSettings ports[20];
     std::memset(ports, 0xCC, sizeof ports);
     ASSERT_EQ(qvds_enum_serial_ports(ports, 20), 2);
@@ -81,7 +81,7 @@ TEST(UsbIds, UserListsAreParsedAndMatched) {
 
 // A device that answers the identification only at 38400 baud, as a scanner
 // set to that rate would: the slave's line speed decides.
-size_t AnswerAt38400(const std::string& received, Pty& pty) {
+size_t AnswerAt38400(const std::string& received, support::PtyPair& pty) {
     const size_t end = received.find(std::string(";\x03", 2));
     if (end == std::string::npos) {
         return 0;
@@ -94,11 +94,11 @@ size_t AnswerAt38400(const std::string& received, Pty& pty) {
 }
 
 TEST(Detection, FindsTheRateADeviceAnswersAt) {
-    TempRuntimeDir dir;
-    Pty answering, silent;
+    support::RuntimeDir dir;
+    support::PtyPair answering, silent;
     ASSERT_TRUE(platform::AddEntry("dosdevices", "COM3", answering.node()));
     ASSERT_TRUE(platform::AddEntry("dosdevices", "COM5", silent.node()));
-    ASSERT_TRUE(platform::AddEntry("dosdevices", "COM6", dir.path() / "gone"));
+    ASSERT_TRUE(platform::AddEntry("dosdevices", "COM6", dir.Path() / "gone"));
     Device device(answering, AnswerAt38400);
 
     ComPortSettings ports[20] = {};

@@ -62,7 +62,7 @@ class FirmwareDevice {
     bool ended = false;
     bool accepted = false;
 
-    size_t Serve(const std::string& in, Pty& pty) {
+    size_t Serve(const std::string& in, support::PtyPair& pty) {
         std::lock_guard lock(mutex);
         if (silent) {
             return in.size();
@@ -90,7 +90,7 @@ class FirmwareDevice {
     }
 
   private:
-    size_t ServeBlock(const std::string& in, Pty& pty) {
+    size_t ServeBlock(const std::string& in, support::PtyPair& pty) {
         if (in.size() < 6) {
             return 0;
         }
@@ -140,18 +140,20 @@ class FirmwareTest : public ::testing::Test {
         return qvds_update_firmware_file(h_, name.c_str(), blockTimeout, &info_, &status_, err);
     }
 
-    TempRuntimeDir dir_;
-    Pty pty_;
+    support::RuntimeDir dir_;
+    support::PtyPair pty_;
     Handle h_;
     FirmwareDevice device_;
-    Device loop_{pty_, [this](const std::string& in, Pty& pty) { return device_.Serve(in, pty); }};
+    Device loop_{pty_, [this](const std::string& in, support::PtyPair& pty) {
+                     return device_.Serve(in, pty);
+                 }};
     FirmwareUploadInfo info_{};
     FirmwareUploadStatus status_{};
 };
 
 TEST_F(FirmwareTest, OneMebibyteImageArrivesWhole) {
     const auto image = RandomImage(1 << 20);
-    const auto file = WriteFirmware(dir_.path() / "app.bin", image);
+    const auto file = WriteFirmware(dir_.Path() / "app.bin", image);
     int err = -1;
     ASSERT_EQ(Update(file, 30, &err), 1);
     EXPECT_EQ(err, QVDS_OK);
@@ -173,7 +175,7 @@ TEST_F(FirmwareTest, OneMebibyteImageArrivesWhole) {
 
 TEST_F(FirmwareTest, DamagedBlockIsResent) {
     const auto image = RandomImage(10 * 1024 + 17);  // last block is short
-    const auto file = WriteFirmware(dir_.path() / "app.bin", image);
+    const auto file = WriteFirmware(dir_.Path() / "app.bin", image);
     {
         std::lock_guard lock(device_.mutex);
         device_.damageTimes[3] = 2;
@@ -187,7 +189,7 @@ TEST_F(FirmwareTest, DamagedBlockIsResent) {
 }
 
 TEST_F(FirmwareTest, BlockDamagedEveryTimeEndsTheTransfer) {
-    const auto file = WriteFirmware(dir_.path() / "app.bin", RandomImage(8 * 1024));
+    const auto file = WriteFirmware(dir_.Path() / "app.bin", RandomImage(8 * 1024));
     {
         std::lock_guard lock(device_.mutex);
         device_.damageTimes[5] = 1000;
@@ -203,7 +205,7 @@ TEST_F(FirmwareTest, BlockDamagedEveryTimeEndsTheTransfer) {
 }
 
 TEST_F(FirmwareTest, RefusalAtStartAndSilenceAreReported) {
-    const auto file = WriteFirmware(dir_.path() / "app.bin", RandomImage(4096));
+    const auto file = WriteFirmware(dir_.Path() / "app.bin", RandomImage(4096));
     {
         std::lock_guard lock(device_.mutex);
         device_.nakStart = true;
@@ -226,14 +228,14 @@ TEST_F(FirmwareTest, BadFilesAreRefusedBeforeAnythingIsSent) {
         std::filesystem::path file;
     };
     const Case cases[] = {
-        {"missing", dir_.path() / "none.bin"},
+        {"missing", dir_.Path() / "none.bin"},
         {"magic",
-         WriteFirmware(dir_.path() / "m.bin", image, [](KernelInfo& k) { k.dwMagic = 1; })},
+         WriteFirmware(dir_.Path() / "m.bin", image, [](KernelInfo& k) { k.dwMagic = 1; })},
         {"format",
-         WriteFirmware(dir_.path() / "f.bin", image, [](KernelInfo& k) { k.dwFormat = 2; })},
-        {"short", WriteFirmware(dir_.path() / "s.bin", image, nullptr, 1)},
+         WriteFirmware(dir_.Path() / "f.bin", image, [](KernelInfo& k) { k.dwFormat = 2; })},
+        {"short", WriteFirmware(dir_.Path() / "s.bin", image, nullptr, 1)},
         {"crc",
-         WriteFirmware(dir_.path() / "c.bin", image, [](KernelInfo& k) { k.dwImageCrc ^= 1; })},
+         WriteFirmware(dir_.Path() / "c.bin", image, [](KernelInfo& k) { k.dwImageCrc ^= 1; })},
     };
     for (const auto& c : cases) {
         int err = -1;
@@ -245,21 +247,21 @@ TEST_F(FirmwareTest, BadFilesAreRefusedBeforeAnythingIsSent) {
 }
 
 TEST(KernelInfo, IsReadFromTheHeader) {
-    TempRuntimeDir dir;
+    support::RuntimeDir dir;
     const auto image = RandomImage(2000);
     KernelInfo info{};
-    const auto good = WriteFirmware(dir.path() / "k.bin", image);
+    const auto good = WriteFirmware(dir.Path() / "k.bin", image);
     ASSERT_EQ(qvds_get_kernel_info(good.c_str(), &info, 0), 1);
     EXPECT_EQ(info.nKind, 2);
     EXPECT_STREQ(reinterpret_cast<const char*>(&info) + 44, "V2.3.4-build77");
     EXPECT_EQ(info.dwImageSize, 2000u);
 
-    const auto shortFile = WriteFirmware(dir.path() / "s.bin", image, nullptr, 1);
+    const auto shortFile = WriteFirmware(dir.Path() / "s.bin", image, nullptr, 1);
     const auto badMagic =
-        WriteFirmware(dir.path() / "m.bin", image, [](KernelInfo& k) { k.dwMagic = 0; });
+        WriteFirmware(dir.Path() / "m.bin", image, [](KernelInfo& k) { k.dwMagic = 0; });
     EXPECT_EQ(qvds_get_kernel_info(shortFile.c_str(), &info, 0), 0);
     EXPECT_EQ(qvds_get_kernel_info(badMagic.c_str(), &info, 0), 0);
-    EXPECT_EQ(qvds_get_kernel_info((dir.path() / "none").c_str(), &info, 0), 0);
+    EXPECT_EQ(qvds_get_kernel_info((dir.Path() / "none").c_str(), &info, 0), 0);
 }
 
 }  // namespace

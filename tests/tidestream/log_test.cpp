@@ -21,7 +21,7 @@ class LogTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ::unsetenv("TIDESTREAM_LOG_LEVEL");
-        ::setenv("TIDESTREAM_LOG_FILE", (dir_.path() / "log.txt").c_str(), 1);
+        ::setenv("TIDESTREAM_LOG_FILE", (dir_.Path() / "log.txt").c_str(), 1);
         qvds_set_log_hook(
             [](int level, const char* source, int line, const char* text, void* user) {
                 static_cast<LogTest*>(user)->lines_.push_back({level, source, line, text});
@@ -34,13 +34,13 @@ class LogTest : public ::testing::Test {
         ::unsetenv("TIDESTREAM_LOG_LEVEL");
     }
     std::string LogFile() {
-        std::ifstream in(dir_.path() / "log.txt");
+        std::ifstream in(dir_.Path() / "log.txt");
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
     }
 
-    TempRuntimeDir dir_;
+    support::RuntimeDir dir_;
     std::vector<Line> lines_;
 };
 

@@ -54,8 +54,8 @@ class NotifyTest : public ::testing::Test {
     }
     void Status(int& s, int& d) { ASSERT_EQ(qvds_notify_status(h_, &s, &d, 0), 1); }
 
-    TempRuntimeDir dir_;
-    Pty pty_;
+    support::RuntimeDir dir_;
+    support::PtyPair pty_;
     Handle h_;
     Received received_;
 };

@@ -31,8 +31,8 @@ class StreamTest : public ::testing::Test {
         return n;
     }
 
-    TempRuntimeDir dir_;
-    Pty pty_;
+    support::RuntimeDir dir_;
+    support::PtyPair pty_;
     Handle h_;
 };
 
@@ -130,8 +130,8 @@ TEST_F(StreamTest, SecondOpenOfTheSameDeviceIsBusy) {
 }
 
 TEST(StreamOpen, ComPortOpensAtItsSettings) {
-    TempRuntimeDir dir;
-    Pty pty;
+    support::RuntimeDir dir;
+    support::PtyPair pty;
     ASSERT_TRUE(platform::AddEntry(platform::kComFolder, "COM4", pty.node()));
     Handle h;
     ComPortSettings settings{4, 57600, 7};
@@ -147,10 +147,10 @@ TEST(StreamOpen, ComPortOpensAtItsSettings) {
 }
 
 TEST(StreamOpen, ErrorsTellTheCausesApart) {
-    TempRuntimeDir dir;
-    Pty pty;
+    support::RuntimeDir dir;
+    support::PtyPair pty;
     ASSERT_TRUE(platform::AddEntry(platform::kComFolder, "COM4", pty.node()));
-    ASSERT_TRUE(platform::AddEntry(platform::kComFolder, "COM5", dir.path() / "gone"));
+    ASSERT_TRUE(platform::AddEntry(platform::kComFolder, "COM5", dir.Path() / "gone"));
     struct Case {
         const char* what;
         ComPortSettings settings;
@@ -202,8 +202,8 @@ TEST(Handles, AreNonZeroDistinctAndUnknownOnesAreHarmless) {
 }
 
 TEST(Handles, DestroyWithoutCloseReleasesTheDevice) {
-    TempRuntimeDir dir;
-    Pty pty;
+    support::RuntimeDir dir;
+    support::PtyPair pty;
     ASSERT_TRUE(platform::AddEntry(platform::kComFolder, "COM3", pty.node()));
     ComPortSettings settings{3, 115200, 8};
     int err = -1;
@@ -215,8 +215,8 @@ TEST(Handles, DestroyWithoutCloseReleasesTheDevice) {
 }
 
 TEST(Handles, CloseWakesAReadWaitingOnAnotherThread) {
-    TempRuntimeDir dir;
-    Pty pty;
+    support::RuntimeDir dir;
+    support::PtyPair pty;
     ASSERT_TRUE(platform::AddEntry(platform::kComFolder, "COM3", pty.node()));
     ComPortSettings settings{3, 115200, 8};
     Handle h;
@@ -241,15 +241,15 @@ TEST(Handles, CloseWakesAReadWaitingOnAnotherThread) {
 namespace {
 
 TEST(StreamOpen, PlainLinuxPathOpensAndANonTtyIsNoDevice) {
-    TempRuntimeDir dir;
-    Pty pty;
+    support::RuntimeDir dir;
+    support::PtyPair pty;
     Handle h;
     int err = -1;
     const std::u16string node = pty.node().u16string();
     EXPECT_EQ(qvds_open_usb(h, node.c_str(), 3, &err), 1);
     EXPECT_EQ(err, QVDS_OK);
 
-    const auto file = dir.path() / "plain-file";
+    const auto file = dir.Path() / "plain-file";
     std::FILE* f = std::fopen(file.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fclose(f);
