@@ -261,17 +261,18 @@ def cmd_oplog(prefix, work):
 
 
 def udev_check(rules_file):
-    """Syntax check of one rules file: udevadm verify where it exists, else
-    udevadm test with the file as the only local rules (private mount)."""
-    have_verify = run(["udevadm", "verify", "--help"], check=False).returncode == 0
-    if have_verify:
+    """The rules file read by udev: no complaint about it, and nothing of it
+    applied to a tty that is no scanner (tty0 has no USB parent). udevadm
+    verify checks the syntax where it exists; udevadm test runs with the file as
+    the only local rules and a private /run and /dev (it records the device and
+    makes links there), in a private mount namespace."""
+    if run(["udevadm", "verify", "--help"], check=False).returncode == 0:
         run(["udevadm", "verify", "--no-summary", rules_file])
-        return
     rules_dir = tempfile.mkdtemp(prefix="udev-rules-")
     try:
         shutil.copy(rules_file, rules_dir)
-        script = ('mount --bind "$1" /etc/udev/rules.d && '
-                  'udevadm test /sys/class/tty/tty0 2>&1')
+        script = ('mount --bind "$1" /etc/udev/rules.d && mount -t tmpfs tmpfs /run && '
+                  'mount -t tmpfs tmpfs /dev && udevadm test /sys/class/tty/tty0 2>&1')
         done = None
         for unshare in (["unshare", "-m"], ["unshare", "-rm"]):
             done = run(unshare + ["sh", "-c", script, "sh", rules_dir], check=False)
@@ -279,8 +280,12 @@ def udev_check(rules_file):
                 break
         expect("Reading rules file: /etc/udev/rules.d/60-ferrolink.rules" in done.stdout,
                "udevadm test did not read the rules:\n" + done.stdout + done.stderr)
-        complaints = re.findall(r"^/etc/udev/rules.d/60-ferrolink.rules:.*$", done.stdout, re.M)
+        complaints = re.findall(r"^.*/etc/udev/rules.d/60-ferrolink.rules:.*$", done.stdout, re.M)
         expect(not complaints, "udevadm on 60-ferrolink.rules:\n" + "\n".join(complaints))
+        properties = done.stdout.split("Properties:", 1)[-1]
+        expect(not re.search(r"^ID_MM_DEVICE_IGNORE=|^DEVLINKS=.*ferrolink|^TAGS=.*uaccess",
+                             properties, re.M),
+               "the rules reach tty0, no scanner:\n" + properties)
     finally:
         shutil.rmtree(rules_dir, ignore_errors=True)
 
