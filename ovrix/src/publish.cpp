@@ -130,7 +130,7 @@ bool PublishPort(const std::string& instance, unsigned comNumber, const std::str
         Report(error);
         return false;
     }
-    return platform::AddEntry(platform::kComFolder, ComName(comNumber), ttyPath);
+    return platform::AddEntry(platform::kComFolder, ComName(comNumber), ttyPath).Ok();
 }
 
 void PublishUsbOnline(const std::string& instance, bool online) {

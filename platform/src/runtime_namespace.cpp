@@ -212,15 +212,15 @@ std::vector<unsigned> ListComPorts() {
     return ports;
 }
 
-bool AddEntry(std::string_view folder, std::string_view name, const std::filesystem::path& target) {
+Result<void> AddEntry(std::string_view folder, std::string_view name,
+                      const std::filesystem::path& target) {
     if (!IsSafeEntryName(name) || name[0] == '.') {
-        errno = EINVAL;
-        return false;
+        return Error::FromCode(EINVAL, "entry name '" + std::string(name) + "'");
     }
     Error error;
     const auto dir = OpenRuntimeFolder(folder, true, &error);
     if (!dir) {
-        return false;
+        return error.message.empty() ? Error::FromCode(error.code, std::string(folder)) : error;
     }
     // A temporary link renamed over the old one replaces it in one step, so a
     // reader never sees the name missing in between.
@@ -228,28 +228,29 @@ bool AddEntry(std::string_view folder, std::string_view name, const std::filesys
     const std::string final_name(name);
     ::unlinkat(dir->Fd(), temporary.c_str(), 0);
     if (::symlinkat(target.c_str(), dir->Fd(), temporary.c_str()) != 0) {
-        return false;
+        return Error::FromErrno("link " + (dir->Path() / temporary).string());
     }
     if (::renameat(dir->Fd(), temporary.c_str(), dir->Fd(), final_name.c_str()) != 0) {
-        const int saved = errno;
+        Error failed = Error::FromErrno("rename to " + (dir->Path() / final_name).string());
         ::unlinkat(dir->Fd(), temporary.c_str(), 0);
-        errno = saved;
-        return false;
+        return failed;
     }
-    return true;
+    return {};
 }
 
-bool RemoveEntry(std::string_view folder, std::string_view name) {
+Result<void> RemoveEntry(std::string_view folder, std::string_view name) {
     if (!IsSafeEntryName(name)) {
-        errno = EINVAL;
-        return false;
+        return Error::FromCode(EINVAL, "entry name '" + std::string(name) + "'");
     }
     Error error;
     const auto dir = OpenRuntimeFolder(folder, false, &error);
     if (!dir) {
-        return false;
+        return error.message.empty() ? Error::FromCode(error.code, std::string(folder)) : error;
     }
-    return ::unlinkat(dir->Fd(), std::string(name).c_str(), 0) == 0;
+    if (::unlinkat(dir->Fd(), std::string(name).c_str(), 0) != 0) {
+        return Error::FromErrno("remove " + (dir->Path() / std::string(name)).string());
+    }
+    return {};
 }
 
 }  // namespace platform

@@ -183,10 +183,12 @@ TEST_F(PrivateFolderTest, AFolderInTheNamespaceThatIsALinkIsNeverUsed) {
     ASSERT_EQ(::symlink(pty.node().c_str(), (outside / "COM4").c_str()), 0);
 
     EXPECT_EQ(RuntimeDirRefusal(), "");  // the namespace folder itself is fine
-    errno = 0;
-    EXPECT_FALSE(AddEntry(kComFolder, "COM3", pty.node()));
-    EXPECT_EQ(errno, ELOOP);
-    EXPECT_FALSE(RemoveEntry(kComFolder, "COM4"));
+    const auto added = AddEntry(kComFolder, "COM3", pty.node());
+    EXPECT_FALSE(added);
+    EXPECT_EQ(added.GetError().code, ELOOP);
+    EXPECT_NE(added.GetError().message.find("dosdevices"), std::string::npos)
+        << added.GetError().message;
+    EXPECT_EQ(RemoveEntry(kComFolder, "COM4").GetError().code, ELOOP);
     EXPECT_FALSE(ResolveComPort(4));
     EXPECT_TRUE(ListComPorts().empty());
     Error error;

@@ -111,17 +111,20 @@ TEST_F(NamespaceTest, ListsAddsReplacesAndRemovesEntries) {
 
     EXPECT_TRUE(RemoveEntry(kUsbFolder, "usb#vid_1#a"));
     EXPECT_EQ(ListEntries(kUsbFolder), (std::vector<std::string>{"usb#vid_1#b"}));
-    EXPECT_FALSE(RemoveEntry(kUsbFolder, "usb#vid_1#a"));
-    EXPECT_EQ(errno, ENOENT);
+    const auto removedAgain = RemoveEntry(kUsbFolder, "usb#vid_1#a");
+    EXPECT_FALSE(removedAgain);
+    EXPECT_EQ(removedAgain.GetError().code, ENOENT);
 }
 
 TEST_F(NamespaceTest, RefusesNamesThatLeaveTheFolder) {
     support::PtyPair a;
     for (const char* name : {"", ".", "..", "../escape", "a/b", ".hidden"}) {
-        EXPECT_FALSE(AddEntry(kUsbFolder, name, a.node())) << name;
+        const auto added = AddEntry(kUsbFolder, name, a.node());
+        EXPECT_FALSE(added) << name;
+        EXPECT_EQ(added.GetError().code, EINVAL) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "escape"));
-    EXPECT_FALSE(RemoveEntry(kUsbFolder, ".."));
+    EXPECT_EQ(RemoveEntry(kUsbFolder, "..").GetError().code, EINVAL);
 }
 
 }  // namespace

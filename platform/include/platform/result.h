@@ -30,4 +30,19 @@ class Result {
     std::variant<T, Error> state_;
 };
 
+// A call that yields nothing: success, or the Error that stopped it.
+template <>
+class Result<void> {
+  public:
+    Result() = default;
+    Result(Error error) : error_(std::move(error)) {}
+
+    bool Ok() const { return !error_.Failed(); }
+    explicit operator bool() const { return Ok(); }
+    const Error& GetError() const { return error_; }
+
+  private:
+    Error error_;
+};
+
 }  // namespace platform

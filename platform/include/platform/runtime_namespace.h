@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/private_folder.h"
+#include "platform/result.h"
 
 namespace platform {
 
@@ -56,10 +57,12 @@ std::vector<std::string> ListEntries(std::string_view folder);
 std::vector<unsigned> ListComPorts();
 
 // Adds (replacing any old one) or removes a link folder/name -> target.
-// Creates the folders it needs. false with errno set on failure, also when a
-// folder of the namespace is refused.
-bool AddEntry(std::string_view folder, std::string_view name, const std::filesystem::path& target);
-bool RemoveEntry(std::string_view folder, std::string_view name);
+// Creates the folders it needs. The error names the failing step: EINVAL for
+// a name that would leave its folder, ENOENT for a missing entry, ELOOP,
+// ENOTDIR or EACCES when a folder of the namespace is refused.
+Result<void> AddEntry(std::string_view folder, std::string_view name,
+                      const std::filesystem::path& target);
+Result<void> RemoveEntry(std::string_view folder, std::string_view name);
 
 // Arrivals and removals of entries in the watched folders, reported on the
 // watch's own thread until it is stopped or destroyed.
