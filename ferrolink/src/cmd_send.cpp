@@ -3,14 +3,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "platform/deadline.h"
 #include "platform/tick.h"
-
-uint32_t m_dwBuffSizeUnicode = 0;
 
 namespace {
 
@@ -19,10 +16,6 @@ constexpr uint32_t kReadLimitMs = 3000;
 constexpr uint32_t kNothingCameMs = 5000;
 constexpr uint32_t kSilenceMs = 10000;
 
-unsigned char* AllocateZeroed(size_t size) {
-    return static_cast<unsigned char*>(std::calloc(size, 1));
-}
-
 }  // namespace
 
 bool IsUsable(const __STRUCT_DEVICE_ONLINE* pConnection) {
@@ -30,19 +23,9 @@ bool IsUsable(const __STRUCT_DEVICE_ONLINE* pConnection) {
            qvds_is_open(pConnection->hStream) != 0;
 }
 
-CCmdSend::CCmdSend()
-    : m_szFrame{},
-      m_pData(AllocateZeroed(kInitialBuffSize)),
-      m_dwBuffSize(kInitialBuffSize),
-      m_dwCurrentSize(0),
-      m_pRecords(nullptr),
-      m_pText(nullptr) {}
+CCmdSend::CCmdSend() : m_szFrame{}, m_data(kInitialBuffSize) {}
 
-CCmdSend::~CCmdSend() {
-    std::free(m_pRecords);
-    std::free(m_pText);
-    std::free(m_pData);
-}
+CCmdSend::~CCmdSend() = default;
 
 ReplyRecord* CCmdSend::SendFramed(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand,
                                   int* pnCount) {
@@ -110,55 +93,49 @@ ReplyRecord* CCmdSend::CollectAndParse(__STRUCT_DEVICE_ONLINE* pConnection, int*
     if (!ReadReply(pConnection))
         return nullptr;
     CopyReplyText();
-    if (m_pText == nullptr)
-        return nullptr;
-    if (m_pRecords == nullptr) {
-        m_pRecords = static_cast<ReplyRecord*>(std::calloc(kRecordCount, sizeof(ReplyRecord)));
-        if (m_pRecords == nullptr)
-            return nullptr;
-    }
+    if (m_records.empty())
+        m_records.resize(kRecordCount);
     // The parse fills at most kParsedRecords records; those are all a
     // previous parse can have left behind.
-    std::memset(m_pRecords, 0, kParsedRecords * sizeof(ReplyRecord));
+    std::fill_n(m_records.begin(), kParsedRecords, ReplyRecord{});
     int count = kRecordCount;
-    const uint32_t textLength =
-        static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(m_pText), m_dwTextSize));
-    if (!ParseReply(reinterpret_cast<const char*>(m_pText), textLength, m_pRecords, &count))
+    const char* text = reinterpret_cast<const char*>(m_text.data());
+    const uint32_t textLength = static_cast<uint32_t>(strnlen(text, m_text.size()));
+    if (!ParseReply(text, textLength, m_records.data(), &count))
         return nullptr;
     if (pnCount != nullptr)
         *pnCount = count;
-    return m_pRecords;
+    return m_records.data();
 }
 
 bool CCmdSend::GrowBuffer() {
     // Sizes are computed in 64 bits and capped, so they can neither wrap nor
     // grow without end while a reply goes on.
-    const uint64_t grown = std::min<uint64_t>(uint64_t{m_dwBuffSize} * 2, kMaxBuffSize);
-    if (grown <= m_dwBuffSize)
+    const uint64_t grown = std::min<uint64_t>(uint64_t{BuffSize()} * 2, kMaxBuffSize);
+    if (grown <= BuffSize())
         return false;
-    auto* bigger = static_cast<unsigned char*>(std::realloc(m_pData, grown));
-    if (bigger == nullptr)
+    // Without the memory the reading ends with what it has.
+    try {
+        m_data.resize(grown);  // the new part is zero
+    } catch (const std::bad_alloc&) {
         return false;
-    std::memset(bigger + m_dwBuffSize, 0, grown - m_dwBuffSize);
-    m_pData = bigger;
-    m_dwBuffSize = static_cast<uint32_t>(grown);
+    }
     return true;
 }
 
 bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
     m_bTooLong = false;
-    if (m_dwBuffSize != kInitialBuffSize) {
-        std::free(m_pData);
-        m_pData = AllocateZeroed(kInitialBuffSize);
+    if (m_data.size() != kInitialBuffSize) {
+        // A grown buffer is given back, not kept for the next reply.
+        m_data = std::vector<unsigned char>(kInitialBuffSize);
         m_dwDirtyData = 0;
     }
-    m_dwBuffSize = kInitialBuffSize;
     m_dwCurrentSize = 0;
-    if (m_pData == nullptr || pConnection == nullptr || pConnection->hStream == 0)
+    if (pConnection == nullptr || pConnection->hStream == 0)
         return false;
     // Only the bytes of the last reading can be nonzero: clearing them leaves
     // the whole buffer zero without touching 100 KiB on every command.
-    std::memset(m_pData, 0, std::min(m_dwDirtyData, m_dwBuffSize));
+    std::fill_n(m_data.begin(), std::min(m_dwDirtyData, BuffSize()), 0);
     m_dwDirtyData = 0;
     // No byte at all ends the reading after kNothingCameMs; kSilenceMs without
     // a byte ends it at any time.
@@ -166,8 +143,8 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
     const platform::Deadline firstByte(start, kNothingCameMs);
     platform::Deadline silence(start, kSilenceMs);
     uint32_t asked = kChunkSize;
-    int n = qvds_read_until(pConnection->hStream, m_pData, asked, kReadLimitMs, -2, kEndOfFrame, 2,
-                            &pConnection->nErrorCode);
+    int n = qvds_read_until(pConnection->hStream, m_data.data(), asked, kReadLimitMs, -2,
+                            kEndOfFrame, 2, &pConnection->nErrorCode);
     if (n <= 0)
         return false;
     for (;;) {
@@ -175,7 +152,7 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
         m_dwCurrentSize += static_cast<uint32_t>(n);
         m_dwDirtyData = m_dwCurrentSize;
         // The next chunk always has its full room; growing keeps every byte.
-        if (m_dwBuffSize - m_dwCurrentSize < kChunkSize && !GrowBuffer())
+        if (BuffSize() - m_dwCurrentSize < kChunkSize && !GrowBuffer())
             break;
         if (IsReplyComplete())
             return true;
@@ -199,8 +176,8 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
             break;
         }
         asked = std::min(kChunkSize, kMaxReplySize - m_dwCurrentSize);
-        n = qvds_read_until(pConnection->hStream, m_pData + m_dwCurrentSize, asked, kReadLimitMs,
-                            -2, kEndOfFrame, 2, &pConnection->nErrorCode);
+        n = qvds_read_until(pConnection->hStream, m_data.data() + m_dwCurrentSize, asked,
+                            kReadLimitMs, -2, kEndOfFrame, 2, &pConnection->nErrorCode);
         if (n <= 0)
             break;
     }
@@ -213,7 +190,7 @@ bool CCmdSend::ReadReply(__STRUCT_DEVICE_ONLINE* pConnection) {
 
 // A reply given up on leaves nothing behind: callers see an empty reply.
 void CCmdSend::DropReply() {
-    std::memset(m_pData, 0, std::min(m_dwDirtyData, m_dwBuffSize));
+    std::fill_n(m_data.begin(), std::min(m_dwDirtyData, BuffSize()), 0);
     m_dwDirtyData = 0;
     m_dwCurrentSize = 0;
     m_bTooLong = true;
@@ -244,35 +221,33 @@ void DrainStream(__STRUCT_DEVICE_ONLINE* pConnection, uint32_t quietMs, uint32_t
 // collected reply is followed by zeros as the text copies expect.
 void CCmdSend::ClearBehindChunk(uint32_t nPlaced, uint32_t nAsked) {
     if (nPlaced < nAsked)
-        std::memset(m_pData + m_dwCurrentSize + nPlaced, 0, nAsked - nPlaced);
+        std::fill_n(m_data.begin() + m_dwCurrentSize + nPlaced, nAsked - nPlaced, 0);
+}
+
+bool ReplyComplete(const unsigned char* pData, uint32_t nSize) {
+    if (nSize == 0)
+        return false;
+    const uint32_t headerBytes = std::min<uint32_t>(sizeof REPLY_HEADER, nSize);
+    if (std::memcmp(pData, REPLY_HEADER, headerBytes) != 0)
+        return true;  // unframed data is complete with its first chunk
+    return nSize >= 8 && pData[nSize - 2] == ';' && pData[nSize - 1] == 0x03;
 }
 
 bool CCmdSend::IsReplyComplete() const {
-    if (m_dwCurrentSize == 0)
-        return false;
-    const uint32_t headerBytes = std::min<uint32_t>(sizeof REPLY_HEADER, m_dwCurrentSize);
-    if (std::memcmp(m_pData, REPLY_HEADER, headerBytes) != 0)
-        return true;  // unframed data is complete with its first chunk
-    return m_dwCurrentSize >= 8 && m_pData[m_dwCurrentSize - 2] == ';' &&
-           m_pData[m_dwCurrentSize - 1] == 0x03;
+    return ReplyComplete(m_data.data(), m_dwCurrentSize);
 }
 
 void CCmdSend::CopyReplyText() {
-    const uint32_t wanted = 2 * m_dwBuffSize + 1;
-    if (m_pText == nullptr || m_dwTextSize < wanted) {
+    const size_t wanted = size_t{2} * BuffSize() + 1;
+    if (m_text.size() < wanted) {
+        logout_line(QVDS_LOG_TRACE, kLogSource, 1720, "m_dwBuffSize=%x m_dwBuffSizeUnicode=%x",
+                    BuffSize(), static_cast<uint32_t>(m_text.size()));
+        // A new zeroed copy: nothing of the old one is left to clear.
+        m_text = std::vector<unsigned char>(wanted);
         m_dwTextUsed = 0;
-        if (m_dwBuffSizeUnicode < 2 * m_dwBuffSize)
-            logout_line(QVDS_LOG_TRACE, kLogSource, 1720, "m_dwBuffSize=%x m_dwBuffSizeUnicode=%x",
-                        m_dwBuffSize, m_dwBuffSizeUnicode);
-        std::free(m_pText);
-        m_pText = AllocateZeroed(wanted);
-        m_dwTextSize = m_pText != nullptr ? wanted : 0;
-        m_dwBuffSizeUnicode = wanted;
     }
-    if (m_pText == nullptr)
-        return;
-    std::memset(m_pText, 0, m_dwTextUsed);
-    const size_t length = strnlen(reinterpret_cast<const char*>(m_pData), m_dwCurrentSize);
-    std::memcpy(m_pText, m_pData, length);
+    std::fill_n(m_text.begin(), m_dwTextUsed, 0);
+    const size_t length = strnlen(reinterpret_cast<const char*>(m_data.data()), m_dwCurrentSize);
+    std::memcpy(m_text.data(), m_data.data(), length);
     m_dwTextUsed = static_cast<uint32_t>(length);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "ferrolink/limits.h"
 #include "ferrolink/record.h"
@@ -16,9 +17,6 @@ struct ReplyRecord {
     char szName[13];
     char szValue[1024];
 };
-
-// Size of every sender's reply text copy; shared by all senders.
-extern uint32_t m_dwBuffSizeUnicode;
 
 class CCmdSend {
   public:
@@ -48,13 +46,12 @@ class CCmdSend {
     bool IsReplyComplete() const;
     // The last reading went past kMaxReplySize and was dropped.
     bool ReplyTooLong() const { return m_bTooLong; }
+    // The reply buffer: the m_dwCurrentSize bytes read, zeros behind them.
+    const unsigned char* Data() const { return m_data.data(); }
+    uint32_t BuffSize() const { return static_cast<uint32_t>(m_data.size()); }
 
     char m_szFrame[1024];
-    unsigned char* m_pData;
-    uint32_t m_dwBuffSize;
-    uint32_t m_dwCurrentSize;
-    ReplyRecord* m_pRecords;
-    unsigned char* m_pText;
+    uint32_t m_dwCurrentSize = 0;
 
   private:
     bool WriteFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, size_t nLength);
@@ -63,11 +60,17 @@ class CCmdSend {
     bool GrowBuffer();
     void ClearBehindChunk(uint32_t nPlaced, uint32_t nAsked);
     void DropReply();
+    std::vector<unsigned char> m_data;   // kInitialBuffSize, grown up to kMaxBuffSize
+    std::vector<ReplyRecord> m_records;  // made by the first parse
+    std::vector<unsigned char> m_text;   // the reply as text, twice the buffer and one
     bool m_bTooLong = false;
-    uint32_t m_dwTextSize = 0;
-    uint32_t m_dwTextUsed = 0;   // bytes of m_pText that may be nonzero
-    uint32_t m_dwDirtyData = 0;  // bytes of m_pData that may be nonzero
+    uint32_t m_dwTextUsed = 0;   // bytes of m_text that may be nonzero
+    uint32_t m_dwDirtyData = 0;  // bytes of m_data that may be nonzero
 };
+
+// Whether nSize collected bytes are a whole reply: unframed data is whole
+// with its first chunk, a framed reply once it ends with ';' ETX.
+bool ReplyComplete(const unsigned char* pData, uint32_t nSize);
 
 // A connection is usable when it exists, has a stream and the stream is open.
 bool IsUsable(const __STRUCT_DEVICE_ONLINE* pConnection);

@@ -49,9 +49,7 @@ void PerCallLink::Close(int pauseMs) {
 }
 
 std::string ReplyText(const CCmdSend& sender) {
-    if (sender.m_pData == nullptr)
-        return {};
-    const char* data = reinterpret_cast<const char*>(sender.m_pData);
+    const char* data = reinterpret_cast<const char*>(sender.Data());
     return std::string(data, strnlen(data, sender.m_dwCurrentSize));
 }
 
@@ -61,8 +59,7 @@ std::string ReplyPayload(const CCmdSend& sender) {
 }
 
 bool ReplyAcknowledged(const CCmdSend& sender) {
-    return sender.m_pData != nullptr && sender.m_dwCurrentSize >= 3 &&
-           sender.m_pData[sender.m_dwCurrentSize - 3] == 0x06;
+    return sender.m_dwCurrentSize >= 3 && sender.Data()[sender.m_dwCurrentSize - 3] == 0x06;
 }
 
 void PauseMs(int milliseconds) {

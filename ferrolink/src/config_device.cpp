@@ -59,8 +59,8 @@ bool DownloadToRecord(char* szFileName, const _QVDeviceInfo* pDevice,
 // frame: stray bytes or a reply cut short say nothing about the settings sent.
 bool IsWholeReplyFrame(const CCmdSend& sender) {
     const uint32_t size = sender.m_dwCurrentSize;
-    return size >= 8 && std::memcmp(sender.m_pData, REPLY_HEADER, sizeof REPLY_HEADER) == 0 &&
-           sender.m_pData[size - 2] == ';' && sender.m_pData[size - 1] == 0x03;
+    return size >= 8 && std::memcmp(sender.Data(), REPLY_HEADER, sizeof REPLY_HEADER) == 0 &&
+           sender.Data()[size - 2] == ';' && sender.Data()[size - 1] == 0x03;
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ bool SendConfigFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, si
     }
     CCmdSend sender;
     const bool read = sender.ReadReply(pConnection);
-    const std::string reply(reinterpret_cast<const char*>(sender.m_pData));
+    const std::string reply(reinterpret_cast<const char*>(sender.Data()));
     if (reply.empty()) {
         logout_line(QVDS_LOG_ERROR, kLogSource, 4164, "%s Error", "SendCommond.Read str.size==0");
         return false;

@@ -20,12 +20,12 @@ constexpr size_t kConfigReplyCapacity = 16383;
 
 // The raw reply (from byte 0 up to its first NUL), cut to what the step handles.
 std::string RawReplyText(const CCmdSend& sender, size_t capacity) {
-    const char* data = reinterpret_cast<const char*>(sender.m_pData);
+    const char* data = reinterpret_cast<const char*>(sender.Data());
     return std::string(data, strnlen(data, capacity));
 }
 
 bool LastReplyAcknowledged(const CCmdSend& sender) {
-    return sender.m_dwCurrentSize >= 3 && sender.m_pData[sender.m_dwCurrentSize - 3] == 0x06;
+    return sender.m_dwCurrentSize >= 3 && sender.Data()[sender.m_dwCurrentSize - 3] == 0x06;
 }
 
 }  // namespace

@@ -73,16 +73,15 @@ int SendOnConnection(__STRUCT_DEVICE_ONLINE* pConnection, const char* szCommand,
     int count = 0;
     sender.SendFramed(pConnection, szCommand, &count);
     if (szOutput != nullptr && nOutputSize > 0) {
-        const char* payload = sender.m_dwCurrentSize > 7 && sender.m_pData != nullptr
-                                  ? reinterpret_cast<const char*>(sender.m_pData) + 7
-                                  : "";
+        const char* payload =
+            sender.m_dwCurrentSize > 7 ? reinterpret_cast<const char*>(sender.Data()) + 7 : "";
         const size_t length = strnlen(payload, nOutputSize - 1);
         std::memcpy(szOutput, payload, length);
         szOutput[length] = '\0';
     }
     CloseConnectionStream(pConnection, 100);
-    const bool acknowledged = sender.m_pData != nullptr && sender.m_dwCurrentSize >= 3 &&
-                              sender.m_pData[sender.m_dwCurrentSize - 3] == 0x06;
+    const bool acknowledged =
+        sender.m_dwCurrentSize >= 3 && sender.Data()[sender.m_dwCurrentSize - 3] == 0x06;
     return acknowledged ? 1 : 0;
 }
 

@@ -67,7 +67,7 @@ int ReadOnce(const _QVDeviceInfo* pInfo, unsigned char* pBuffer, size_t capacity
         return FERROLINK_TOO_LONG;
     }
     if (length > 0 && pBuffer != nullptr)
-        std::memcpy(pBuffer, sender.m_pData, length);
+        std::memcpy(pBuffer, sender.Data(), length);
     return read ? 1 : 0;
 }
 

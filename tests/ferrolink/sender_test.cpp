@@ -95,8 +95,9 @@ TEST_F(SenderTest, FramedReplyInThreeChunksIsCollectedWhole) {
     sender.SendFramed(connection_.get(), "QRYALL", &count);
     device.join();
     ASSERT_EQ(sender.m_dwCurrentSize, reply.size());
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(sender.m_pData), sender.m_dwCurrentSize), reply);
-    EXPECT_EQ(sender.m_pData[sender.m_dwCurrentSize - 3], 0x06);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sender.Data()), sender.m_dwCurrentSize),
+              reply);
+    EXPECT_EQ(sender.Data()[sender.m_dwCurrentSize - 3], 0x06);
 }
 
 TEST_F(SenderTest, BytesAfterTheFrameEndStayOutOfTheReplyText) {
@@ -109,7 +110,7 @@ TEST_F(SenderTest, BytesAfterTheFrameEndStayOutOfTheReplyText) {
     sender.SendFramed(connection_.get(), "QRYALL", &count);
     device.join();
     ASSERT_EQ(sender.m_dwCurrentSize, reply.size());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sender.m_pData)), reply);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sender.Data())), reply);
 }
 
 TEST_F(SenderTest, UnframedDataIsCompleteAfterItsFirstChunk) {
@@ -123,7 +124,8 @@ TEST_F(SenderTest, UnframedDataIsCompleteAfterItsFirstChunk) {
     CCmdSend sender;
     ASSERT_TRUE(sender.ReadReply(connection_.get()));
     EXPECT_TRUE(sender.IsReplyComplete());
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(sender.m_pData), sender.m_dwCurrentSize), "ABC");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sender.Data()), sender.m_dwCurrentSize),
+              "ABC");
     device.join();
 }
 
@@ -136,7 +138,7 @@ TEST_F(SenderTest, TwoByteReplyIsNotAcknowledged) {
     ASSERT_EQ(sender.m_dwCurrentSize, 2u);
     EXPECT_TRUE(sender.IsReplyComplete());
     const bool acknowledged =
-        sender.m_dwCurrentSize >= 3 && sender.m_pData[sender.m_dwCurrentSize - 3] == 0x06;
+        sender.m_dwCurrentSize >= 3 && sender.Data()[sender.m_dwCurrentSize - 3] == 0x06;
     EXPECT_FALSE(acknowledged);
 }
 
@@ -154,8 +156,8 @@ TEST_F(SenderTest, GrowingTheBufferKeepsEveryByte) {
     sender.SendFramed(connection_.get(), "BIG", &count);
     device.join();
     ASSERT_EQ(sender.m_dwCurrentSize, reply.size());
-    EXPECT_GE(sender.m_dwBuffSize, reply.size());
-    EXPECT_EQ(std::memcmp(sender.m_pData, reply.data(), reply.size()), 0);
+    EXPECT_GE(sender.BuffSize(), reply.size());
+    EXPECT_EQ(std::memcmp(sender.Data(), reply.data(), reply.size()), 0);
 }
 
 // The largest reply the sender reads is taken whole; one byte more fails like
@@ -174,15 +176,15 @@ TEST_F(SenderTest, RepliesAreTakenUpToTheMaximumAndNotOneByteMore) {
         int count = 0;
         sender.SendFramed(connection_.get(), "MAX", &count);
         device.join();
-        EXPECT_LE(sender.m_dwBuffSize, CCmdSend::kMaxBuffSize) << size;
+        EXPECT_LE(sender.BuffSize(), CCmdSend::kMaxBuffSize) << size;
         if (size == CCmdSend::kMaxReplySize) {
             EXPECT_FALSE(sender.ReplyTooLong());
             ASSERT_EQ(sender.m_dwCurrentSize, reply.size());
-            EXPECT_EQ(std::memcmp(sender.m_pData, reply.data(), reply.size()), 0);
+            EXPECT_EQ(std::memcmp(sender.Data(), reply.data(), reply.size()), 0);
         } else {
             EXPECT_TRUE(sender.ReplyTooLong());
             EXPECT_EQ(sender.m_dwCurrentSize, 0u);
-            EXPECT_EQ(sender.m_pData[0], 0) << "a piece of the refused reply stayed";
+            EXPECT_EQ(sender.Data()[0], 0) << "a piece of the refused reply stayed";
         }
     }
 }

@@ -110,10 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(read);
     FUZZ_CHECK(sender.m_dwCurrentSize > 0 && sender.m_dwCurrentSize <= sent.size());
     // Every byte read is kept, in order, and the next chunk still has its room.
-    FUZZ_CHECK(std::memcmp(sender.m_pData, sent.data(), sender.m_dwCurrentSize) == 0);
-    FUZZ_CHECK(sender.m_dwBuffSize - sender.m_dwCurrentSize >= CCmdSend::kChunkSize);
+    FUZZ_CHECK(std::memcmp(sender.Data(), sent.data(), sender.m_dwCurrentSize) == 0);
+    FUZZ_CHECK(sender.BuffSize() - sender.m_dwCurrentSize >= CCmdSend::kChunkSize);
     FUZZ_CHECK(sender.IsReplyComplete());
-    for (uint32_t i = sender.m_dwCurrentSize; i < sender.m_dwBuffSize; ++i)
-        FUZZ_CHECK(sender.m_pData[i] == 0);
+    for (uint32_t i = sender.m_dwCurrentSize; i < sender.BuffSize(); ++i)
+        FUZZ_CHECK(sender.Data()[i] == 0);
     return 0;
 }

@@ -42,17 +42,9 @@ void CheckParse(const uint8_t* data, size_t size) {
         FUZZ_CHECK(std::strcmp(records[0].szName, "BASQSY") == 0 && records[0].szValue[0] == 0);
 }
 
-// The collected bytes in a buffer of exactly their size. One sender serves
-// every input: making one clears a 100 KiB buffer.
+// The collected bytes in a buffer of exactly their size (the fuzzer's own).
 void CheckCompleteness(const uint8_t* data, size_t size) {
-    static CCmdSend sender;
-    std::free(sender.m_pData);
-    sender.m_pData = static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
-    if (size > 0)
-        std::memcpy(sender.m_pData, data, size);
-    sender.m_dwBuffSize = static_cast<uint32_t>(size);
-    sender.m_dwCurrentSize = static_cast<uint32_t>(size);
-    const bool complete = sender.IsReplyComplete();
+    const bool complete = ReplyComplete(data, static_cast<uint32_t>(size));
     const bool framed =
         size >= sizeof REPLY_HEADER && std::memcmp(data, REPLY_HEADER, sizeof REPLY_HEADER) == 0;
     if (size == 0)
