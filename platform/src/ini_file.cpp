@@ -14,6 +14,9 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/ascii_case.h"
+#include "platform/unique_fd.h"
+
 namespace platform {
 
 namespace {
@@ -24,13 +27,6 @@ std::string_view Trim(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
         text.remove_suffix(1);
     return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 std::vector<std::string> ReadLines(const std::filesystem::path& file) {
@@ -81,7 +77,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, std::string_view section
         if (auto name = SectionName(lines[i])) {
             if (inside)
                 break;
-            inside = SameName(*name, section);
+            inside = EqualNoCase(*name, section);
             if (inside) {
                 place.sectionLine = i;
                 place.sectionEnd = i + 1;
@@ -92,7 +88,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, std::string_view section
             continue;
         if (!Trim(lines[i]).empty())
             place.sectionEnd = i + 1;
-        if (auto name = KeyName(lines[i]); name && SameName(*name, key) && !place.keyLine)
+        if (auto name = KeyName(lines[i]); name && EqualNoCase(*name, key) && !place.keyLine)
             place.keyLine = i;
     }
     return place;
@@ -118,11 +114,10 @@ std::filesystem::path WriteTarget(const std::filesystem::path& file) {
 // Syncs the directory entry of a renamed file. Some file systems refuse
 // fsync on a directory; the data itself is on disk by then.
 void SyncDirectory(const std::filesystem::path& directory) {
-    const int fd =
-        open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
+    const UniqueFd fd(
+        open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) {
+        fsync(fd.Get());
     }
 }
 
@@ -150,15 +145,17 @@ bool WriteLines(const std::filesystem::path& file, const std::vector<std::string
     if (stat(target.c_str(), &old) == 0)
         mode = old.st_mode & 07777;
     std::string pattern = target.string() + ".XXXXXX";
-    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(mkostemp(pattern.data(), O_CLOEXEC));
+    if (!fd)
         return false;
     std::string text;
     for (const std::string& line : lines)
         text.append(line).append("\r\n");
-    const bool written = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    const bool written =
+        fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
     const int savedErrno = errno;
-    if (close(fd) != 0 || !written || std::rename(pattern.c_str(), target.c_str()) != 0) {
+    // Closed by hand: a write error may only show here.
+    if (close(fd.Release()) != 0 || !written || std::rename(pattern.c_str(), target.c_str()) != 0) {
         const int failure = written ? errno : savedErrno;
         unlink(pattern.c_str());
         errno = failure;
@@ -246,7 +243,7 @@ std::vector<std::string> IniKeyNames(const std::filesystem::path& file, std::str
     bool inside = false;
     for (const std::string& line : ReadLines(file)) {
         if (auto name = SectionName(line)) {
-            inside = SameName(*name, section);
+            inside = EqualNoCase(*name, section);
             continue;
         }
         if (auto name = KeyName(line); inside && name)
