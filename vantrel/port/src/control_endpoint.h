@@ -4,12 +4,12 @@
 #include <filesystem>
 
 #include "device.h"
+#include "platform/unique_fd.h"
 
 namespace win::detail {
 
 struct ControlEndpoint : Device {
-    int socketFd = -1;
-    ~ControlEndpoint() override;
+    platform::UniqueFd socket;
 };
 
 // A SOCK_SEQPACKET connection to the control socket, or -1 with errno.

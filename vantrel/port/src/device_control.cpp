@@ -19,11 +19,6 @@ using namespace detail;
 
 namespace detail {
 
-ControlEndpoint::~ControlEndpoint() {
-    if (socketFd >= 0)
-        ::close(socketFd);
-}
-
 int ConnectControlSocket(const std::filesystem::path& socketPath) {
     platform::UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!fd)
@@ -109,7 +104,7 @@ BOOL ControlRequest(HANDLE handle, DWORD code, const void* in, DWORD inSize, voi
     if (auto control = std::dynamic_pointer_cast<ControlEndpoint>(device)) {
         header.target = static_cast<uint32_t>(
             control->kind == Device::Kind::Bus ? ovrix::Target::Bus : ovrix::Target::Interface);
-        fd = control->socketFd;
+        fd = control->socket.Get();
     } else {
         auto port = std::dynamic_pointer_cast<SerialPort>(device);
         // A port the daemon does not serve knows none of its control codes.

@@ -154,20 +154,15 @@ thread_local bool t_defersWakes = false;
 thread_local std::vector<DeferredWake> t_deferredWakes;
 }  // namespace
 
-Waiter::~Waiter() {
-    if (pollWakeFd_ >= 0)
-        ::close(pollWakeFd_);
-}
-
 int Waiter::PollWakeFd() {
-    if (pollWakeFd_ < 0)
-        pollWakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return pollWakeFd_;
+    if (!pollWakeFd_)
+        pollWakeFd_.Reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    return pollWakeFd_.Get();
 }
 
 void Waiter::Kick() {
     uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(pollWakeFd_, &one, sizeof one);
+    [[maybe_unused]] ssize_t n = ::write(pollWakeFd_.Get(), &one, sizeof one);
 }
 
 void Waiter::WakeLocked() {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
 
@@ -30,7 +31,6 @@ T Fail(DWORD code, T result) {
 struct Waiter : std::enable_shared_from_this<Waiter> {
     std::condition_variable cv;
     bool polling = false;  // dispatcher lock held
-    ~Waiter();
     // Dispatcher lock held. On a thread that defers wake-ups the call waits
     // until FlushDeferredWakes, so the woken thread does not run straight
     // into the lock its waker still holds.
@@ -41,7 +41,7 @@ struct Waiter : std::enable_shared_from_this<Waiter> {
     void Kick();
 
   private:
-    int pollWakeFd_ = -1;
+    platform::UniqueFd pollWakeFd_;
 };
 
 // While a thread waits it may serve, instead of sleeping, the port it last

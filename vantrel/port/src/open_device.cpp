@@ -122,12 +122,12 @@ HANDLE OpenSerial(const std::filesystem::path& node, std::string comName, DWORD 
 }
 
 HANDLE OpenControl(Device::Kind kind, DWORD access) {
-    int fd = ConnectControlSocket(ControlSocketPath());
-    if (fd < 0)
+    platform::UniqueFd socket(ConnectControlSocket(ControlSocketPath()));
+    if (!socket)
         return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     auto device = std::make_shared<ControlEndpoint>();
     device->kind = kind;
-    device->socketFd = fd;
+    device->socket = std::move(socket);
     device->canRead = (access & GENERIC_READ) != 0;
     device->canWrite = (access & GENERIC_WRITE) != 0;
     return InsertHandle(std::move(device));

@@ -43,16 +43,13 @@ std::unique_ptr<ScannerPresence> ScannerPresence::Watch(const std::string& comNa
     // The daemon replaces the value by rename.
     if (::inotify_add_watch(fd.Get(), folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0)
         return nullptr;
-    return std::unique_ptr<ScannerPresence>(new ScannerPresence(fd.Release(), folder / kValueName));
-}
-
-ScannerPresence::~ScannerPresence() {
-    ::close(notifyFd_);
+    return std::unique_ptr<ScannerPresence>(
+        new ScannerPresence(std::move(fd), folder / kValueName));
 }
 
 bool ScannerPresence::Refresh() {
     alignas(inotify_event) char drain[4096];
-    while (::read(notifyFd_, drain, sizeof drain) > 0) {
+    while (::read(notifyFd_.Get(), drain, sizeof drain) > 0) {
     }
     return FirstLineOf(valueFile_) != "0";
 }
