@@ -12,12 +12,7 @@ namespace {
 using scansim::Received;
 using scansim::Scanner;
 using scansim::ScannerOptions;
-using scansim_test::CommandFrame;
-using scansim_test::HostPort;
-using scansim_test::ReplyFrame;
-
-constexpr char kAck = 0x06;
-constexpr char kNak = 0x15;
+using namespace scansim_test;
 
 class DeviceWire : public ::testing::Test {
   protected:

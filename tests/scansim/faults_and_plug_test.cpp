@@ -19,12 +19,7 @@ using scansim::Attachment;
 using scansim::Fault;
 using scansim::Scanner;
 using scansim::ScannerOptions;
-using scansim_test::CommandFrame;
-using scansim_test::HostPort;
-using scansim_test::ReplyFrame;
-
-constexpr char kAck = 0x06;
-constexpr char kNak = 0x15;
+using namespace scansim_test;
 
 // Each fault against a scanner of its own: the host asks for BUFQRY once the
 // fault is set, `check` looks at what came back; every scanner still plugged

@@ -13,11 +13,8 @@ namespace {
 
 using scansim::Scanner;
 using scansim::ScannerOptions;
-using scansim_test::HostPort;
-using scansim_test::ReplyFrame;
+using namespace scansim_test;
 
-constexpr char kAck = 0x06;
-constexpr char kNak = 0x15;
 constexpr char kCan = 0x18;
 
 uint32_t Crc(std::string_view bytes) {

@@ -8,6 +8,9 @@
 
 namespace scansim_test {
 
+inline constexpr char kAck = 0x06;
+inline constexpr char kNak = 0x15;
+
 // "\x7E\x01" "0000" ['@'] command ";" ETX, written out here independently of the simulator.
 std::string CommandFrame(std::string_view command);
 // The reply a scanner should send for `payload` with `status`.

@@ -16,8 +16,7 @@
 
 namespace {
 
-using scansim_test::HostPort;
-using scansim_test::ReplyFrame;
+using namespace scansim_test;
 
 // The program is built into the same folder as this test program.
 std::string ProgramPath() {
