@@ -10,18 +10,17 @@
 #include <sstream>
 
 #include "platform/ini_file.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 class IniFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ini-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = tmp_.Path();
         file_ = dir_ / "ktr.ini";
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    support::TempDir tmp_{"ini-test"};
     void Write(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
     std::string Read() {
         std::ifstream in(file_, std::ios::binary);

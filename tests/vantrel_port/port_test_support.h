@@ -18,29 +18,14 @@
 #include "platform/runtime_namespace.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
+#include "support/temp_dir.h"
 
 namespace porttest {
 
 using namespace std::chrono_literals;
 
 // Points the runtime namespace at a fresh temporary folder for one test.
-class RuntimeDirScope {
-  public:
-    RuntimeDirScope() {
-        char pattern[] = "/tmp/vantrel-port-XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        ::setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
-    }
-    ~RuntimeDirScope() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-        ::unsetenv("KTR_RUNTIME_DIR");
-    }
-    const std::filesystem::path& Path() const { return dir_; }
-
-  private:
-    std::filesystem::path dir_;
-};
+using RuntimeDirScope = support::RuntimeDir;
 
 // The device side of a port: the master of a pty pair.
 class Pty {
