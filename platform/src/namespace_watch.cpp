@@ -31,6 +31,7 @@ struct NamespaceWatch::Impl {
     std::thread thread;
     std::mutex stopMutex;
     bool running = false;
+    Error error;  // why the watch did not start
 
     static void Run(std::shared_ptr<Shared> shared);
     static void Dispatch(Shared& shared, const inotify_event& event);
@@ -98,8 +99,13 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
     auto& shared = *impl_->shared;
     shared.handler = std::move(handler);
     shared.inotifyFd.Reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!shared.inotifyFd) {
+        impl_->error = Error::FromErrno("inotify_init1");
+        return;
+    }
     shared.wakeFd.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!shared.inotifyFd || !shared.wakeFd) {
+    if (!shared.wakeFd) {
+        impl_->error = Error::FromErrno("eventfd");
         return;
     }
     for (const auto& folder : folders) {
@@ -108,6 +114,7 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
         Error error;
         const auto dir = OpenRuntimeFolder(folder, true, &error);
         if (!dir) {
+            impl_->error = error.message.empty() ? Error::FromCode(error.code, folder) : error;
             return;
         }
         const std::string checked = "/proc/self/fd/" + std::to_string(dir->Fd());
@@ -115,6 +122,7 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
             ::inotify_add_watch(shared.inotifyFd.Get(), checked.c_str(),
                                 IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR);
         if (wd < 0) {
+            impl_->error = Error::FromErrno("inotify_add_watch " + dir->Path().string());
             return;
         }
         shared.folderByWatch[wd] = folder;
@@ -122,13 +130,18 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
     try {
         impl_->thread = std::thread(&Impl::Run, impl_->shared);
         impl_->running = true;
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& failure) {
         impl_->running = false;
+        impl_->error = Error::FromCode(failure.code().value(), "watch thread");
     }
 }
 
 NamespaceWatch::~NamespaceWatch() {
     Stop();
+}
+
+const Error& NamespaceWatch::StartError() const {
+    return impl_->error;
 }
 
 bool NamespaceWatch::IsRunning() const {

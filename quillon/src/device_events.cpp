@@ -3,7 +3,6 @@
 #include <libudev.h>
 
 #include <QSocketNotifier>
-#include <cerrno>
 #include <cstring>
 
 #include "platform/runtime_namespace.h"
@@ -62,7 +61,6 @@ void DeviceEvents::OnUdevEvent() {
 }
 
 bool DeviceEvents::Register() {
-    errno = 0;
     const std::string usb(platform::kUsbFolder);
     const std::string com(platform::kComFolder);
     m_watch = std::make_unique<platform::NamespaceWatch>(
@@ -76,10 +74,9 @@ bool DeviceEvents::Register() {
                 emit DeviceChange(kind, kDeviceTypePort, QString::fromStdString(event.name));
             }
         });
-    // The watch's own failure, before the udev calls below change errno.
-    const int watchError = errno;
     const bool running = m_watch->IsRunning();
     if (!running) {
+        const int watchError = m_watch->StartError().code;
         m_registerError = watchError != 0
                               ? QString::fromLocal8Bit(std::strerror(watchError))
                               : QStringLiteral("the runtime namespace cannot be watched");

@@ -47,6 +47,7 @@ TEST_F(NamespaceWatchTest, ReportsArrivalAndRemovalInEachFolder) {
     support::PtyPair pty;
     NamespaceWatch watch({"usb", "dosdevices"}, [&](const NamespaceEvent& e) { log_.Add(e); });
     ASSERT_TRUE(watch.IsRunning());
+    EXPECT_FALSE(watch.StartError().Failed());
 
     ASSERT_TRUE(AddEntry(kUsbFolder, "usb#vid_1eab&pid_0d10#sim0001", pty.node()));
     ASSERT_TRUE(AddEntry(kComFolder, "COM5", pty.node()));

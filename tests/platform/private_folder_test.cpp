@@ -120,11 +120,16 @@ TEST_F(PrivateFolderTest, RefusesFoldersOthersCouldHavePrepared) {
         ::setenv("KTR_RUNTIME_DIR", folder.c_str(), 1);
         EXPECT_EQ(RuntimeDirRefusal(), error.message);
         support::PtyPair pty;
-        EXPECT_FALSE(AddEntry(kComFolder, "COM3", pty.node()));
+        const auto added = AddEntry(kComFolder, "COM3", pty.node());
+        EXPECT_FALSE(added);
+        EXPECT_EQ(added.GetError().code, c.code);
+        EXPECT_EQ(added.GetError().message, error.message);
         EXPECT_FALSE(ResolveComPort(3));
         EXPECT_TRUE(ListEntries(kComFolder).empty());
         NamespaceWatch watch({std::string(kUsbFolder)}, [](const NamespaceEvent&) {});
         EXPECT_FALSE(watch.IsRunning());
+        EXPECT_EQ(watch.StartError().code, c.code);
+        EXPECT_EQ(watch.StartError().message, error.message);
         EXPECT_EQ(EntryCount(outside), 0u);
         if (S_ISDIR(before.st_mode)) {
             EXPECT_EQ(EntryCount(folder), 0u);

@@ -83,6 +83,9 @@ class NamespaceWatch {
     NamespaceWatch(const NamespaceWatch&) = delete;
     NamespaceWatch& operator=(const NamespaceWatch&) = delete;
     bool IsRunning() const;
+    // Why the watch did not start (code 0 when it did): the errno of the
+    // failing call, or the refusal of a folder.
+    const Error& StartError() const;
     // Stops and joins the thread; no handler call runs after it returns.
     void Stop();
 
