@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "driver/ovrix_ioctl.h"
 #include "driver/ovrix_wire.h"
 #include "platform/runtime_namespace.h"
+#include "support/temp_dir.h"
 
 namespace ovrix_test {
 
@@ -144,22 +146,17 @@ class FakeEndpoint {
 class RuntimeDirFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ovrix-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ::setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
+        runtime_.emplace("ovrix-test");
+        dir_ = runtime_->Path();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-        ::unsetenv("KTR_RUNTIME_DIR");
-    }
+    void TearDown() override { runtime_.reset(); }
     fs::path Path(const std::string& relative) const { return dir_ / relative; }
     fs::path ComLink(unsigned number) const {
         return Path("dosdevices/COM" + std::to_string(number));
     }
     bool ComLive(unsigned number) const { return platform::ResolveComPort(number).has_value(); }
 
+    std::optional<support::RuntimeDir> runtime_;
     fs::path dir_;
 };
 
