@@ -7,6 +7,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/runtime_namespace.h"
 #include "trace.h"
 
@@ -40,7 +41,7 @@ bool ReadValue(const fs::path& file, std::string& value) {
 
 std::string Lowered(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                   [](char c) { return platform::ToLowerAscii(c); });
     return text;
 }
 
