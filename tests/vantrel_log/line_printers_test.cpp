@@ -9,7 +9,7 @@
 #include "console_log.h"
 #include "platform/tick.h"
 #include "port/win_port.h"
-#include "stdout_capture.h"
+#include "support/stdout_capture.h"
 
 namespace vantrel::log {
 namespace {
@@ -36,14 +36,14 @@ TEST_F(LinePrinters, ShapesOfEveryPrinter) {
         {[] { PrintTickLineAligned("aligned"); }, R"( \[\d+\.\d{3}\] aligned\n)"},
     };
     for (const Case& c : cases) {
-        std::string line = CaptureStdout(c.print);
+        std::string line = support::CaptureStdout(c.print);
         EXPECT_TRUE(std::regex_match(line, std::regex(c.pattern))) << line;
     }
 }
 
 TEST_F(LinePrinters, TickStampSplitsSecondsAndMilliseconds) {
     uint32_t before = platform::TickCountMs();
-    std::string line = CaptureStdout([] { PrintTickLine("x"); });
+    std::string line = support::CaptureStdout([] { PrintTickLine("x"); });
     uint32_t after = platform::TickCountMs();
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, std::regex(R"( \[(\d+)\.(\d{3})\] x\n)")));
@@ -54,7 +54,7 @@ TEST_F(LinePrinters, TickStampSplitsSecondsAndMilliseconds) {
 
 TEST_F(LinePrinters, AlignedLineWaitsForTheNextHundred) {
     uint32_t before = platform::TickCountMs();
-    std::string line = CaptureStdout([] { PrintTickLineAligned("x"); });
+    std::string line = support::CaptureStdout([] { PrintTickLineAligned("x"); });
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, std::regex(R"( \[(\d+)\.(\d{3})\] x\n)")));
     uint64_t tick = std::stoull(match[1]) * 1000 + std::stoull(match[2]);
@@ -70,7 +70,7 @@ TEST_F(LinePrinters, WinErrVariantsAppendTheLastErrorAndItsName) {
     for (const Case& c :
          {Case{5, " WinErr=5(ERROR_ACCESS_DENIED)\n"}, Case{1460, " WinErr=1460(ERROR_TIMEOUT)\n"},
           Case{1234, " WinErr=1234(UnknownWinErrCode)\n"}, Case{0, " WinErr=0(ERROR_SUCCESS)\n"}}) {
-        std::string lines = CaptureStdout([&] {
+        std::string lines = support::CaptureStdout([&] {
             win::SetLastError(c.code);
             PrintTickLineWinErr(0, "open %s", "COM3");
             PrintLineWinErr(0, "open %s", "COM3");
@@ -86,7 +86,7 @@ TEST_F(LinePrinters, WinErrVariantsAppendTheLastErrorAndItsName) {
         EXPECT_EQ(lines.rfind(ending, 0), std::string::npos) << "stamp missing:" << lines;
         EXPECT_NE(lines.find("\n" + ending), std::string::npos) << "PrintLine shape:" << lines;
     }
-    std::string nothing = CaptureStdout([] {
+    std::string nothing = support::CaptureStdout([] {
         win::SetLastError(5);
         PrintLineWinErr(1, "ok");
         PrintTickLineWinErr(-1, "ok");
@@ -117,13 +117,13 @@ TEST_F(LinePrinters, MarkerNamesTheWritingThread) {
     }
     EXPECT_EQ(ThreadMarker(), ' ');
     std::string line;
-    std::thread stranger([&] { line = CaptureStdout([] { PrintTickLine("who"); }); });
+    std::thread stranger([&] { line = support::CaptureStdout([] { PrintTickLine("who"); }); });
     stranger.join();
     EXPECT_EQ(line.substr(0, 2), "?[");
 }
 
 TEST_F(LinePrinters, LongMessagesAreCutButKeepTheLineEnd) {
-    std::string line = CaptureStdout([] { PrintLine("%1500n", "x"); });
+    std::string line = support::CaptureStdout([] { PrintLine("%1500n", "x"); });
     EXPECT_EQ(line, std::string(999, 'x') + "\n");
 }
 

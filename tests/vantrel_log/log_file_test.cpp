@@ -15,6 +15,7 @@
 #include "log_file.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
+#include "support/temp_dir.h"
 
 namespace vantrel::log {
 namespace {
@@ -22,15 +23,10 @@ namespace {
 class LogFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vantrel_logfile_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = tmp_.String();
         path_ = dir_ + "/test.log";
     }
-    void TearDown() override {
-        unlink(path_.c_str());
-        rmdir(dir_.c_str());
-    }
+    support::TempDir tmp_{"vantrel_logfile"};
     long long FileSize() const {
         struct stat info {};
         return stat(path_.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
