@@ -18,6 +18,7 @@
 #include "port/win_port_errors.h"
 #include "pty_link.h"
 #include "raw_echo_peer.h"
+#include "support/temp_dir.h"
 
 using namespace vantrel::echo;
 
@@ -492,13 +493,10 @@ class EchoInTempDir : public EchoOverLink {
     void SetUp() override {
         EchoOverLink::SetUp();
         saved_ = std::filesystem::current_path();
-        char pattern[] = "/tmp/vantrel_echo_logs_XXXXXX";
-        dir_ = mkdtemp(pattern);
-        std::filesystem::current_path(dir_);
+        std::filesystem::current_path(dir_.Path());
     }
     void TearDown() override {
         std::filesystem::current_path(saved_);
-        std::filesystem::remove_all(dir_);
         EchoOverLink::TearDown();
     }
     static std::string Slurp(const std::string& name) {
@@ -508,7 +506,7 @@ class EchoInTempDir : public EchoOverLink {
         return text.str();
     }
     std::filesystem::path saved_;
-    std::string dir_;
+    support::TempDir dir_{"vantrel_echo_logs"};
 };
 
 TEST_F(EchoInTempDir, LogsHoldOneEntryPerChunkOnBothSides) {
