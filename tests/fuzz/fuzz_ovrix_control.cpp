@@ -5,6 +5,8 @@
 //
 // Input: the first byte picks the caller (root, the daemon's own user or a
 // stranger), the rest is the message.
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include "control_requests.h"
 #include "driver/ovrix_wire.h"
 #include "fuzz_check.h"
+#include "platform/unique_fd.h"
 #include "virtual_port.h"
 
 namespace {
@@ -34,7 +37,8 @@ class TwoPortBus : public Bus {
         ports_[0].comNumber = 7;
         ports_[0].pty.slavePath = "/dev/pts/17";
         ports_[0].usbName = "usb#vid_1eab&pid_0d10#sim0001";
-        ports_[0].usbFd = 1000;  // online; never used as a descriptor here
+        // Online: the port holds an open endpoint, which no request reads.
+        ports_[0].usbFd = platform::UniqueFd(open("/dev/null", O_RDONLY | O_CLOEXEC));
         ports_[0].lastOnlineMs = 1700000000000;
         ports_[1].instance = "0002";
         ports_[1].comNumber = 12;
