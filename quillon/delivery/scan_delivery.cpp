@@ -33,6 +33,7 @@ void ScanDelivery::Start(DeliverySettings settings, DeliveryNoticeFn notice) {
         std::lock_guard lock(m_queueMutex);
         m_stopping = false;
         m_queue.clear();
+        m_queuedBytes = 0;
     }
     m_outbox.reset();
     if (m_settings.mode != WorkMode::Network) {
@@ -76,10 +77,14 @@ bool ScanDelivery::Receive(std::string_view bytes) {
             bool refused = false;
             {
                 std::lock_guard lock(m_queueMutex);
-                if (m_queue.size() >= kDeliveryQueueCapacity) {
+                if (m_queuedBytes + bytes.size() > kDeliveryQueueBytes) {
                     refused = true;
+                } else if (m_queue.size() >= kDeliveryQueueCapacity) {
+                    m_queue.back().append(bytes);
+                    m_queuedBytes += bytes.size();
                 } else {
                     m_queue.emplace_back(bytes);
+                    m_queuedBytes += bytes.size();
                 }
             }
             if (refused) {
@@ -188,12 +193,14 @@ void ScanDelivery::Work() {
                     m_outbox->Append(scan);
                 }
                 m_queue.clear();
+                m_queuedBytes = 0;
             }
             return;
         }
         if (!m_queue.empty()) {
             std::string scan = std::move(m_queue.front());
             m_queue.pop_front();
+            m_queuedBytes -= scan.size();
             lock.unlock();
             DeliverScan(scan);
             nextRetry = Clock::now() + m_settings.outboxRetry;

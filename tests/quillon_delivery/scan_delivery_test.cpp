@@ -131,9 +131,14 @@ TEST_F(NetworkQueue, AFullQueueRefusesTheScanAndSaysSo) {
     for (size_t i = 0; i < quillon::kDeliveryQueueCapacity; ++i) {
         delivery.Receive("QUEUED");
     }
+    // Past the number of blocks a block joins the last one: nothing is lost.
+    delivery.Receive("JOINED");
     EXPECT_EQ(m_notices.CountOf(DeliveryNotice::QueueFull), 0u);
-    delivery.Receive("ONE-TOO-MANY");
-    delivery.Receive("TWO-TOO-MANY");
+    EXPECT_EQ(delivery.Queued(), quillon::kDeliveryQueueCapacity);
+    // Past the number of bytes a block is refused.
+    const std::string tooMany(quillon::kDeliveryQueueBytes, 'x');
+    delivery.Receive(tooMany);
+    delivery.Receive(tooMany);
     EXPECT_EQ(delivery.Queued(), quillon::kDeliveryQueueCapacity);
     const auto seen = m_notices.WaitFor(DeliveryNotice::QueueFull, 2);
     EXPECT_EQ(m_notices.CountOf(DeliveryNotice::QueueFull), 2u);

@@ -6,9 +6,13 @@
 // object posts from. The reader thread never waits for the network or the
 // display.
 //
-// The queue holds at most kDeliveryQueueCapacity scans; a scan that finds it
-// full is refused and reported (DeliveryNotice::QueueFull), never dropped
-// silently.
+// The queue holds at most kDeliveryQueueCapacity blocks. A block that finds
+// that many waiting joins the last one, as blocks did when the reader waited
+// for each POST and read what had come meanwhile as one block; so a burst of
+// scans faster than the server goes out in fewer, larger POSTs instead of
+// being lost. Only a block that would take the waiting bytes past
+// kDeliveryQueueBytes is refused and reported (DeliveryNotice::QueueFull),
+// never dropped silently.
 //
 // With the outbox on, a scan whose POST failed is kept in the outbox file
 // (synced before the failure is reported) and posted again, oldest first,
@@ -39,6 +43,7 @@
 namespace quillon {
 
 inline constexpr size_t kDeliveryQueueCapacity = 1000;
+inline constexpr size_t kDeliveryQueueBytes = 1024 * 1024;
 inline constexpr int kOutboxRetrySeconds = 30;
 
 enum class WorkMode {
@@ -132,6 +137,7 @@ class ScanDelivery {
     mutable std::mutex m_queueMutex;
     std::condition_variable m_queueChanged;
     std::deque<std::string> m_queue;
+    size_t m_queuedBytes = 0;  // of all blocks in m_queue
     bool m_stopping = false;
     CHttpClient* m_client = nullptr;  // the POST under way
     std::thread m_worker;
