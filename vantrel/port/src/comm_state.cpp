@@ -288,6 +288,7 @@ BOOL ClearCommError(HANDLE file, DWORD* errors, COMSTAT* stat) {
     auto port = LockPort(file, true, HangUp::kRefused);
     if (!port)
         return FALSE;
+    port->AwaitDeviceReadLocked(port.guard);
     port->ServiceLocked();  // bring the input queue up to date
     if (errors != nullptr)
         *errors = port->commErrors;

@@ -120,6 +120,10 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     void WakeIfNeededLocked();
     // The device work of one round: move bytes, end requests, note events.
     void ServiceLocked();
+    // Waits until no other thread is inside a read of the device: the bytes
+    // such a read takes join the input queue only when it returns, so a count
+    // of the queue made before would miss them.
+    void AwaitDeviceReadLocked(std::unique_lock<std::mutex>& lock);
     // When the next timer-driven change is due; the time point's max for none.
     Clock::time_point NextDeadlineLocked(Clock::time_point now) const;
     void EndAllLocked(DWORD error);

@@ -469,6 +469,13 @@ void SerialPort::ServeCommWaitLocked() {
     }
 }
 
+void SerialPort::AwaitDeviceReadLocked(std::unique_lock<std::mutex>& lock) {
+    // Reads of the device do not block, so this is short; the time limit only
+    // covers a wake-up that went to a call of another kind.
+    while (readingDevice && !closing)
+        deviceCallsDone.wait_for(lock, std::chrono::milliseconds(5));
+}
+
 void SerialPort::ServiceLocked() {
     if (closing)
         return;
