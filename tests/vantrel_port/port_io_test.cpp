@@ -16,6 +16,22 @@ namespace {
 using namespace win;
 using Clock = std::chrono::steady_clock;
 
+// Sends `bytes` from the device side and returns once the port has taken
+// them in: the arrival event is raised after the bytes have gone into a
+// pending read, so a cancel or close that follows finds them there.
+void SendAndAwaitArrival(HANDLE port, Pty& pty, const char* bytes) {
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+    OverlappedCall arrival;
+    DWORD events = 0;
+    ASSERT_FALSE(WaitCommEvent(port, &events, &arrival.ov));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    pty.Send(bytes);
+    DWORD unused = 0;
+    ASSERT_TRUE(GetOverlappedResult(port, &arrival.ov, &unused, TRUE));
+    ASSERT_EQ(events, DWORD{EV_RXCHAR});
+    ASSERT_TRUE(SetCommMask(port, 0));
+}
+
 class PortIo : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -337,16 +353,7 @@ TEST_F(PortIo, CancelIoEndsWithBytesSoFarAndNeverTouchesTheBufferAgain) {
     ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
     // The arrival event is raised once the bytes have gone into the pending
     // read, so the cancel below finds them there.
-    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
-    OverlappedCall arrival;
-    DWORD events = 0;
-    ASSERT_FALSE(WaitCommEvent(port, &events, &arrival.ov));
-    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
-    pty.Send("abc");
-    DWORD unused = 0;
-    ASSERT_TRUE(GetOverlappedResult(port, &arrival.ov, &unused, TRUE));
-    ASSERT_EQ(events, DWORD{EV_RXCHAR});
-    ASSERT_TRUE(SetCommMask(port, 0));
+    SendAndAwaitArrival(port, pty, "abc");
     ASSERT_TRUE(CancelIo(port));
     EXPECT_FALSE(GetOverlappedResult(port, ov.get(), &done, TRUE));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
@@ -398,8 +405,7 @@ TEST_F(PortIo, AbandonedRequestKeepsItsEventAndEndsSafelyAtClose) {
     DWORD done = 0;
     ASSERT_FALSE(ReadFile(port, buf.get(), 8, &done, &ov));
     ASSERT_TRUE(CloseHandle(ov.hEvent));
-    pty.Send("1234");
-    std::this_thread::sleep_for(50ms);
+    SendAndAwaitArrival(port, pty, "1234");
     ASSERT_TRUE(CloseHandle(port));
     port = INVALID_HANDLE_VALUE;
     EXPECT_TRUE(HasOverlappedIoCompleted(&ov));
