@@ -1,9 +1,6 @@
 #include "core_fixture.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -11,17 +8,15 @@
 #include "platform/runtime_namespace.h"
 
 void CoreTest::SetUp() {
-    char pattern[] = "/tmp/ferrolink-core-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    runtimeDir_ = pattern;
-    setenv("KTR_RUNTIME_DIR", pattern, 1);
+    runtime_ = std::make_unique<support::RuntimeDir>("ferrolink-core");
+    runtimeDir_ = runtime_->Path();
+    ASSERT_FALSE(runtimeDir_.empty());
 }
 
 void CoreTest::TearDown() {
     scanners_.clear();
-    for (int master : masters_)
-        close(master);
-    std::filesystem::remove_all(runtimeDir_);
+    devices_.clear();
+    runtime_.reset();
 }
 
 scansim::Scanner* CoreTest::StartUsb(const std::string& serial, const std::string& product) {
@@ -50,19 +45,14 @@ scansim::Scanner* CoreTest::StartCom(unsigned port, unsigned baud) {
 }
 
 int CoreTest::StartPtyDevice(const std::string& usbName) {
-    int master = -1;
-    int slave = -1;
-    char name[128];
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    auto device = std::make_unique<support::PtyPair>();
+    if (device->master() < 0)
         return -1;
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    close(slave);
-    platform::AddEntry(platform::kUsbFolder, usbName, name);
-    masters_.push_back(master);
-    return master;
+    // The library is the slave's only user: closing it must reach the master.
+    device->CloseSlave();
+    platform::AddEntry(platform::kUsbFolder, usbName, device->node().string());
+    devices_.push_back(std::move(device));
+    return devices_.back()->master();
 }
 
 std::vector<_QVDeviceInfo> ZeroedTable(size_t count) {

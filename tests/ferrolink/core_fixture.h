@@ -12,6 +12,8 @@
 
 #include "ferrolink/ferrolink.h"
 #include "scansim/scanner.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 class CoreTest : public ::testing::Test {
   protected:
@@ -23,9 +25,10 @@ class CoreTest : public ::testing::Test {
     // A device the test plays itself: its master side and the record's port.
     int StartPtyDevice(const std::string& usbName);
 
+    std::unique_ptr<support::RuntimeDir> runtime_;
     std::filesystem::path runtimeDir_;
     std::vector<std::unique_ptr<scansim::Scanner>> scanners_;
-    std::vector<int> masters_;
+    std::vector<std::unique_ptr<support::PtyPair>> devices_;
 };
 
 // A zeroed table of records, as callers prepare them.
