@@ -7,6 +7,7 @@
 
 #include "ferrolink/commands.h"
 #include "ops_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ class OpsCommands : public ::testing::Test {
         record = UsbRecord("cmd01");
     }
 
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
     std::unique_ptr<scansim::Scanner> scanner;
     _QVDeviceInfo record{};
 };
@@ -116,7 +117,7 @@ TEST_F(OpsCommands, OpenGreenIllSendsBothIlluminationCommandsAndReturnsZero) {
 }
 
 TEST(OpsSendCommandCom, OpensTheNumberedPortAtFullSpeed) {
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
     // The simulated port answers only at 115200 baud with 8 data bits; the
     // high bits of the port number are dropped.
     auto scanner = ops_test::StartComScanner(3, 115200);
@@ -130,7 +131,7 @@ TEST(OpsSendCommandCom, OpensTheNumberedPortAtFullSpeed) {
 }
 
 TEST(OpsCompareVer, ComparesOnlyForKnownKinds) {
-    ops_test::TempDir dir("ferrolink-ops-fw");
+    support::TempDir dir("ferrolink-ops-fw");
     _QVDeviceInfo record = UsbRecord("none", "SN", "V2.1.0");
     struct Case {
         int kind;
@@ -150,7 +151,7 @@ TEST(OpsCompareVer, ComparesOnlyForKnownKinds) {
 }
 
 TEST(OpsGetProductNameAndSN, NeedsExactlyOneScanner) {
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
     char name[64] = "keep";
     char serial[64] = "keep";
     EXPECT_EQ(GetProductNameAndSN(name, serial), -1);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ops_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -64,8 +65,8 @@ class OpsFerroctl : public ::testing::Test {
         return outcome;
     }
 
-    ops_test::TempNamespace ns;
-    ops_test::TempDir dir{"ferrolink-ops-ctl"};
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
+    support::TempDir dir{"ferrolink-ops-ctl"};
     fs::path binDir;
     fs::path program;
 };

@@ -14,6 +14,7 @@
 #include "ferrolink/firmware.h"
 #include "ferrolink/tidestream/tidestream.h"
 #include "ops_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -67,8 +68,8 @@ class OpsFirmware : public ::testing::Test {
 
     fs::path DayFile() const { return dir.Path() / "log" / (Today() + ".ini"); }
 
-    ops_test::TempNamespace ns;
-    ops_test::TempDir dir{"ferrolink-ops-fwhost"};
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
+    support::TempDir dir{"ferrolink-ops-fwhost"};
     fs::path binDir;
 };
 
@@ -107,8 +108,8 @@ TEST_F(OpsFirmware, DeviceThatCannotBeOpenedLeavesNoEntry) {
 }
 
 TEST(OpsFirmwarePort, UpdatesOverTheNumberedPortAtTheGivenSpeed) {
-    ops_test::TempNamespace ns;
-    ops_test::TempDir dir("ferrolink-ops-fwport");
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
+    support::TempDir dir("ferrolink-ops-fwport");
     // The simulated port answers only at 9600 baud: a wrong speed fails.
     auto scanner = ops_test::StartComScanner(5, 9600);
     ASSERT_NE(scanner, nullptr);
@@ -130,8 +131,8 @@ TEST(OpsFirmwarePort, UpdatesOverTheNumberedPortAtTheGivenSpeed) {
 }
 
 TEST(OpsFirmwareRecord, UpdateOneHandsTheTransferInfoBack) {
-    ops_test::TempNamespace ns;
-    ops_test::TempDir dir("ferrolink-ops-fw1");
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
+    support::TempDir dir("ferrolink-ops-fw1");
     auto scanner = ops_test::StartUsbScanner("fw03");
     ASSERT_NE(scanner, nullptr);
     const fs::path firmware = dir.Path() / "dec.bin";

@@ -5,6 +5,7 @@
 
 #include "ferrolink/identity.h"
 #include "ops_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ class OpsIdentity : public ::testing::Test {
         record = UsbRecord("id01");
     }
 
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
     std::unique_ptr<scansim::Scanner> scanner;
     _QVDeviceInfo record{};
 };

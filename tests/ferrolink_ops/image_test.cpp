@@ -9,6 +9,7 @@
 #include "ferrolink/image.h"
 #include "image_read.h"
 #include "ops_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ TEST(ImageHeader, ParsesOnlyWholeConsistentHeaders) {
 
 class OpsImage : public ::testing::Test {
   protected:
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-ops-ns"};
 };
 
 TEST_F(OpsImage, ScannerImageIsCollectedWholeAcrossManyReads) {

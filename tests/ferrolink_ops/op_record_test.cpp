@@ -15,6 +15,7 @@
 
 #include "op_record.h"
 #include "ops_fixture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ class OpsHostInDirectory : public ::testing::Test {
         return RunCapture("python3 '" + scriptFile.string() + "' '" + DayFile().string() + "'");
     }
 
-    ops_test::TempDir dir{"ferrolink-ops-host"};
+    support::TempDir dir{"ferrolink-ops-host"};
     fs::path binDir;
     fs::path host;
 };

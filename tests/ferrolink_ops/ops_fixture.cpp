@@ -1,40 +1,19 @@
 #include "ops_fixture.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 #include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
 #include "ferrolink/tidestream/tidestream.h"
+#include "platform/runtime_namespace.h"
 
 namespace ops_test {
-
-TempDir::TempDir(const char* prefix) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) != nullptr)
-        dir_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    if (!dir_.empty())
-        std::filesystem::remove_all(dir_, ignored);
-}
-
-TempNamespace::TempNamespace() {
-    setenv("KTR_RUNTIME_DIR", dir_.Path().c_str(), 1);
-}
-
-TempNamespace::~TempNamespace() {
-    unsetenv("KTR_RUNTIME_DIR");
-}
 
 std::unique_ptr<scansim::Scanner> StartUsbScanner(const std::string& serial,
                                                   const scansim::Identity& identity) {
@@ -107,21 +86,14 @@ std::vector<std::string> ReceivedCommands(const scansim::Scanner& scanner) {
 }
 
 ScriptedDevice::ScriptedDevice(unsigned port, std::string answer) : answer_(std::move(answer)) {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
-        master_ = slave_ = -1;
+    if (device_.master() < 0)
+        return;
+    link_ = "COM" + std::to_string(port);
+    if (!platform::AddEntry(platform::kComFolder, link_, device_.node())) {
+        ADD_FAILURE() << "dosdevices/" << link_ << " cannot be made";
+        link_.clear();
         return;
     }
-    termios raw{};
-    tcgetattr(slave_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave_, TCSANOW, &raw);
-    const char* env = std::getenv("KTR_RUNTIME_DIR");
-    const std::filesystem::path folder = std::filesystem::path(env ? env : "/tmp") / "dosdevices";
-    std::filesystem::create_directories(folder);
-    link_ = folder / ("COM" + std::to_string(port));
-    std::error_code ignored;
-    std::filesystem::remove(link_, ignored);
-    std::filesystem::create_symlink(ttyname(slave_), link_);
     thread_ = std::thread([this] { Serve(); });
 }
 
@@ -129,29 +101,25 @@ ScriptedDevice::~ScriptedDevice() {
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
-    std::error_code ignored;
     if (!link_.empty())
-        std::filesystem::remove(link_, ignored);
-    if (master_ >= 0)
-        close(master_);
-    if (slave_ >= 0)
-        close(slave_);
+        (void)platform::RemoveEntry(platform::kComFolder, link_);
 }
 
 void ScriptedDevice::Serve() {
     std::string pending;
     while (!stop_) {
-        pollfd fd{master_, POLLIN, 0};
+        const int master = device_.master();
+        pollfd fd{master, POLLIN, 0};
         if (poll(&fd, 1, 50) <= 0 || (fd.revents & POLLIN) == 0)
             continue;
         char chunk[512];
-        const ssize_t n = read(master_, chunk, sizeof(chunk));
+        const ssize_t n = read(master, chunk, sizeof(chunk));
         if (n <= 0)
             continue;
         pending.append(chunk, static_cast<size_t>(n));
         if (pending.size() >= 2 && pending.compare(pending.size() - 2, 2, ";\x03") == 0) {
             pending.clear();
-            if (!answer_.empty() && write(master_, answer_.data(), answer_.size()) < 0)
+            if (!answer_.empty() && write(master, answer_.data(), answer_.size()) < 0)
                 return;
         }
     }

@@ -1,4 +1,4 @@
-// Shared pieces of the operation tests: a private runtime namespace, simulated
+// Shared pieces of the operation tests: simulated
 // scanners, device records pointing at them, a scripted device on a raw pty,
 // firmware files and a capture of the library's log lines.
 #pragma once
@@ -13,29 +13,9 @@
 
 #include "ferrolink/record.h"
 #include "scansim/scanner.h"
+#include "support/pty_pair.h"
 
 namespace ops_test {
-
-class TempDir {
-  public:
-    explicit TempDir(const char* prefix);
-    ~TempDir();
-    const std::filesystem::path& Path() const { return dir_; }
-
-  private:
-    std::filesystem::path dir_;
-};
-
-// Points KTR_RUNTIME_DIR at a fresh directory for the life of the object.
-class TempNamespace {
-  public:
-    TempNamespace();
-    ~TempNamespace();
-    const std::filesystem::path& Dir() const { return dir_.Path(); }
-
-  private:
-    TempDir dir_{"ferrolink-ops-ns"};
-};
 
 std::unique_ptr<scansim::Scanner> StartUsbScanner(const std::string& serial,
                                                   const scansim::Identity& identity = {});
@@ -55,13 +35,12 @@ class ScriptedDevice {
   public:
     ScriptedDevice(unsigned port, std::string answer);
     ~ScriptedDevice();
-    bool Ready() const { return master_ >= 0; }
+    bool Ready() const { return !link_.empty(); }
 
   private:
     void Serve();
-    int master_ = -1;
-    int slave_ = -1;
-    std::filesystem::path link_;
+    support::PtyPair device_;
+    std::string link_;
     std::string answer_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
