@@ -15,6 +15,7 @@
 #include "config_download.h"
 #include "ferrolink/config.h"
 #include "scansim/scanner.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -24,11 +25,8 @@ namespace fs = std::filesystem;
 class ConfigDevice : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferrolink-config-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        fs::create_directories(dir_ / "run");
-        ::setenv("KTR_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+        dir_ = folder_.Path();
+        ASSERT_FALSE(dir_.empty());
         previous_ = fs::current_path();
         fs::current_path(dir_);
         g_nDeviceBufSize = 128;
@@ -37,7 +35,6 @@ class ConfigDevice : public ::testing::Test {
     void TearDown() override {
         scanners_.clear();
         fs::current_path(previous_);
-        fs::remove_all(dir_);
         SetSaveType(0);
     }
 
@@ -82,6 +79,8 @@ class ConfigDevice : public ::testing::Test {
         return (dir_ / name).string();
     }
 
+    support::TempDir folder_{"ferrolink-config"};
+    support::RuntimeDir runtime_{"ferrolink-config-ns"};
     fs::path dir_;
     fs::path previous_;
     std::vector<std::unique_ptr<scansim::Scanner>> scanners_;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "scansim/scanner.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -26,21 +27,15 @@ struct Outcome {
 class FerroctlConfig : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferroctl-config-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        fs::create_directories(dir_ / "run");
-        ::setenv("KTR_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+        dir_ = folder_.Path();
+        ASSERT_FALSE(dir_.empty());
         scansim::ScannerOptions options;
         options.attachment = scansim::Attachment::kCom;
         options.comPort = 31;
         scanner_ = scansim::Scanner::Start(options);
         ASSERT_NE(scanner_, nullptr);
     }
-    void TearDown() override {
-        scanner_.reset();
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { scanner_.reset(); }
     // Runs ferroctl in the test's directory; stderr goes to a file (not a terminal).
     Outcome Ferroctl(const std::string& args) {
         const char* bin = std::getenv("SUITE_BIN_DIR");
@@ -56,6 +51,8 @@ class FerroctlConfig : public ::testing::Test {
         run.err = text.str();
         return run;
     }
+    support::TempDir folder_{"ferroctl-config"};
+    support::RuntimeDir runtime_{"ferroctl-config-ns"};
     fs::path dir_;
     std::unique_ptr<scansim::Scanner> scanner_;
 };
