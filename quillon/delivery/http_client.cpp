@@ -163,9 +163,14 @@ int CHttpClient::Perform() {
 int CHttpClient::Request(std::string_view verb, std::string_view url,
                          std::optional<std::string_view> body, std::string& reply) {
     reply.clear();
+    m_lastError.clear();
     const std::string scheme = SchemeOf(url);
-    if ((scheme != "http" && scheme != "https") || m_pSession == nullptr || m_pMulti == nullptr ||
-        m_aborted) {
+    if (scheme != "http" && scheme != "https") {
+        m_lastError = "not an http or https address";
+        return kHttpFailed;
+    }
+    if (m_pSession == nullptr || m_pMulti == nullptr || m_aborted) {
+        m_lastError = m_aborted ? "request aborted" : "no HTTP session";
         return kHttpFailed;
     }
     CURL* curl = m_pSession;
@@ -188,6 +193,8 @@ int CHttpClient::Request(std::string_view verb, std::string_view url,
     std::unique_ptr<curl_slist, HeaderListDeleter> headerList(headers);
 
     ReplySink sink;
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_URL, urlText.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     // A scan that went out encrypted is never sent again in clear text.
@@ -221,6 +228,10 @@ int CHttpClient::Request(std::string_view verb, std::string_view url,
     }
 
     const auto code = static_cast<CURLcode>(Perform());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    if (code != CURLE_OK) {
+        m_lastError = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+    }
     if (code == CURLE_OPERATION_TIMEDOUT) {
         return kHttpTimedOut;
     }
@@ -228,6 +239,7 @@ int CHttpClient::Request(std::string_view verb, std::string_view url,
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && sink.cut)) {
         return kHttpFailed;
     }
+    m_lastError.clear();
     reply = ReplyInLocaleCharset(sink.collected);
     return kHttpReplyRead;
 }

@@ -111,6 +111,11 @@ std::u16string ScanDelivery::TakePending() {
     return m_pending.TakeAll();
 }
 
+std::string ScanDelivery::LastFailure() const {
+    std::lock_guard lock(m_queueMutex);
+    return m_lastFailure;
+}
+
 size_t ScanDelivery::Queued() const {
     std::lock_guard lock(m_queueMutex);
     return m_queue.size();
@@ -132,10 +137,21 @@ bool ScanDelivery::Post(const std::string& scan) {
         m_client = &client;
     }
     std::string reply;
-    client.Request("POST", m_settings.url, scan, reply);
+    const int result = client.Request("POST", m_settings.url, scan, reply);
     std::lock_guard lock(m_queueMutex);
     m_client = nullptr;
-    return reply == kSuccessReply;
+    if (reply == kSuccessReply) {
+        return true;
+    }
+    if (result != kHttpReplyRead) {
+        m_lastFailure = client.LastError();
+    } else {
+        constexpr size_t kShownReply = 60;
+        m_lastFailure = "the server answered \"" + reply.substr(0, kShownReply) +
+                        (reply.size() > kShownReply ? "...\"" : "\"") + " instead of \"" +
+                        std::string(kSuccessReply) + "\"";
+    }
+    return false;
 }
 
 bool ScanDelivery::WorkOffOutbox() {

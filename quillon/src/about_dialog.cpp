@@ -1,10 +1,16 @@
 #include "about_dialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
 
 #include "dialog_units.h"
+#include "string_table.h"
 
 namespace quillon {
 
@@ -12,25 +18,45 @@ CAboutDlg::CAboutDlg(AppSettings& settings, QWidget* parent)
     : QDialog(parent), m_settings(settings) {
     setWindowTitle(QStringLiteral("Quillon"));
     const QFontMetrics metrics(font());
-    resize(DialogUnitsToPixels(metrics, 0, 0, 287, 148).size());
-
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("button_1"));
-    ok->setDefault(true);
-    ok->setGeometry(DialogUnitsToPixels(metrics, 230, 126, 50, 14));
-    connect(ok, &QPushButton::clicked, this, &CAboutDlg::accept);
 
     m_comboBox = new QComboBox(this);
     m_comboBox->setObjectName(QStringLiteral("combo_1013"));
     m_comboBox->setEditable(true);
     m_comboBox->setInsertPolicy(QComboBox::NoInsert);
-    m_comboBox->setGeometry(DialogUnitsToPixels(metrics, 67, 16, 107, 14));
+    // Wide enough for the longest name, in the field and in the list.
+    m_comboBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
-    auto* label = new QLabel(QStringLiteral("CodePage"), this);
+    auto* label = new QLabel(LoadText(IDS_CODE_PAGE_LABEL), this);
     label->setObjectName(QStringLiteral("label_1014"));
-    label->setGeometry(DialogUnitsToPixels(metrics, 26, 18, 37, 14));
+    label->setBuddy(m_comboBox);
+
+    // OK and Cancel as the platform orders them, in the language of Qt's
+    // own texts.
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setObjectName(QStringLiteral("button_1"));
+    ok->setDefault(true);
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("button_2"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &CAboutDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CAboutDlg::reject);
+
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    form->addRow(label, m_comboBox);
+    auto* layout = new QVBoxLayout(this);
+    const QRect margin = DialogUnitsToPixels(metrics, 0, 0, 7, 7);
+    layout->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
+    layout->addLayout(form);
+    layout->addStretch(1);
+    layout->addWidget(buttons);
 
     OnInitDialog();
+    // The list is as wide as its longest entry, never cut.
+    QAbstractItemView* view = m_comboBox->view();
+    view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth() +
+                          view->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    // The first size of the original dialog where the texts fit in it.
+    resize(sizeHint().expandedTo(DialogUnitsToPixels(metrics, 0, 0, 287, 148).size()));
 }
 
 void CAboutDlg::OnInitDialog() {

@@ -65,13 +65,13 @@ bool CAutoTabAppApp::InitInstance(const std::vector<std::string>& arguments) {
     }
     QuitSignals quitSignals;
     if (m_headless) {
-        ConsoleSurface surface;
+        ConsoleSurface surface(stdout, m_json ? ConsoleFormat::kJson : ConsoleFormat::kText);
         CAutoTabAppDlg dialog(Settings(), m_iniFile, m_programFile, surface);
         ConnectCommon(dialog, lock, quitSignals);
-        QObject::connect(&dialog, &CAutoTabAppDlg::CodePageDialogRequested, [] {
-            std::printf("The code page dialog needs a window; CodePage stays %d.\n",
-                        Settings().CodePage);
-            std::fflush(stdout);
+        QObject::connect(&dialog, &CAutoTabAppDlg::CodePageDialogRequested, [&surface] {
+            surface.ShowNotice(
+                QStringLiteral("The code page dialog needs a window; CodePage stays %1.")
+                    .arg(Settings().CodePage));
         });
         dialog.OnInitDialog();
         QCoreApplication::exec();

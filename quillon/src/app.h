@@ -11,7 +11,9 @@ namespace quillon {
 
 class CAutoTabAppApp {
   public:
-    explicit CAutoTabAppApp(bool headless) : m_headless(headless) {}
+    // `json`: the headless form prints JSON lines instead of texts.
+    explicit CAutoTabAppApp(bool headless, bool json = false)
+        : m_headless(headless), m_json(json) {}
 
     // Runs the program with its arguments (the program name first); the
     // exit status.
@@ -24,6 +26,7 @@ class CAutoTabAppApp {
     int ExitInstance();
 
     bool m_headless;
+    bool m_json;
     std::filesystem::path m_programFile;
     std::filesystem::path m_iniFile;
 };

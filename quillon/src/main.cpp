@@ -21,7 +21,7 @@ namespace {
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: quillon [--headless] [-autorun]\n"
+                 "Usage: quillon [--headless [--json]] [-autorun]\n"
                  "       quillon --send-command N\n"
                  "       quillon --help | --version\n"
                  "\n"
@@ -30,6 +30,8 @@ void PrintUsage(std::FILE* out) {
                  "\n"
                  "  --headless          no window and no tray icon: status texts and balloons\n"
                  "                      are printed to standard output\n"
+                 "  --json              with --headless: one JSON object per status text,\n"
+                 "                      balloon or prompt, a line each (NDJSON)\n"
                  "  -autorun            the start at logon (the autostart entry is not rewritten)\n"
                  "  --send-command N    hands window command N to the running copy:\n"
                  "                      1147 Directoutput=0, 1148 Directoutput=1,\n"
@@ -37,7 +39,11 @@ void PrintUsage(std::FILE* out) {
                  "  --help, --version   this text, the program's version\n"
                  "\n"
                  "Settings: ktr.ini beside the program when its directory is writable,\n"
-                 "otherwise $XDG_CONFIG_HOME/quillon/ktr.ini.\n");
+                 "otherwise $XDG_CONFIG_HOME/quillon/ktr.ini.\n"
+                 "\n"
+                 "Exit status: 0 when the program ran and ended normally (or handed its\n"
+                 "command to the running copy), 1 when it could not run (with the reason\n"
+                 "on standard error), 2 for a usage error.\n");
 }
 
 // Window command identifiers are 16 bits wide, as in a WM_COMMAND message.
@@ -90,6 +96,7 @@ std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv, bool h
 
 int main(int argc, char** argv) {
     bool headless = false;
+    bool json = false;
     std::vector<std::string> arguments{argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
@@ -114,6 +121,10 @@ int main(int argc, char** argv) {
             headless = true;
             continue;
         }
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+            continue;
+        }
         // Whether it makes an autorun start is decided by the count later.
         if (strcasecmp(argv[i], "-autorun") != 0) {
             std::fprintf(stderr, "quillon: unknown argument \"%s\"\n\n", argv[i]);
@@ -121,6 +132,10 @@ int main(int argc, char** argv) {
             return 2;
         }
         arguments.emplace_back(argv[i]);
+    }
+    if (json && !headless) {
+        std::fprintf(stderr, "quillon: --json needs --headless\n");
+        return 2;
     }
     if (const std::string refusal = quillon::RuntimeFoldersRefusal(); !refusal.empty()) {
         std::fprintf(stderr, "quillon: %s\n", refusal.c_str());
@@ -132,6 +147,6 @@ int main(int argc, char** argv) {
     }
     int qtArgc = 1;
     std::unique_ptr<QCoreApplication> app = MakeApplication(qtArgc, argv, headless);
-    quillon::CAutoTabAppApp theApp(headless);
+    quillon::CAutoTabAppApp theApp(headless, json);
     return theApp.Run(arguments);
 }

@@ -13,8 +13,11 @@
 #include "delivery/delivery_text.h"
 #include "delivery/paste_keys.h"
 #include "device_paths.h"
+#include "device_probe.h"
+#include "display_text.h"
 #include "ferrolink/discovery.h"
 #include "ferrolink/notify.h"
+#include "qt_language.h"
 #include "string_table.h"
 #include "trace.h"
 #include "version_text.h"
@@ -27,9 +30,12 @@ constexpr qsizetype kTipUnits = 127;
 constexpr qsizetype kBalloonTitleUnits = 63;
 constexpr qsizetype kBalloonTextUnits = 255;
 
+// A text field of the scanner's record, as shown: its control characters
+// are escaped.
 template <size_t N>
 QString FieldText(const char (&field)[N]) {
-    return QString::fromLocal8Bit(field, static_cast<qsizetype>(strnlen(field, N)));
+    return EscapeControlCharacters(
+        QString::fromLocal8Bit(field, static_cast<qsizetype>(strnlen(field, N))));
 }
 
 }  // namespace
@@ -64,6 +70,7 @@ CAutoTabAppDlg::~CAutoTabAppDlg() {
 
 void CAutoTabAppDlg::OnInitDialog() {
     SetUiLanguage(m_settings.languageId);
+    InstallQtTranslations(m_settings.languageId);
     RegisterDeviceInterfaces();
     m_surface.SetWindowIconFile(m_settings.iconPath);
     m_surface.SetCaption(BuildCaption(m_settings.title, GetFileVersionText(m_programFile, false),
@@ -130,13 +137,20 @@ bool CAutoTabAppDlg::RegisterDeviceInterfaces() {
 
 bool CAutoTabAppDlg::ConnectDevices() {
     DiscoverDevices();
-    while (m_nDeviceCount <= 0) {
+    QString refusal = OpenableScannerRefusal();
+    while (m_nDeviceCount <= 0 || !refusal.isEmpty()) {
         // The form that cannot ask says it once per loss and looks again
         // at the next watch period.
         if (m_promptShown) {
             return false;
         }
-        const int prompt = m_surface.PromptForDevice(LoadText(IDS_INSERT_DEVICE));
+        QString text = LoadText(IDS_INSERT_DEVICE);
+        if (!refusal.isEmpty()) {
+            text = refusal + QLatin1Char('\n') + text;
+        }
+        m_prompting = true;
+        const int prompt = m_surface.PromptForDevice(text);
+        m_prompting = false;
         if (prompt < 0) {
             m_promptShown = true;
             return false;
@@ -146,12 +160,33 @@ bool CAutoTabAppDlg::ConnectDevices() {
             return false;
         }
         DiscoverDevices();
+        refusal = OpenableScannerRefusal();
     }
     RegisterScanner();
     // The data-stream library reports losses only, so the window learns of
     // the connection here.
     UpdateStatus(1);
     return true;
+}
+
+QString CAutoTabAppDlg::OpenableScannerRefusal() {
+    if (m_nDeviceCount <= 0 || !IdentityMissing(m_devices[0])) {
+        return {};
+    }
+    // Discovery could not ask the scanner: registering it would show a
+    // connection that receives nothing.
+    const QString reason = OpenRefusal(m_devices[0]);
+    if (reason.isEmpty()) {
+        return {};
+    }
+    QString name = m_szDevicePaths[0];
+    if (m_devices[0].nPortType == FERROLINK_PORT_COM) {
+        ComPortSettings port{};
+        std::memcpy(&port, m_devices[0].connInfo, sizeof port);
+        name = QStringLiteral("COM%1").arg(port.wPort);
+    }
+    QUILLON_EVENT("cannot open %s: %s", name.toUtf8().constData(), reason.toUtf8().constData());
+    return LoadText(IDS_OPEN_FAILED).arg(name, reason);
 }
 
 void CAutoTabAppDlg::FillDevicePaths() {
@@ -176,6 +211,11 @@ void CAutoTabAppDlg::FillDevicePaths() {
 int CAutoTabAppDlg::OnDeviceChange(int event, int deviceType, const QString& name) {
     if (event != kDeviceArrival && event != kDeviceRemoveComplete) {
         return 0;
+    }
+    if (event == kDeviceArrival && m_prompting) {
+        // A device came while the user is asked to insert one: the prompt
+        // answers itself with OK and the scanner is looked for again.
+        m_surface.EndDevicePrompt();
     }
     const std::u16string units = name.toStdU16String();
     QUILLON_TRACE("wParam=0x%x dbcc_name=%ls", static_cast<unsigned>(event), units.c_str());
@@ -293,10 +333,15 @@ void CAutoTabAppDlg::StartDelivery() {
 void CAutoTabAppDlg::ShowDeliveryNotice(DeliveryNotice notice, size_t waiting) {
     const QString waitingText = LoadText(IDS_SCANS_WAITING).arg(waiting);
     switch (notice) {
-        case DeliveryNotice::PostFailed:
+        case DeliveryNotice::PostFailed: {
+            // Which server, and why: the reply or the network's reason.
+            const QString failure =
+                m_settings.url + QStringLiteral(": ") +
+                EscapeControlCharacters(QString::fromStdString(m_delivery.LastFailure()));
             ShowBalloon(LoadText(IDS_INTERFACE_ERROR),
-                        waiting > 0 ? waitingText : QStringLiteral(" "));
+                        waiting > 0 ? failure + QLatin1Char('\n') + waitingText : failure);
             break;
+        }
         case DeliveryNotice::QueueFull:
             ShowBalloon(LoadText(IDS_SCAN_REFUSED), LoadText(IDS_QUEUE_FULL).arg(waiting));
             break;
@@ -418,15 +463,22 @@ QString CAutoTabAppDlg::ConnectedStatusText() const {
     return text;
 }
 
+QString CAutoTabAppDlg::TrayTipText(int state) const {
+    const QString stateText =
+        state != 0 ? LoadText(IDS_TIP_CONNECTED).arg(FieldText(m_devices[0].szProductName))
+                   : LoadText(IDS_TIP_NOT_CONNECTED);
+    return m_settings.title + QStringLiteral(" \u2014 ") + stateText;
+}
+
 bool CAutoTabAppDlg::UpdateStatus(int state) {
+    // The tray icon and its tip show the state from the first status on,
+    // whether the window is shown or not.
+    const QString tip = TrayTipText(state);
+    SetTrayIcon(state != 0 ? kStateIconConnected : kStateIconNotConnected, &tip);
     if (!m_surface.IsWindowVisible() && m_bStatusShown) {
         if (state != 0) {
-            const QString tip = LoadText(IDS_DEVICE_CONNECTED);
-            SetTrayIcon(kStateIconConnected, &tip);
             ShowBalloon(LoadText(IDS_DEVICE_CONNECTED), DeviceIdentityText());
         } else {
-            const QString tip = LoadText(IDS_DEVICE_NOT_CONNECTED);
-            SetTrayIcon(kStateIconNotConnected, &tip);
             ShowBalloon(LoadText(IDS_DEVICE_NOT_CONNECTED), QStringLiteral(" "));
         }
     } else {

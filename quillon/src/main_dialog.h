@@ -112,6 +112,11 @@ class CAutoTabAppDlg : public QObject {
     void PasteFailed(const std::u16string& pending, const QString& reason);
     QString ConnectedStatusText() const;
     QString DeviceIdentityText() const;
+    // The tray tip of a state: the title, and the product when connected.
+    QString TrayTipText(int state) const;
+    // Empty when no scanner was found or the first one can be opened;
+    // otherwise the line that says which device could not be opened and why.
+    QString OpenableScannerRefusal();
 
     AppSettings& m_settings;
     std::filesystem::path m_iniFile;
@@ -148,6 +153,8 @@ class CAutoTabAppDlg : public QObject {
     bool m_scannerRegistered = false;
     // The headless form shows the insert prompt once per loss.
     bool m_promptShown = false;
+    // The insert prompt is up: a device arrival answers it.
+    bool m_prompting = false;
 };
 
 }  // namespace quillon

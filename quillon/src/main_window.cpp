@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -24,19 +25,30 @@ MainWindow::MainWindow() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     const QFontMetrics metrics(font());
+    // The window's first size; the layout makes it larger when a status
+    // text needs more room (a long product name, the Chinese texts).
     resize(DialogUnitsToPixels(metrics, 0, 0, 261, 94).size());
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("status_1000"));
     m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_status->setFocusPolicy(Qt::StrongFocus);
-    m_status->setGeometry(DialogUnitsToPixels(metrics, 11, 11, 246, 73));
+    m_status->setTextFormat(Qt::PlainText);
 
-    // Kept for the layout of the original window: never written or read.
+    // Kept from the original window: never written or read.
     m_unusedEdit = new QPlainTextEdit(this);
     m_unusedEdit->setObjectName(QStringLiteral("edit_1010"));
     m_unusedEdit->setReadOnly(true);
-    m_unusedEdit->setGeometry(DialogUnitsToPixels(metrics, 222, 7, 31, 12));
+    const QRect editSize = DialogUnitsToPixels(metrics, 0, 0, 31, 12);
+    m_unusedEdit->setFixedSize(editSize.size());
+
+    auto* layout = new QGridLayout(this);
+    const QRect margin = DialogUnitsToPixels(metrics, 0, 0, 11, 11);
+    layout->setContentsMargins(margin.width(), margin.height(), margin.width(), margin.height());
+    layout->addWidget(m_status, 0, 0);
+    layout->addWidget(m_unusedEdit, 0, 1, Qt::AlignTop | Qt::AlignRight);
+    layout->setColumnStretch(0, 1);
+    layout->setRowStretch(0, 1);
 
     for (size_t i = 0; i < kStateIconFiles.size(); ++i) {
         m_hStateIcons[i] = QIcon(QString::fromLatin1(kStateIconFiles[i]));
@@ -131,7 +143,16 @@ int MainWindow::PromptForDevice(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quillon"), text,
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("insert_device_prompt"));
-    return box.exec() == QMessageBox::Ok ? 1 : 0;
+    m_prompt = &box;
+    const int answer = box.exec();
+    m_prompt = nullptr;
+    return answer == QMessageBox::Ok ? 1 : 0;
+}
+
+void MainWindow::EndDevicePrompt() {
+    if (m_prompt != nullptr) {
+        m_prompt->done(QMessageBox::Ok);
+    }
 }
 
 void MainWindow::ShowWarning(const QString& text) {

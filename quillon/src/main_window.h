@@ -12,6 +12,7 @@
 #include "status_surface.h"
 
 class QLabel;
+class QMessageBox;
 class QPlainTextEdit;
 
 namespace quillon {
@@ -33,6 +34,7 @@ class MainWindow : public QDialog, public StatusSurface {
     bool ModifyTrayIcon(StateIcon icon, const QString* tip) override;
     bool ShowTrayBalloon(const QString& title, const QString& text, int timeoutMs) override;
     int PromptForDevice(const QString& text) override;
+    void EndDevicePrompt() override;
     void ShowWarning(const QString& text) override;
 
     // The "Config" and "Exit" items, in the tray menu and the window's
@@ -58,6 +60,8 @@ class MainWindow : public QDialog, public StatusSurface {
 
     QLabel* m_status = nullptr;
     QPlainTextEdit* m_unusedEdit = nullptr;
+    // The insert prompt while it is open.
+    QMessageBox* m_prompt = nullptr;
     QSystemTrayIcon m_tray;
     QMenu m_menu;
     QAction* m_configAction = nullptr;

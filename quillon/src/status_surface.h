@@ -39,6 +39,9 @@ class StatusSurface {
     // Asks the user to insert the scanner: 1 for OK, 0 for Cancel, -1 when
     // this form cannot ask (it then shows the text once and goes on).
     virtual int PromptForDevice(const QString& text) = 0;
+    // Ends an open insert prompt as if OK had been pressed; nothing when
+    // none is open.
+    virtual void EndDevicePrompt() = 0;
     // A warning the user has to acknowledge.
     virtual void ShowWarning(const QString& text) = 0;
 };

@@ -14,7 +14,7 @@ struct TextRow {
 };
 
 // "%hs" marks where the identity texts go (8-bit texts in the original).
-constexpr std::array<TextRow, 22> kTexts{{
+constexpr std::array<TextRow, 26> kTexts{{
     {IDS_CONFIG, "Config", "设置"},
     {IDS_PRODUCT_NAME, "Product Name: ", "产品名称:"},
     {IDS_EXIT, "Exit", "退出"},
@@ -42,6 +42,10 @@ constexpr std::array<TextRow, 22> kTexts{{
     {IDS_QUEUE_FULL, "%1 scans are already waiting to be sent.", "已有 %1 条扫描等待发送。"},
     {IDS_PASTE_FAILED, "Scan not pasted", "扫描未能粘贴"},
     {IDS_PASTE_KEPT, "The text is kept for the next paste.", "文本已保留，待下次粘贴。"},
+    {IDS_TIP_CONNECTED, "connected: %1", "已连接：%1"},
+    {IDS_TIP_NOT_CONNECTED, "not connected", "未连接"},
+    {IDS_OPEN_FAILED, "Could not open the device %1: %2", "无法打开设备 %1：%2"},
+    {IDS_CODE_PAGE_LABEL, "CodePage", "代码页"},
 }};
 
 // Set by the window thread at start; read by any thread afterwards.

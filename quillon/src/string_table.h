@@ -34,6 +34,14 @@ enum TextId : int {
     // A paste at the cursor that could not be made.
     IDS_PASTE_FAILED = 150,
     IDS_PASTE_KEPT = 151,
+    // The tray icon's tip after the title: "%1" is the product name.
+    IDS_TIP_CONNECTED = 160,
+    IDS_TIP_NOT_CONNECTED = 161,
+    // A scanner that was found but could not be opened: "%1" names the
+    // device, "%2" gives the reason.
+    IDS_OPEN_FAILED = 162,
+    // The label of the code page dialog.
+    IDS_CODE_PAGE_LABEL = 170,
 };
 
 // The language that lookups use; any id other than 2052 means English.

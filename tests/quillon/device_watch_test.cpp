@@ -125,6 +125,42 @@ TEST_F(DeviceWatch, LossPromptAndReconnection) {
     EXPECT_TRUE(ScanArrives("AFTER"));
 }
 
+TEST_F(DeviceWatch, TheInsertPromptClosesItselfWhenTheScannerReturns) {
+    StartScanner(scansim::Attachment::kUsb);
+    OpenWindow();
+    // The prompt runs its own event loop: this timer watches it from inside.
+    // Nobody presses a button unless the prompt stays up far too long.
+    int prompts = 0;
+    QMessageBox* shown = nullptr;
+    std::chrono::steady_clock::time_point pluggedAt;
+    bool gaveUp = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        if (box != shown) {
+            shown = box;
+            ++prompts;
+            pluggedAt = std::chrono::steady_clock::now();
+            m_scanner->Plug();
+        } else if (std::chrono::steady_clock::now() - pluggedAt > std::chrono::seconds(15)) {
+            gaveUp = true;
+            box->button(QMessageBox::Cancel)->click();
+        }
+    });
+    watch.start(20);
+
+    ASSERT_TRUE(m_scanner->Unplug());
+    ASSERT_TRUE(WaitUntil([&] { return prompts == 1 && m_dialog->IsConnected(); }, 30));
+    EXPECT_FALSE(gaveUp) << "the prompt stayed up after the scanner came back";
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(prompts, 1);
+    EXPECT_TRUE(StatusText().startsWith("Device is Connected"));
+    EXPECT_TRUE(ScanArrives("BACK"));
+}
+
 TEST_F(DeviceWatch, UsbScannerLearnsItsLossFromTheLibraryOnly) {
     StartScanner(scansim::Attachment::kUsb);
     OpenWindow();
@@ -146,7 +182,7 @@ TEST_F(DeviceWatch, UsbScannerLearnsItsLossFromTheLibraryOnly) {
     m_window->HideWindow();
     ASSERT_TRUE(m_scanner->Unplug());
     EXPECT_TRUE(WaitUntil([&] { return !m_dialog->IsConnected(); }));
-    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Device not connected");
+    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Quillon \u2014 not connected");
     m_window->ShowNormal();
     // Plugged in again before the watch timer's next look: an answer to the
     // prompt is not needed, the timer finds it.

@@ -29,6 +29,7 @@
 #include "settings.h"
 #include "string_table.h"
 #include "support/qt_x_environment.h"
+#include "support/temp_dir.h"
 #include "window_wiring.h"
 
 namespace fs = std::filesystem;
@@ -54,10 +55,8 @@ QWidget* VisibleBalloon(const QString& title) {
 class WindowTest : public testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/quillon-gui-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        setenv("KTR_RUNTIME_DIR", (m_dir / "ktr").c_str(), 1);
+        m_dir = m_folder.Path();
+        ASSERT_FALSE(m_dir.empty());
         m_settings.iconPath = QString::fromStdString(
             (fs::path(std::getenv("SUITE_SOURCE_DIR")) / "quillon/resources/imageico.ico")
                 .string());
@@ -66,7 +65,6 @@ class WindowTest : public testing::Test {
         m_dialog.reset();
         m_window.reset();
         m_scanner.reset();
-        fs::remove_all(m_dir);
     }
 
     void StartScanner() {
@@ -98,6 +96,8 @@ class WindowTest : public testing::Test {
 
     QString StatusText() { return m_window->findChild<QLabel*>("status_1000")->text(); }
 
+    support::TempDir m_folder{"quillon-gui"};
+    support::RuntimeDir m_runtime{"quillon-gui-ns"};
     fs::path m_dir;
     AppSettings m_settings;
     std::unique_ptr<scansim::Scanner> m_scanner;
@@ -201,33 +201,48 @@ TEST_F(WindowTest, EscapeAndCloseHideTheWindowAndATrayClickShowsIt) {
     EXPECT_NE(m_window->findChild<QLabel*>("status_1000"), nullptr) << "the window still exists";
 }
 
-TEST_F(WindowTest, StatusWhileHiddenGoesToTheTrayAndWhileShownOnlyToTheWindow) {
-    m_settings.languageId = kLanguageEnglish;
-    OpenWindow();
-    ASSERT_TRUE(m_dialog->IsTrayIconAdded());
-    const qint64 startIcon = m_window->TrayIcon().icon().cacheKey();
+TEST_F(WindowTest, TheTrayIconShowsTheStateFromTheStartAndBalloonsOnlyWhileHidden) {
+    struct Case {
+        int language;
+        const char* connectedTip;
+        const char* notConnectedTip;
+    };
+    const Case cases[] = {
+        {kLanguageEnglish, "Quillon \u2014 connected: KTR-7000", "Quillon \u2014 not connected"},
+        {kLanguageChinese, "Quillon \u2014 已连接：KTR-7000", "Quillon \u2014 未连接"},
+    };
+    for (const Case& c : cases) {
+        m_settings.languageId = c.language;
+        OpenWindow();
+        ASSERT_TRUE(m_dialog->IsTrayIconAdded()) << "the tray host did not take the icon";
+        const QSystemTrayIcon& tray = m_window->TrayIcon();
+        // Connected at start: the connected icon and tip at once, no reconnect needed.
+        EXPECT_EQ(tray.icon().cacheKey(), m_window->StateIconAt(kStateIconConnected).cacheKey());
+        EXPECT_EQ(tray.toolTip(), QString::fromUtf8(c.connectedTip));
 
-    // Shown: the text changes, the tray icon does not.
-    m_dialog->OnDeviceStatusMsg(0, 0);
-    EXPECT_EQ(StatusText(), "Device not connected");
-    EXPECT_EQ(m_window->TrayIcon().icon().cacheKey(), startIcon);
-    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Quillon");
+        // Shown: the window text and the tray follow, no balloon.
+        m_dialog->OnDeviceStatusMsg(0, 0);
+        EXPECT_EQ(StatusText(), LoadText(IDS_DEVICE_NOT_CONNECTED));
+        EXPECT_EQ(tray.icon().cacheKey(), m_window->StateIconAt(kStateIconNotConnected).cacheKey());
+        EXPECT_EQ(tray.toolTip(), QString::fromUtf8(c.notConnectedTip));
+        QApplication::processEvents();
+        EXPECT_EQ(VisibleBalloon(LoadText(IDS_DEVICE_NOT_CONNECTED)), nullptr);
 
-    // Hidden: the tray icon and tip change and a warning balloon appears.
-    m_window->HideWindow();
-    m_dialog->OnDeviceStatusMsg(1, 0);
-    m_dialog->OnDeviceStatusMsg(0, 0);
-    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Device not connected");
-    EXPECT_EQ(m_window->TrayIcon().icon().cacheKey(),
-              m_window->StateIconAt(kStateIconNotConnected).cacheKey());
-    EXPECT_TRUE(WaitUntil([] { return VisibleBalloon("Device not connected") != nullptr; }));
-    EXPECT_EQ(StatusText(), "Device not connected");
-
-    m_dialog->OnDeviceStatusMsg(1, 0);
-    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Device is Connected\n\n");
-    EXPECT_EQ(m_window->TrayIcon().icon().cacheKey(),
-              m_window->StateIconAt(kStateIconConnected).cacheKey());
-    EXPECT_TRUE(WaitUntil([] { return VisibleBalloon("Device is Connected\n\n") != nullptr; }));
+        // Hidden: a warning balloon as well.
+        m_window->HideWindow();
+        m_dialog->OnDeviceStatusMsg(1, 0);
+        EXPECT_EQ(tray.toolTip(), QString::fromUtf8(c.connectedTip));
+        EXPECT_EQ(tray.icon().cacheKey(), m_window->StateIconAt(kStateIconConnected).cacheKey());
+        EXPECT_TRUE(
+            WaitUntil([] { return VisibleBalloon(LoadText(IDS_DEVICE_CONNECTED)) != nullptr; }));
+        m_dialog->OnDeviceStatusMsg(0, 0);
+        EXPECT_EQ(tray.toolTip(), QString::fromUtf8(c.notConnectedTip));
+        EXPECT_TRUE(WaitUntil(
+            [] { return VisibleBalloon(LoadText(IDS_DEVICE_NOT_CONNECTED)) != nullptr; }));
+        EXPECT_EQ(StatusText(), LoadText(IDS_DEVICE_NOT_CONNECTED));
+        m_dialog.reset();
+        m_window.reset();
+    }
 }
 
 // Opens the code page dialog as command 1149 does and hands it to `act`

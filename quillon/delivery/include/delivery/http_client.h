@@ -78,6 +78,10 @@ class CHttpClient {
     // thread.
     void Abort();
 
+    // Why the last request failed, in words (libcurl's text); empty after
+    // one that read a reply.
+    const std::string& LastError() const { return m_lastError; }
+
   private:
     int Perform();
 
@@ -85,6 +89,7 @@ class CHttpClient {
     CURL* m_pSession = nullptr;
     CURLM* m_pMulti = nullptr;
     std::atomic<bool> m_aborted{false};
+    std::string m_lastError;
 };
 
 // Posts one scan to `url` with its own client; the reply, or an empty text

@@ -114,6 +114,10 @@ class ScanDelivery {
     // Scans queued and not yet taken by the worker.
     size_t Queued() const;
 
+    // Why the last POST that failed did not deliver: libcurl's reason, or
+    // the reply that was not "succes".
+    std::string LastFailure() const;
+
   private:
     void Work();
     // One POST with an abortable client; true on "succes".
@@ -140,6 +144,7 @@ class ScanDelivery {
     size_t m_queuedBytes = 0;  // of all blocks in m_queue
     bool m_stopping = false;
     CHttpClient* m_client = nullptr;  // the POST under way
+    std::string m_lastFailure;        // of the last POST that failed
     std::thread m_worker;
     // Only the worker touches it.
     std::unique_ptr<Outbox> m_outbox;
