@@ -1,4 +1,5 @@
 // The configuration download exports and the steps that talk to the device.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -174,6 +175,23 @@ extern "C" bool qv_SavetoDevice(char* szFileName, int nPort, int nBaudRate) {
 extern "C" bool qv_SavetoDeviceAN(char* szFileName, const _QVDeviceInfo* pDevice) {
     return ferrolink_guard::Guarded("qv_SavetoDeviceAN", false,
                                     [&] { return qv_SavetoDeviceANBody(szFileName, pDevice); });
+}
+
+extern "C" void qv_SetConfigProgress(ConfigProgressCallback pfnProgress, void* pUser) {
+    ferrolink_config::g_progress = pfnProgress;
+    ferrolink_config::g_progressUser = pUser;
+}
+
+extern "C" int qv_GetConfigRefusals(char* szOutput, size_t nCapacity) {
+    return ferrolink_guard::Guarded("qv_GetConfigRefusals", 0, [&] {
+        const std::string& refused = ferrolink_config::g_refusedParts;
+        if (szOutput != nullptr && nCapacity > 0) {
+            const size_t n = std::min(refused.size(), nCapacity - 1);
+            std::memcpy(szOutput, refused.data(), n);
+            szOutput[n] = '\0';
+        }
+        return static_cast<int>(refused.size());
+    });
 }
 
 extern "C" bool qv_SavetoDeviceAN_U(char* szFileName, const _QVDeviceInfo* pDevice) {

@@ -19,6 +19,13 @@ int32_t g_nConfigErrorLen = 0;
 }
 
 namespace ferrolink_config {
+
+// The parts refused during the last download, whole: the error text above is
+// bounded and is emptied once the operation log has taken it.
+std::string g_refusedParts;
+ConfigProgressCallback g_progress = nullptr;
+void* g_progressUser = nullptr;
+
 namespace {
 
 constexpr size_t kErrorCapacity = sizeof(g_szLastConfigError) - 1;
@@ -142,6 +149,13 @@ std::string ConfigFrame(std::string_view text) {
 bool DownloadConfigSet(const ConfigSetElements& elements, DownloadForm form,
                        const FrameSender& send) {
     ClearConfigError();
+    const int total = static_cast<int>(elements.size());
+    int handled = 0;
+    auto report = [&](int done) {
+        if (g_progress != nullptr)
+            g_progress(done, total, g_progressUser);
+    };
+    report(0);
     const LineNumbers lines = LinesOf(form);
     Batch batch;
     std::map<std::string, std::string, std::less<>> slots;
@@ -159,6 +173,7 @@ bool DownloadConfigSet(const ConfigSetElements& elements, DownloadForm form,
     };
 
     for (const auto& [name, value] : elements) {
+        ++handled;
         if (value.empty() && IsSkippedWhenEmpty(name)) {
             logout_line(QVDS_LOG_TRACE, kLogSource, lines.skip, "%s=%s", "Skip CommandName",
                         name.c_str());
@@ -180,17 +195,24 @@ bool DownloadConfigSet(const ConfigSetElements& elements, DownloadForm form,
             continue;
         }
         batch.Add(item);
-        if (batch.IsFull() && !flush())
-            return false;
+        if (batch.IsFull()) {
+            if (!flush())
+                return false;
+            report(std::min(handled, total - 1));  // the final frame is still to go
+        }
     }
     if (!batch.Empty() && !flush())
         return false;
-    return send(ConfigFrame(FinalText(form, slots, listText, dataFormat)));
+    const bool ok = send(ConfigFrame(FinalText(form, slots, listText, dataFormat)));
+    if (ok)
+        report(total);
+    return ok;
 }
 
 void ClearConfigError() {
     std::memset(g_szLastConfigError, 0, sizeof(g_szLastConfigError));
     g_nConfigErrorLen = 0;
+    g_refusedParts.clear();
 }
 
 bool RecordRefusedParts(std::string_view reply) {
@@ -214,6 +236,8 @@ bool RecordRefusedParts(std::string_view reply) {
                         static_cast<int>(part.size()));
             logout_line(QVDS_LOG_TRACE, kLogSource, 4220, "%s %s", word,
                         part.substr(0, 1023).c_str());
+            if (g_refusedParts.size() + part.size() < kRefusedPartsCapacity)
+                g_refusedParts.append(part).append("|");
             // A part that does not fit whole is left out rather than cut.
             const size_t used = std::clamp<int32_t>(g_nConfigErrorLen, 0, kErrorCapacity);
             if (used + part.size() + 1 > kErrorCapacity)

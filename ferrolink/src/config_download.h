@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "config_xml.h"
+#include "ferrolink/config.h"
 
 extern "C" {
 extern int32_t g_nDeviceBufSize;
@@ -36,6 +37,16 @@ bool DownloadConfigSet(const ConfigSetElements& elements, DownloadForm form,
 
 // Clears the last configuration error text and its length.
 void ClearConfigError();
+
+// The parts refused since the last ClearConfigError, each followed by '|',
+// up to kRefusedPartsCapacity bytes; not emptied by the operation log.
+inline constexpr size_t kRefusedPartsCapacity = 1 << 20;
+extern std::string g_refusedParts;
+
+// Told after the start, after each full batch and at the end of a download
+// how many of the set's elements were handled.
+extern ConfigProgressCallback g_progress;
+extern void* g_progressUser;
 
 // Lists the refused parts of a device answer in the error text, each followed
 // by '|' (as long as the text has room); true when a part was refused.

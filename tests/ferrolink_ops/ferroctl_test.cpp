@@ -12,6 +12,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "ops_fixture.h"
 #include "support/temp_dir.h"
@@ -85,9 +86,10 @@ TEST_F(OpsFerroctl, SendReportsReplyAndExitStatus) {
         {"send NOSUCH", 1, "NOSUCH\\x15;\\x03\n",
          "ferroctl: the device did not acknowledge NOSUCH\n"},
         {"send --hex '1B 51'", 0, "NOREAD\\x0D\n", ""},
-        {"send --hex 1B5", 1, "",
-         "ferroctl: --hex needs pairs of hex digits (no 00), at most 1023 bytes\n"},
-        {"send --com", 1, "", "ferroctl: --com needs a number\n"},
+        {"send --hex 1B5", 2, "",
+         "ferroctl: --hex needs pairs of hex digits (no 00), at most 1023 bytes (try 'ferroctl "
+         "send --help')\n"},
+        {"send --com", 2, "", "ferroctl: --com needs a number (try 'ferroctl send --help')\n"},
     };
     for (const Case& c : cases) {
         const Outcome outcome = Run(c.arguments);
@@ -98,7 +100,12 @@ TEST_F(OpsFerroctl, SendReportsReplyAndExitStatus) {
 }
 
 TEST_F(OpsFerroctl, WithoutScannerEveryDeviceVerbFailsWithOneLine) {
-    for (const char* arguments : {"send QRYPSN", "identity show", "image x.pgm", "compare f.bin"}) {
+    // The firmware file is good: compare looks at it before the scanner.
+    const fs::path firmware = dir.Path() / "app.bin";
+    ops_test::WriteFirmwareFile(firmware, 2, "V5.0.0", 100);
+    for (const std::string& arguments :
+         std::vector<std::string>{"send QRYPSN", "identity show", "image x.pgm",
+                                  "compare '" + firmware.string() + "'"}) {
         const Outcome outcome = Run(arguments);
         EXPECT_EQ(outcome.status, 1) << arguments;
         EXPECT_EQ(outcome.err, "ferroctl: no scanner found\n") << arguments;
@@ -117,7 +124,7 @@ TEST_F(OpsFerroctl, IdentityVerbsChangeTheScanner) {
     EXPECT_EQ(shown.status, 0);
     EXPECT_NE(shown.out.find("Product Name: Desk Reader\n"), std::string::npos) << shown.out;
     EXPECT_NE(shown.out.find("Device Info: 11:22:7\n"), std::string::npos) << shown.out;
-    EXPECT_EQ(Run("identity mode").status, 1);
+    EXPECT_EQ(Run("identity mode").status, 2);
 }
 
 TEST_F(OpsFerroctl, ImageIsWrittenAsAGraymap) {
