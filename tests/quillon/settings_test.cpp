@@ -10,6 +10,7 @@
 #include "platform/ini_file.h"
 #include "settings.h"
 #include "string_table.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace quillon;
@@ -19,12 +20,10 @@ namespace {
 class SettingsFile : public testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/quillon-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = folder_.Path();
+        ASSERT_FALSE(dir_.empty());
         ini_ = dir_ / "ktr.ini";
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     void Write(const std::string& text) { std::ofstream(ini_) << text; }
     // The file's text with its line ends (CR LF, as the ini module writes) as LF.
@@ -42,6 +41,7 @@ class SettingsFile : public testing::Test {
         return settings;
     }
 
+    support::TempDir folder_{"quillon-settings"};
     fs::path dir_;
     fs::path ini_;
 };

@@ -11,6 +11,7 @@
 #include "code_pages.h"
 #include "settings.h"
 #include "string_table.h"
+#include "support/temp_dir.h"
 #include "usb_interface_name.h"
 
 namespace fs = std::filesystem;
@@ -87,21 +88,18 @@ TEST(CodePages, MapFindsNamesInNameOrderAndTypedNamesGiveZero) {
 class Autorun : public testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/quillon-autorun-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = folder_.Path();
+        ASSERT_FALSE(dir_.empty());
         setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
     }
-    void TearDown() override {
-        unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
     std::string Entry() {
         std::ifstream in(dir_ / "autostart" / "quillon.desktop");
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
     }
+    support::TempDir folder_{"quillon-autorun"};
     fs::path dir_;
 };
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_dir.h"
 #include "version_text.h"
 
 namespace fs = std::filesystem;
@@ -25,9 +26,9 @@ TEST(VersionRecord, IsReadFromTheProgramFiles) {
 }
 
 TEST(VersionRecord, FilesWithoutARecordGiveTheFallback) {
-    char pattern[] = "/tmp/quillon-version-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path dir = pattern;
+    const support::TempDir folder("quillon-version");
+    const fs::path dir = folder.Path();
+    ASSERT_FALSE(dir.empty());
     // An ELF file without the record, a missing file, a text file, a cut ELF header,
     // and a copy of the program cut in the middle (section table gone).
     std::ofstream(dir / "text") << "just text";
@@ -44,7 +45,6 @@ TEST(VersionRecord, FilesWithoutARecordGiveTheFallback) {
         EXPECT_EQ(GetFileVersionText(file, false), "1.0.0.5") << file;
         EXPECT_EQ(GetFileVersionText(file, true), "1.0.0.5") << file;
     }
-    fs::remove_all(dir);
 }
 
 TEST(Caption, IsMadeOfTitleVersionAndHexOut) {

@@ -21,23 +21,16 @@ fs::path BinDir() {
 
 }  // namespace
 
-QuillonHome::QuillonHome() {
-    char pattern[] = "/tmp/quillon-home-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+QuillonHome::QuillonHome() : m_folder("quillon-home"), m_root(m_folder.Path()) {
+    if (m_root.empty()) {
         std::abort();
     }
-    m_root = pattern;
     for (const fs::path& dir : {m_root / "bin", ConfigHome(), RuntimeDir(), DeviceNamespace()}) {
         fs::create_directories(dir);
     }
     fs::permissions(RuntimeDir(), fs::perms::owner_all);
     fs::copy_file(BinDir() / "quillon", Program());
     fs::copy_file(BinDir() / "imageico.ico", m_root / "bin" / "imageico.ico");
-}
-
-QuillonHome::~QuillonHome() {
-    std::error_code ignored;
-    fs::remove_all(m_root, ignored);
 }
 
 std::vector<std::string> QuillonHome::Environment(const std::string& display) const {

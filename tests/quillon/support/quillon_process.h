@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 class QuillonHome {
   public:
     QuillonHome();
-    ~QuillonHome();
     QuillonHome(const QuillonHome&) = delete;
     QuillonHome& operator=(const QuillonHome&) = delete;
 
@@ -31,6 +32,7 @@ class QuillonHome {
     std::vector<std::string> Environment(const std::string& display) const;
 
   private:
+    support::TempDir m_folder;
     std::filesystem::path m_root;
 };
 
