@@ -18,10 +18,15 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "codepage_utf8.h"
+
 namespace platform {
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
+using codepage_utf8::DecodeUtf8;
+using codepage_utf8::EncodeUtf8;
+using codepage_utf8::ForEachCodePoint;
+
 constexpr char16_t kDefaultChar = u'?';
 
 enum class Kind { kUnknown, kUtf8, kSingleByte, kMultiByte };
@@ -150,144 +155,6 @@ std::string ToUtf16Le(std::u16string_view units) {
         bytes.push_back(static_cast<char>(unit >> 8));
     }
     return bytes;
-}
-
-// ---- UTF-8 -------------------------------------------------------------
-
-void AppendCodePoint(std::u16string& out, char32_t cp) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    }
-}
-
-// Length and first-byte payload of a well-formed sequence start; 0 when the
-// byte cannot start one.
-int SequenceLength(uint8_t lead) {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
-}
-
-// Range of the second byte, which excludes overlong forms, surrogates and
-// code points above U+10FFFF.
-bool SecondByteFits(uint8_t lead, uint8_t second) {
-    uint8_t low = 0x80, high = 0xBF;
-    if (lead == 0xE0)
-        low = 0xA0;
-    if (lead == 0xED)
-        high = 0x9F;
-    if (lead == 0xF0)
-        low = 0x90;
-    if (lead == 0xF4)
-        high = 0x8F;
-    return second >= low && second <= high;
-}
-
-// Decodes UTF-8; each maximal ill-formed subpart becomes one U+FFFD.
-std::u16string DecodeUtf8(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        uint8_t lead = static_cast<uint8_t>(bytes[i]);
-        int length = SequenceLength(lead);
-        if (length == 1) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        if (length == 0) {
-            out.push_back(kReplacement);
-            ++i;
-            continue;
-        }
-        char32_t cp = lead & (0xFF >> (length + 1));
-        size_t used = 1;
-        bool complete = true;
-        for (int k = 1; k < length; ++k) {
-            if (i + used >= bytes.size()) {
-                complete = false;
-                break;
-            }
-            uint8_t next = static_cast<uint8_t>(bytes[i + used]);
-            bool fits = k == 1 ? SecondByteFits(lead, next) : (next >= 0x80 && next <= 0xBF);
-            if (!fits) {
-                complete = false;
-                break;
-            }
-            cp = (cp << 6) | (next & 0x3F);
-            ++used;
-        }
-        if (complete) {
-            AppendCodePoint(out, cp);
-        } else {
-            out.push_back(kReplacement);
-        }
-        i += used;
-    }
-    return out;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-bool IsHighSurrogate(char16_t u) {
-    return u >= 0xD800 && u <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t u) {
-    return u >= 0xDC00 && u <= 0xDFFF;
-}
-
-// Splits UTF-16 into code points; an unpaired surrogate is reported as
-// itself so each target decides how to write it.
-template <typename Sink>
-void ForEachCodePoint(std::u16string_view text, Sink&& sink) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t unit = text[i];
-        if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            char32_t cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-            sink(cp, text.substr(i, 2));
-            ++i;
-        } else {
-            sink(static_cast<char32_t>(unit), text.substr(i, 1));
-        }
-    }
-}
-
-std::string EncodeUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() * 3);
-    ForEachCodePoint(text, [&](char32_t cp, std::u16string_view) {
-        bool lone = cp >= 0xD800 && cp <= 0xDFFF;
-        AppendUtf8(out, lone ? kReplacement : cp);
-    });
-    return out;
 }
 
 // ---- single-byte code pages ------------------------------------------------
