@@ -69,7 +69,7 @@ TEST_F(PtySession, FirstKeysRunThenTypedKeysAndXReopensThePort) {
     for (const char* line :
          {"First-key auto input(#0): '?'\n", "Single-char op help:\n",
           " X : Quit vantrel and do a deliberate CreateFile().\n",
-          "{1}Again? 'R/r' read, 'W/r' write. More: 0,X,i,P,p,F,f,E,e,C,c,S,#,?\n",
+          "{1}Again? 'R/r' read, 'W/w' write. More: 0,X,i,P,p,F,f,E,e,C,c,S,#,?\n",
           "First-key auto input(#1): 'z'\n", "{2}Again?", "Got 'z'.\n", "{3}Again?", "Got 'X'.\n",
           "Done    CloseHandle(0x", "CreateFile() again success. Handle=0x"})
         EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;

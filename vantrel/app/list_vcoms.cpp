@@ -105,6 +105,9 @@ void ListVcoms(bool print, bool prompt) {
             fmtx_printf("<#%d>\n", static_cast<int>(index + 1));
             if (port.portName.empty())
                 fmtx_printf("Warning! No PortName regitem in this VCOM hwkey.\n");
+            else
+                fmtx_printf("    PortName     : %s  (vantrel \\\\.\\%s)\n", port.portName.c_str(),
+                            port.portName.c_str());
             if (!port.service.empty())
                 fmtx_printf("  %c Service name : %s\n", ovrixPort ? '*' : ' ',
                             port.service.c_str());

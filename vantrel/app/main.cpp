@@ -262,7 +262,7 @@ int RunKeyLoop(HANDLE port) {
             break;
         if (!Dispatch(port, key))
             continue;
-        std::printf("\n{%d}Again? 'R/r' read, 'W/r' write. More: 0,X,i,P,p,F,f,E,e,C,c,S,#,?\n",
+        std::printf("\n{%d}Again? 'R/r' read, 'W/w' write. More: 0,X,i,P,p,F,f,E,e,C,c,S,#,?\n",
                     ++promptCounter);
     }
     log::PrintTickLine("Calling CloseHandle(0x%p)...", port);
@@ -279,25 +279,42 @@ int RunKeyLoop(HANDLE port) {
 }  // namespace
 
 int Run(int argc, char** argv) {
-    std::printf("Vantrel version %d.%d.%d, compiled on %s %s\n", 1, 7, 12, __DATE__, __TIME__);
+    switch (FindInfoRequest(argc, argv)) {
+        case InfoRequest::kHelp:
+            PrintHelp();
+            return kExitDone;
+        case InfoRequest::kVersion:
+            PrintVersion();
+            return kExitDone;
+        case InfoRequest::kNone:
+            break;
+    }
+    std::printf("Vantrel version %d.%d.%d, compiled on %s %s\n", kVersionMajor, kVersionMinor,
+                kVersionPatch, __DATE__, __TIME__);
     PrintKernelVersion();
     fmtx_set_line_end(1);
     BuildCrc32Table();
     log::ClaimThreadRole(log::ThreadRole::kMain);
-    if (argc < 2 || (argc == 2 && std::strcmp(argv[1], "-h") == 0)) {
-        PrintUsage();
-        return 1;
+    if (argc == 2 && std::strcmp(argv[1], "-h") == 0) {
+        PrintUsage(stdout);
+        return kExitDone;
+    }
+    if (argc < 2) {
+        std::fflush(stdout);
+        PrintUsage(stderr);
+        return kExitUsage;
     }
     if (!ParseOptions(argc, argv)) {
-        std::printf("\nUse option -h to display parameter help.\n");
-        return 1;
+        ErrorLine("\nUse option -h to display parameter help.\n");
+        return kExitUsage;
     }
     if (const std::string refusal = platform::RuntimeDirRefusal(); !refusal.empty()) {
-        std::printf("%s\n", refusal.c_str());
-        return 1;
+        ErrorLine("%s\n", refusal.c_str());
+        return kExitRefused;
     }
     RunSettings& s = Settings();
     ListVcoms(s.listPrint, s.listPrompt);
+    bool busDone = true;
     if (s.unplugVcoms) {
         const uint32_t result = VbusIoctl(ovrix::IOCTL_OVRIX_UnplugAllVcoms, false);
         SetLastError(result);
@@ -305,14 +322,19 @@ int Run(int argc, char** argv) {
             log::PrintClockLine("Unplug all VCOMs success.");
         else
             log::PrintClockLineWinErr(0, "Unplug all VCOMs fail.");
+        busDone &= result == 0;
     }
-    if (s.vbusReinstall)
-        VbusIoctl(ovrix::IOCTL_OVRIX_ReinstallVbus, false);
+    if (s.vbusReinstall) {
+        const uint32_t result = VbusIoctl(ovrix::IOCTL_OVRIX_ReinstallVbus, false);
+        SetLastError(result);
+        log::PrintClockLineWinErr(result == 0, "Reinstall VBUS fail.");
+        busDone &= result == 0;
+    }
     if (s.stop)
-        return 0;
+        return busDone ? kExitDone : kExitRefused;
     HANDLE port = OpenPort();
     if (port == INVALID_HANDLE_VALUE)
-        return 1;
+        return kExitRefused;
     PrintStartupReport(port);
     RunKeyLoop(port);
     if (s.pauseBeforeQuit) {
@@ -320,7 +342,7 @@ int Run(int argc, char** argv) {
         ReadKey();
     }
     std::fflush(stdout);
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace vantrel::app

@@ -1,6 +1,7 @@
 // Command-line options: the scan, the validation lines and the usage text.
 #include <cctype>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +53,10 @@ enum LongCode : int {
     kListVcoms,
     kUnplugVcoms,
     kVbusReinstall,
-    kPrintDevstateOnDsr
+    kPrintDevstateOnDsr,
+    kHex,
+    kHelp,
+    kVersion
 };
 
 const option kLongOptions[] = {
@@ -99,6 +103,9 @@ const option kLongOptions[] = {
     {"unplug-vcoms", no_argument, nullptr, kUnplugVcoms},
     {"vbus-reinstall", no_argument, nullptr, kVbusReinstall},
     {"print-devstate-on-dsr", no_argument, nullptr, kPrintDevstateOnDsr},
+    {"hex", no_argument, nullptr, kHex},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -298,6 +305,9 @@ void ApplyOption(RunSettings& s, int code, const char* arg) {
         case 'l':
             s.listPrint = s.stop = true;
             break;
+        case kHex:
+            s.hexRead = true;
+            break;
         default:
             break;
     }
@@ -307,21 +317,20 @@ void PrintScanError(const ScanEvent& event) {
     if (event.kind == ScanEvent::Kind::kShortError) {
         const bool known = event.code != '-' && event.code != 0 &&
                            std::strchr(kShortOptions, event.code) != nullptr;
-        std::printf(
-            known ? "Short option '-%c' missing an argument.\n" : "Bad short option '-%c'.\n",
-            event.code);
+        ErrorLine(known ? "Short option '-%c' missing an argument.\n" : "Bad short option '-%c'.\n",
+                  event.code);
         return;
     }
     const std::string& text = event.failedText;
     const bool exact = text.size() > 2 && IsLongName(text.c_str() + 2);
-    std::printf(exact ? "Long option '%s' missing an argument\n" : "Bad long option '%s'\n",
-                text.c_str());
+    ErrorLine(exact ? "Long option '%s' missing an argument\n" : "Bad long option '%s'\n",
+              text.c_str());
 }
 
 bool CheckTimeout(int32_t value, const char* line) {
     if (value >= -1)
         return true;
-    std::printf("%s", line);
+    ErrorLine("%s", line);
     return false;
 }
 
@@ -332,7 +341,7 @@ bool InChunkRange(int32_t value) {
 bool Validate(RunSettings& s) {
     bool ok = true;
     auto fail = [&ok](const char* line) {
-        std::printf("%s", line);
+        ErrorLine("%s", line);
         ok = false;
     };
     if (s.bytesRw < 0 || s.bytesRw > kMaxBytesRw)
@@ -349,13 +358,13 @@ bool Validate(RunSettings& s) {
     if (s.echoMaxBytes < 0)
         fail("-m or --echo-maxbytes has bad argument(should>0)\n");
     if (!InChunkRange(s.echoChunkMaxBytes)) {
-        std::printf("-K or --echo-chunk-maxbytes has bad argument(should between %d and %d)\n",
-                    kEchoChunkMin, kEchoChunkMax);
+        ErrorLine("-K or --echo-chunk-maxbytes has bad argument(should between %d and %d)\n",
+                  kEchoChunkMin, kEchoChunkMax);
         ok = false;
     }
     if (!InChunkRange(s.echoChunkMinBytes)) {
-        std::printf("-k or --echo-chunk-minbytes has bad argument(should between %d and %d)\n",
-                    kEchoChunkMin, kEchoChunkMax);
+        ErrorLine("-k or --echo-chunk-minbytes has bad argument(should between %d and %d)\n",
+                  kEchoChunkMin, kEchoChunkMax);
         ok = false;
     }
     if (s.echoChunkMaxBytes == 0)
@@ -371,17 +380,17 @@ bool Validate(RunSettings& s) {
 // rather than cut, so the console never opens a different port than named.
 bool TakePortName(RunSettings& s, const std::vector<const char*>& operands) {
     if (operands.size() > 1) {
-        std::printf("You pass in more than one argument as COM port device name.\n");
+        ErrorLine("You pass in more than one argument as COM port device name.\n");
         return false;
     }
     if (operands.empty()) {
         if (s.datapipe)
             return true;
-        std::printf("You do not pass in an argument as COM port device name.\n");
+        ErrorLine("You do not pass in an argument as COM port device name.\n");
         return false;
     }
     if (std::strlen(operands[0]) >= static_cast<size_t>(kPathChars)) {
-        std::printf("COM port device name is too long (at most %d characters).\n", kPathChars - 1);
+        ErrorLine("COM port device name is too long (at most %d characters).\n", kPathChars - 1);
         return false;
     }
     CopyBounded(s.portPath, sizeof s.portPath, operands[0]);
@@ -389,6 +398,14 @@ bool TakePortName(RunSettings& s, const std::vector<const char*>& operands) {
 }
 
 }  // namespace
+
+void ErrorLine(const char* format, ...) {
+    std::fflush(stdout);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
 
 RunSettings& Settings() {
     static RunSettings settings;
@@ -418,8 +435,8 @@ bool ParseOptions(int argc, char** argv) {
     if (s.datapipe) {
         const size_t used = std::strlen(s.portPath);
         if (used + std::strlen(kDatapipePath) >= sizeof s.portPath) {
-            std::printf("COM port device name is too long (at most %d characters).\n",
-                        kPathChars - 1);
+            ErrorLine("COM port device name is too long (at most %d characters).\n",
+                      kPathChars - 1);
             return false;
         }
         std::strcat(s.portPath, kDatapipePath);
@@ -430,10 +447,13 @@ bool ParseOptions(int argc, char** argv) {
     return Validate(s);
 }
 
-void PrintUsage() {
+void PrintUsage(std::FILE* stream) {
+    std::fputs("\nNeed at least one argument as COM port DevOpenPath.\n", stream);
+    PrintOptionsText(stream);
+}
+
+void PrintOptionsText(std::FILE* stream) {
     static const char* const kLines[] = {
-        "\n",
-        "Need at least one argument as COM port DevOpenPath.\n",
         "\n",
         "Examples:\n",
         "    vantrel \\\\.\\COM9\n",
@@ -464,8 +484,8 @@ void PrintUsage() {
         "  --datapipe\n",
     };
     for (const char* line : kLines)
-        std::printf("%s", line);
-    std::printf("     Operate in Datapipe mode. CreateFile('%s').\n", kDatapipePath);
+        std::fputs(line, stream);
+    std::fprintf(stream, "     Operate in Datapipe mode. CreateFile('%s').\n", kDatapipePath);
     static const char* const kMore[] = {
         "More:\n",
         "  --first-key=<keychars>  --repeat-final-key (until Enter pressed)\n",
@@ -477,11 +497,11 @@ void PrintUsage() {
         "  -m <emb> or --echo-maxbytes=<emb> (only for client)\n",
     };
     for (const char* line : kMore)
-        std::printf("%s", line);
-    std::printf("  -K %d or --echo-chunk-maxbytes=%d (server & client)\n", kDefaultChunkMax,
-                kDefaultChunkMax);
-    std::printf("  -k %d or --echo-chunk-minbytes=%d (server & client)\n", kEchoChunkMin,
-                kEchoChunkMin);
+        std::fputs(line, stream);
+    std::fprintf(stream, "  -K %d or --echo-chunk-maxbytes=%d (server & client)\n",
+                 kDefaultChunkMax, kDefaultChunkMax);
+    std::fprintf(stream, "  -k %d or --echo-chunk-minbytes=%d (server & client)\n", kEchoChunkMin,
+                 kEchoChunkMin);
     static const char* const kTail[] = {
         "  --echo-need-log --echo-append-log --echolog-row-width=32 --echo-rwbufx=2\n",
         "  --echo-need-hwflow --echo-start-seq=0x11233344\n",
@@ -493,7 +513,48 @@ void PrintUsage() {
         "  -Q <rtoc> \n",
     };
     for (const char* line : kTail)
-        std::printf("%s", line);
+        std::fputs(line, stream);
+}
+
+void PrintHelp() {
+    std::fputs(
+        "Usage: vantrel [options] <DevOpenPath>\n"
+        "Tests one serial port: DevOpenPath is COM3, \\\\.\\COM12, a tty path such as\n"
+        "/dev/ttyUSB0, or with --datapipe the data pipe of the virtual bus.\n",
+        stdout);
+    PrintOptionsText(stdout);
+    static const char* const kLines[] = {
+        "  --hex  (show each read as a hex dump; without it a read is shown as text in which\n",
+        "          control and non-ASCII bytes are escaped as \\xHH, \\r, \\n, \\t, \\\\)\n",
+        "  --help  --version\n",
+        "\n",
+        "Press '?' in the key loop for the keys.\n",
+        "\n",
+        "Exit status:\n",
+        "  0  everything asked was done (the key loop ended with ESC, X or T, a listing was\n",
+        "     printed)\n",
+        "  1  the port, the virtual bus or the runtime folder refused (the line on standard\n",
+        "     error names it and the reason)\n",
+        "  2  the command line is wrong (the line on standard error names the option)\n",
+    };
+    for (const char* line : kLines)
+        std::fputs(line, stdout);
+}
+
+void PrintVersion() {
+    std::printf("vantrel %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionPatch);
+}
+
+InfoRequest FindInfoRequest(int argc, char** argv) {
+    OptionScanner scanner(argc, argv, kShortOptions, kLongOptions);
+    for (ScanEvent event = scanner.Next(); event.kind == ScanEvent::Kind::kOption;
+         event = scanner.Next()) {
+        if (event.code == kHelp)
+            return InfoRequest::kHelp;
+        if (event.code == kVersion)
+            return InfoRequest::kVersion;
+    }
+    return InfoRequest::kNone;
 }
 
 void PrintKeyHelp() {

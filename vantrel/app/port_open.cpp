@@ -8,12 +8,31 @@
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
 #include "settings.h"
+#include "texts.h"
 
 namespace vantrel::app {
 
 using namespace win;
 
 namespace {
+
+// The reason in words, for the open failures a user meets.
+const char* Reason(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return "no such port or device";
+        case ERROR_ACCESS_DENIED:
+            return "permission denied, or the port is in use";
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return "the device is not connected";
+        case ERROR_INVALID_NAME:
+            return "not a valid port name";
+        default:
+            return "the port cannot be opened";
+    }
+}
 
 HANDLE OpenWith(const char* path, DWORD access) {
     return CreateFile(path, access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -25,8 +44,8 @@ void SuggestPrefix(const char* path) {
     if (!platform::StartsWithNoCase(path, "COM"))
         return;
     if (std::strtol(path + 3, nullptr, 10) > 8)
-        std::printf("Did you forget to add extra prefix for %s ? Try \\\\.\\%s instead.\n", path,
-                    path);
+        ErrorLine("Did you forget to add extra prefix for %s ? Try \\\\.\\%s instead.\n", path,
+                  path);
 }
 
 HANDLE OpenPort() {
@@ -37,7 +56,8 @@ HANDLE OpenPort() {
         return port;
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED) {
-        log::PrintLineWinErr(0, "CreateFile('%s') fail.", s.portPath);
+        ErrorLine("CreateFile('%s') fail. WinErr=%u(%s): %s\n", s.portPath, error,
+                  log::WinErrName(error), Reason(error));
         if (error == ERROR_FILE_NOT_FOUND)
             SuggestPrefix(s.portPath);
         return INVALID_HANDLE_VALUE;
@@ -45,9 +65,10 @@ HANDLE OpenPort() {
     port = OpenWith(s.portPath, GENERIC_READ);
     if (port == INVALID_HANDLE_VALUE) {
         const DWORD again = GetLastError();
-        log::PrintLineWinErr(0, "CreateFile('%s') fail -- even request read-only.", s.portPath);
+        ErrorLine("CreateFile('%s') fail -- even request read-only. WinErr=%u(%s): %s\n",
+                  s.portPath, again, log::WinErrName(again), Reason(again));
         if (again == ERROR_ACCESS_DENIED)
-            std::printf("Please check whether it is occupied by another program.\n");
+            ErrorLine("Please check whether it is occupied by another program.\n");
         return INVALID_HANDLE_VALUE;
     }
     s.readOnly = true;

@@ -11,6 +11,7 @@
 #include "port/console_keys.h"
 #include "port/win_port.h"
 #include "port/win_port_errors.h"
+#include "read_display.h"
 #include "settings.h"
 #include "texts.h"
 
@@ -248,9 +249,12 @@ void DoReadFile(HANDLE port, uint32_t count) {
             LogRead(buffer, static_cast<int>(done));
         if (s.silentRead) {
             std::printf("(silent read, no print)\n");
+        } else if (s.hexRead) {
+            std::fputs(HexDump(buffer, done).c_str(), stdout);
         } else {
-            buffer[done] = 0;
-            std::printf("%s\n", reinterpret_cast<const char*>(buffer));
+            // Every byte is shown, a zero byte too, and none reaches the
+            // terminal as a control character.
+            std::printf("%s\n", EscapedText(buffer, done).c_str());
         }
         g_readTotal += done;
         ++g_readCount;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "run_timeouts.h"
 
@@ -17,6 +18,16 @@ inline constexpr int kEchoChunkMax = 8024012;
 inline constexpr int kDefaultChunkMax = 16000;
 inline constexpr char kDatapipePath[] = "\\\\.\\KTR_Datapipe";
 
+inline constexpr int kVersionMajor = 1;
+inline constexpr int kVersionMinor = 7;
+inline constexpr int kVersionPatch = 12;
+
+// Exit statuses, shared by every program of the suite: everything asked was
+// done; the port, bus or folder refused; the command line is wrong.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitRefused = 1;
+inline constexpr int kExitUsage = 2;
+
 struct RunSettings {
     int32_t bytesRw = 100;
     int32_t msecCancel = 5000;
@@ -26,6 +37,7 @@ struct RunSettings {
     char readLog[kPathChars] = {};
     bool readLogAppend = false;
     bool silentRead = false;
+    bool hexRead = false;  // --hex: reads shown as a hex dump instead of escaped text
     bool echoNeedLog = false;
     bool echoAppendLog = false;
     int32_t echoLogRowWidth = 16;
@@ -71,7 +83,21 @@ RunSettings& Settings();
 // Fills Settings() from the command line; prints its own error lines. True
 // when the run may go on.
 bool ParseOptions(int argc, char** argv);
-void PrintUsage();
+// The usage text (`vantrel`, `vantrel -h`).
+void PrintUsage(std::FILE* stream);
+// The usage text without its first line: examples and options.
+void PrintOptionsText(std::FILE* stream);
+// The usage text followed by the options it leaves out and the exit statuses.
+void PrintHelp();
+void PrintVersion();
 void PrintKeyHelp();
+
+enum class InfoRequest { kNone, kHelp, kVersion };
+// --help or --version among the options before any error in the command line.
+InfoRequest FindInfoRequest(int argc, char** argv);
+
+// An error line on standard error; what standard output holds so far goes out
+// first, so both keep their order where they meet.
+[[gnu::format(printf, 1, 2)]] void ErrorLine(const char* format, ...);
 
 }  // namespace vantrel::app
