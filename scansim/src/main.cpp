@@ -1,12 +1,16 @@
 // scansim: a simulated scanner for demos and manual tests.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -50,19 +54,43 @@ class Quit {
     bool quit_ = false;
 };
 
-void SendScans(Scanner& scanner, const ProgramOptions& options, Quit& quit) {
-    if (options.scanDelayMs > 0 && !quit.Sleep(options.scanDelayMs)) {
-        return;
+// Exit statuses, the same in every program of the suite.
+constexpr int kExitDone = 0;     // everything asked was done
+constexpr int kExitRefused = 1;  // a file, the namespace or the pty said no
+constexpr int kExitUsage = 2;    // the command line is wrong
+
+// Why the scan file cannot be read, checked before the scanner appears; empty
+// when it can.
+std::string ScanFileProblem(const std::string& file) {
+    std::error_code failed;
+    if (std::filesystem::is_directory(file, failed)) {
+        return std::strerror(EISDIR);
     }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    ::close(fd);
+    return "";
+}
+
+// false when the scan file could not be sent whole.
+bool SendScans(Scanner& scanner, const ProgramOptions& options, Quit& quit) {
+    if (options.scanDelayMs > 0 && !quit.Sleep(options.scanDelayMs)) {
+        return true;
+    }
+    bool sent = true;
     if (!options.scanFile.empty() &&
         !scanner.SendScansFromFile(options.scanFile, options.scanSuffix)) {
         std::cerr << "scansim: cannot send the scans of " << options.scanFile << "\n";
+        sent = false;
     }
     do {
         for (const auto& scan : options.scans) {
             scanner.SendScan(scan + options.scanSuffix);
         }
     } while (options.scanEveryMs > 0 && !options.scans.empty() && quit.Sleep(options.scanEveryMs));
+    return sent;
 }
 
 // One control line of standard input; false on ":quit".
@@ -139,27 +167,34 @@ int main(int argc, char** argv) {
     std::string error;
     if (!scansim::ParseProgramOptions(argc, argv, options, error)) {
         std::cerr << "scansim: " << error << "\n";
-        return 2;
+        return kExitUsage;
     }
     if (options.showHelp) {
         std::cout << scansim::UsageText();
-        return 0;
+        return kExitDone;
     }
     if (options.showVersion) {
         std::cout << "scansim " << SCANSIM_VERSION << "\n";
-        return 0;
+        return kExitDone;
     }
     if (!options.runtimeDir.empty()) {
         ::setenv("KTR_RUNTIME_DIR", options.runtimeDir.c_str(), 1);
     }
     if (const std::string refusal = platform::RuntimeDirRefusal(); !refusal.empty()) {
         std::cerr << "scansim: " << refusal << "\n";
-        return 1;
+        return kExitRefused;
     }
     const auto defaultProfile = (platform::ModuleDirectory() / kDefaultProfileName).string();
     if (!scansim::ApplyProfileAndOverrides(options, defaultProfile, error)) {
         std::cerr << "scansim: " << error << "\n";
-        return 2;
+        return kExitRefused;
+    }
+    if (!options.scanFile.empty()) {
+        if (const std::string problem = ScanFileProblem(options.scanFile); !problem.empty()) {
+            std::cerr << "scansim: cannot read scan file " << options.scanFile << ": " << problem
+                      << "\n";
+            return kExitRefused;
+        }
     }
 
     // Every thread inherits the blocked set, so only sigwait sees these signals.
@@ -173,7 +208,7 @@ int main(int argc, char** argv) {
     auto scanner = Scanner::Start(options.scanner, &error);
     if (!scanner) {
         std::cerr << "scansim: " << error << "\n";
-        return 1;
+        return kExitRefused;
     }
     if (options.fault) {
         scanner->SetFault(*options.fault);
@@ -181,7 +216,8 @@ int main(int argc, char** argv) {
     std::cout << "link " << scanner->LinkPath().string() << std::endl;
 
     Quit quit;
-    std::thread scans([&] { SendScans(*scanner, options, quit); });
+    std::atomic<bool> scansSent{true};
+    std::thread scans([&] { scansSent = SendScans(*scanner, options, quit); });
     std::thread input;
     if (options.readStdin) {
         input = std::thread([&] { ReadStdin(*scanner, options, quit); });
@@ -193,5 +229,5 @@ int main(int argc, char** argv) {
     if (input.joinable()) {
         input.join();
     }
-    return 0;
+    return scansSent ? kExitDone : kExitRefused;
 }

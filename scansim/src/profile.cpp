@@ -1,6 +1,9 @@
 #include "scansim/profile.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -92,9 +95,14 @@ bool ParseSettingLine(const std::string& key, const std::string& rest, SettingsT
 }  // namespace
 
 bool LoadProfile(const std::filesystem::path& file, ScannerOptions& options, std::string& error) {
+    std::error_code failed;
+    if (std::filesystem::is_directory(file, failed)) {
+        error = "cannot read profile " + file.string() + ": " + std::strerror(EISDIR);
+        return false;
+    }
     std::ifstream in(file);
     if (!in) {
-        error = "cannot open profile " + file.string();
+        error = "cannot open profile " + file.string() + ": " + std::strerror(errno);
         return false;
     }
     ScannerOptions loaded = options;

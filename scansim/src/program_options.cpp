@@ -194,10 +194,14 @@ std::string Unescape(const std::string& text) {
 bool ParseProgramOptions(int argc, char** argv, ProgramOptions& options, std::string& error) {
     optind = 0;  // a fresh scan, also when called more than once
     opterr = 0;
+    optopt = 0;
     int id;
     while ((id = getopt_long(argc, argv, "", kLongOptions, nullptr)) != -1) {
         if (id == '?' || id == ':') {
-            error = std::string("bad option ") + (optind > 0 ? argv[optind - 1] : "");
+            const char* given = optind > 0 ? argv[optind - 1] : "";
+            // glibc names the option in optopt when only its value was missing.
+            error = optopt != 0 ? std::string(given) + " needs a value"
+                                : std::string("bad option ") + given;
             return false;
         }
         if (!ApplyOption(id, optarg, options, error)) {
@@ -274,6 +278,11 @@ Signals: SIGUSR1 unplugs, SIGUSR2 plugs in again, SIGINT/SIGTERM end the program
 
   --help               this text
   --version            the program's version
+
+Exit status: 0 when everything asked was done; 1 when a file, the runtime
+namespace or the pty said no, or the name is in use by another device (the
+line on standard error names it and the reason); 2 when the command line is
+wrong.
 )";
 }
 

@@ -5,10 +5,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "device.h"
@@ -105,6 +107,27 @@ struct Scanner::Impl {
         return result.get();
     }
 
+    std::filesystem::path EntryPath() const {
+        return platform::RuntimeDir() / Folder() / EntryName();
+    }
+
+    // The terminal our name leads to now, when it leads to a live one (another
+    // scanner's, or ovrixd's port); nullopt when the name is free or its link
+    // is stale.
+    std::optional<std::filesystem::path> LiveEntry() const {
+        if (options.attachment == Attachment::kUsb) {
+            return platform::ResolveUsbDevicePath(platform::UsbDevicePathFromName(EntryName()));
+        }
+        return platform::ResolveComPort(options.comPort);
+    }
+
+    // Whether our name still leads to our own pty.
+    bool EntryIsOurs() const {
+        std::error_code failed;
+        const auto target = std::filesystem::read_symlink(EntryPath(), failed);
+        return !failed && target == port.SlavePath();
+    }
+
     bool DoPlug(std::string& error) {
         {
             std::lock_guard lock(portMu);
@@ -112,12 +135,21 @@ struct Scanner::Impl {
                 error = "already plugged";
                 return false;
             }
+            // A name in use stays with its owner: taking its link over would
+            // hide that device, and removing it at the end would cut it off.
+            if (const auto live = LiveEntry()) {
+                error = EntryPath().string() + ": name in use (it leads to " + live->string() +
+                        "); choose another --usb serial or --com number";
+                return false;
+            }
             if (!port.Open(error)) {
                 return false;
             }
         }
-        if (!platform::AddEntry(Folder(), EntryName(), port.SlavePath())) {
-            error = "cannot add namespace entry " + Folder() + "/" + EntryName();
+        if (const auto added = platform::AddEntry(Folder(), EntryName(), port.SlavePath());
+            !added) {
+            error = "cannot add namespace entry " + Folder() + "/" + EntryName() + ": " +
+                    added.GetError().message;
             std::lock_guard lock(portMu);
             port.Close();
             return false;
@@ -136,8 +168,14 @@ struct Scanner::Impl {
             plugged = false;
             state.firmware.Abort();
         }
-        // The link goes first, so a host that sees the hang-up finds no stale name.
-        platform::RemoveEntry(Folder(), EntryName());
+        // The link goes first, so a host that sees the hang-up finds no stale
+        // name; a link that another device has taken since stays.
+        {
+            std::lock_guard lock(portMu);
+            if (EntryIsOurs()) {
+                platform::RemoveEntry(Folder(), EntryName());
+            }
+        }
         std::lock_guard lock(portMu);
         port.Close();
         input.clear();

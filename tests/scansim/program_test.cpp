@@ -147,7 +147,7 @@ TEST(Program, ProfileAndScanFileFromTheCommandLine) {
     std::ofstream(profile) << "[device]\nproduct\n";
     const support::ChildResult refused =
         RunToEnd({"--runtime-dir", ns.Path().string(), "--profile", profile.string()});
-    EXPECT_EQ(refused.exitStatus, 2) << refused.output;
+    EXPECT_EQ(refused.exitStatus, 1) << refused.output;
     EXPECT_NE(refused.output.find("reader.ini:2"), std::string::npos) << refused.output;
 }
 
