@@ -3,6 +3,9 @@
 #include "platform/codepage.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <clocale>
 #include <string>
@@ -118,6 +121,20 @@ TEST(CodePage, UnknownCodePageGivesNoResult) {
     EXPECT_EQ(platform::CodePageCharset(12345), "");
 }
 
+#ifdef _WIN32
+// Code page 0 is the system's ANSI code page, whatever the C locale says.
+TEST(AnsiCodePage, IsTheSystemsAnsiCodePage) {
+    const unsigned ansi = GetACP();
+    std::string all;
+    for (int byte = 1; byte < 256; ++byte)
+        all.push_back(static_cast<char>(byte));
+    ASSERT_NE(platform::CodePageCharset(0), "");
+    EXPECT_EQ(platform::CodePageCharset(0), platform::CodePageCharset(ansi));
+    EXPECT_EQ(platform::MultiByteToWide(0, all), platform::MultiByteToWide(ansi, all));
+    EXPECT_EQ(platform::WideToMultiByte(0, u"12\u00DC\u4E2D"),
+              platform::WideToMultiByte(ansi, u"12\u00DC\u4E2D"));
+}
+#else
 // Code page 0 follows the charset of the locale the program has set.
 class AnsiCodePage : public testing::Test {
   protected:
@@ -138,5 +155,6 @@ TEST_F(AnsiCodePage, PlainCLocaleKeepsHighBytesAsTheirOwnUnits) {
     EXPECT_EQ(platform::MultiByteToWide(0, "12\xDC"), u"12\u00DC");
     EXPECT_EQ(platform::WideToMultiByte(0, u"12\u00DC\u4E2D"), "12\xDC?");
 }
+#endif
 
 }  // namespace

@@ -1,0 +1,37 @@
+# The Windows build (toolchain cmake/mingw-w64.cmake): what runs on Windows
+# and its tests, which ctest runs under Wine. Included by the top-level
+# CMakeLists.txt in place of the Linux component list.
+#
+# Built here: platform (its Windows backends beside the OS-neutral modules)
+# and the formatting engine. Each component joins the list once its Windows
+# backend exists.
+
+# The Unicode forms of the API, Windows 8 and later.
+add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0602 WINVER=0x0602)
+
+find_package(Threads REQUIRED)
+
+# Test programs run under Wine, in a prefix of this build folder.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix
+                                  ${CMAKE_BINARY_DIR}/wine-prefix)
+
+if(SUITE_BUILD_TESTS)
+  enable_testing()
+  # Debian ships GoogleTest as sources too; built here with MinGW, without
+  # our warning flags. It names its targets GTest::gtest and GTest::gtest_main.
+  set(SUITE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${SUITE_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  include(GoogleTest)
+  include(SuiteTesting)
+endif()
+
+add_subdirectory(platform)
+add_subdirectory(vantrel/fmtx)
+
+if(SUITE_BUILD_TESTS)
+  foreach(dir support codepage vantrel_fmtx)
+    add_subdirectory(tests/${dir})
+  endforeach()
+endif()
