@@ -2,10 +2,6 @@
 // place, every other line kept, the file replaced whole on each write.
 #include "platform/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -14,8 +10,8 @@
 #include <fstream>
 #include <optional>
 
+#include "ini_store.h"
 #include "platform/ascii_case.h"
-#include "platform/unique_fd.h"
 
 namespace platform {
 
@@ -94,75 +90,13 @@ KeyPlace FindKey(const std::vector<std::string>& lines, std::string_view section
     return place;
 }
 
-// The file a write replaces: a link is followed to the file it names (that
-// file may not exist yet), so the link itself stays in place.
-std::filesystem::path WriteTarget(const std::filesystem::path& file) {
-    std::filesystem::path target = file;
-    // As many hops as the kernel follows before it gives up with ELOOP.
-    for (int hop = 0; hop < 40; ++hop) {
-        std::error_code error;
-        if (!std::filesystem::is_symlink(target, error))
-            break;
-        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
-        if (error)
-            break;
-        target = next.is_absolute() ? next : target.parent_path() / next;
-    }
-    return target;
-}
-
-// Syncs the directory entry of a renamed file. Some file systems refuse
-// fsync on a directory; the data itself is on disk by then.
-void SyncDirectory(const std::filesystem::path& directory) {
-    const UniqueFd fd(
-        open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) {
-        fsync(fd.Get());
-    }
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// The new content goes to a temporary file beside the target, which takes
-// the target's permission bits (0600 for a new file: ktr.ini may hold a url
-// with a token), is synced, and is renamed over the target.
+// The new content goes to a temporary file beside the target and is renamed
+// over it (ini_store_*.cpp keeps the target's protection and any link).
 bool WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
-    const std::filesystem::path target = WriteTarget(file);
-    mode_t mode = S_IRUSR | S_IWUSR;
-    struct stat old {};
-    if (stat(target.c_str(), &old) == 0)
-        mode = old.st_mode & 07777;
-    std::string pattern = target.string() + ".XXXXXX";
-    UniqueFd fd(mkostemp(pattern.data(), O_CLOEXEC));
-    if (!fd)
-        return false;
     std::string text;
     for (const std::string& line : lines)
         text.append(line).append("\r\n");
-    const bool written =
-        fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
-    const int savedErrno = errno;
-    // Closed by hand: a write error may only show here.
-    if (close(fd.Release()) != 0 || !written || std::rename(pattern.c_str(), target.c_str()) != 0) {
-        const int failure = written ? errno : savedErrno;
-        unlink(pattern.c_str());
-        errno = failure;
-        return false;
-    }
-    SyncDirectory(target.parent_path());
-    return true;
+    return IniStoreText(file, text);
 }
 
 // A line break in a name or value would end its line and start another:
