@@ -113,6 +113,11 @@ Options:
                           may be given more than once
   --help                  show this text
   --version               show the version
+
+Exit status: 0 after a stop signal (or --help, --version); 1 when it cannot
+serve: the runtime namespace is refused, another ovrixd serves it, or a port
+of --pair is in use (the line on standard error says which); 2 when the
+command line is wrong.
 )";
 }
 
