@@ -39,6 +39,8 @@ MainWindow::MainWindow() {
     m_unusedEdit = new QPlainTextEdit(this);
     m_unusedEdit->setObjectName(QStringLiteral("edit_1010"));
     m_unusedEdit->setReadOnly(true);
+    m_unusedEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_unusedEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     const QRect editSize = DialogUnitsToPixels(metrics, 0, 0, 31, 12);
     m_unusedEdit->setFixedSize(editSize.size());
 
