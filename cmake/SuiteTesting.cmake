@@ -17,5 +17,11 @@ function(suite_add_gtest name)
   if(ARG_LABELS)
     list(APPEND _props LABELS "${ARG_LABELS}")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${_props})
+  set(_discovery)
+  if(WIN32)
+    # Under Wine a program may take seconds to start while the prefix's
+    # services come up.
+    set(_discovery DISCOVERY_TIMEOUT 60)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST ${_discovery} PROPERTIES ${_props})
 endfunction()

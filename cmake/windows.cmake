@@ -16,6 +16,12 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix
                                   ${CMAKE_BINARY_DIR}/wine-prefix)
 
 if(SUITE_BUILD_TESTS)
+  # The prefix is made once by the build: making it takes seconds, longer
+  # than a test program's listing may.
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/wine-prefix/system.reg
+    COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --init
+    COMMENT "Making the Wine prefix")
+  add_custom_target(wine_prefix ALL DEPENDS ${CMAKE_BINARY_DIR}/wine-prefix/system.reg)
   enable_testing()
   # Debian ships GoogleTest as sources too; built here with MinGW, without
   # our warning flags. It names its targets GTest::gtest and GTest::gtest_main.
@@ -31,7 +37,7 @@ add_subdirectory(platform)
 add_subdirectory(vantrel/fmtx)
 
 if(SUITE_BUILD_TESTS)
-  foreach(dir support codepage vantrel_fmtx)
+  foreach(dir support codepage ini vantrel_fmtx)
     add_subdirectory(tests/${dir})
   endforeach()
 endif()

@@ -90,13 +90,30 @@ KeyPlace FindKey(const std::vector<std::string>& lines, std::string_view section
     return place;
 }
 
-// The new content goes to a temporary file beside the target and is renamed
-// over it (ini_store_*.cpp keeps the target's protection and any link).
+// The file a write replaces: a link is followed to the file it names (that
+// file may not exist yet), so the link itself stays in place.
+std::filesystem::path WriteTarget(const std::filesystem::path& file) {
+    std::filesystem::path target = file;
+    // As many hops as the kernel follows before it gives up with ELOOP.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(target, error))
+            break;
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error)
+            break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
+}
+
+// The new content replaces the file whole (ini_store_*.cpp); the target's
+// protection is kept.
 bool WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines)
         text.append(line).append("\r\n");
-    return IniStoreText(file, text);
+    return IniStoreText(WriteTarget(file), text);
 }
 
 // A line break in a name or value would end its line and start another:

@@ -7,9 +7,9 @@
 
 namespace platform {
 
-// Replaces `file` (following links to the file they name) with `text`, never
-// leaving it half-written or a temporary file behind; false with errno set
-// when it cannot.
-bool IniStoreText(const std::filesystem::path& file, const std::string& text);
+// Replaces the file `target` (no link: the caller has followed those) with
+// `text`, never leaving it half-written or a temporary file behind; false
+// with errno set when it cannot.
+bool IniStoreText(const std::filesystem::path& target, const std::string& text);
 
 }  // namespace platform

@@ -13,23 +13,6 @@
 namespace platform {
 namespace {
 
-// The file a write replaces: a link is followed to the file it names (that
-// file may not exist yet), so the link itself stays in place.
-std::filesystem::path WriteTarget(const std::filesystem::path& file) {
-    std::filesystem::path target = file;
-    // As many hops as the kernel follows before it gives up with ELOOP.
-    for (int hop = 0; hop < 40; ++hop) {
-        std::error_code error;
-        if (!std::filesystem::is_symlink(target, error))
-            break;
-        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
-        if (error)
-            break;
-        target = next.is_absolute() ? next : target.parent_path() / next;
-    }
-    return target;
-}
-
 // Syncs the directory entry of a renamed file. Some file systems refuse
 // fsync on a directory; the data itself is on disk by then.
 void SyncDirectory(const std::filesystem::path& directory) {
@@ -59,8 +42,7 @@ bool WriteAll(int fd, const std::string& text) {
 // The new content goes to a temporary file beside the target, which takes
 // the target's permission bits (0600 for a new file: ktr.ini may hold a url
 // with a token), is synced, and is renamed over the target.
-bool IniStoreText(const std::filesystem::path& file, const std::string& text) {
-    const std::filesystem::path target = WriteTarget(file);
+bool IniStoreText(const std::filesystem::path& target, const std::string& text) {
     mode_t mode = S_IRUSR | S_IWUSR;
     struct stat old {};
     if (stat(target.c_str(), &old) == 0)

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cerrno>
 
@@ -74,6 +77,20 @@ TEST_F(IniFileTest, MissingFileIsCreatedAndAnUnwritableOneFails) {
         EXPECT_EQ(entry.path().filename(), "ktr.ini") << "no temporary file is left behind";
 }
 
+#ifdef _WIN32
+TEST_F(IniFileTest, AReadOnlyFileIsRefusedAndKept) {
+    const std::string before = "[init]\r\nurl=http://a/\r\n";
+    Write(before);
+    ASSERT_TRUE(SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_READONLY));
+    errno = 0;
+    EXPECT_FALSE(platform::IniWriteString(file_, "init", "url", "http://b/"));
+    EXPECT_EQ(errno, EACCES);
+    SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Read(), before);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename(), "ktr.ini") << "no temporary file is left behind";
+}
+#else
 mode_t ModeOf(const std::filesystem::path& file) {
     struct stat info {};
     EXPECT_EQ(stat(file.c_str(), &info), 0) << file;
@@ -120,6 +137,8 @@ TEST_F(IniFileTest, ALinkIsFollowedAndStaysALink) {
     EXPECT_EQ(Read(), "[init]\r\nlang=en\r\n");
     EXPECT_EQ(ModeOf(real), 0600u);
 }
+
+#endif
 
 TEST_F(IniFileTest, LineBreaksInNamesAndValuesAreRefusedAndTheFileKept) {
     const std::string before = "[init]\r\nurl=http://a/\r\n";
