@@ -204,6 +204,9 @@ void OnDownloadProgress(int nDone, int nTotal, void* user) {
     progress->done = nDone;
 }
 
+// STX, SOH, four digits and one byte before the first item of a reply.
+constexpr size_t kReplyHeaderBytes = 7;
+
 // "232BAD9\x15|ABCDEF1\x15|" -> "232BAD9 (NAK), ABCDEF1 (NAK)"; the count of parts.
 std::string RefusalList(const std::string& refused, int* count) {
     std::string list;
@@ -211,6 +214,9 @@ std::string RefusalList(const std::string& refused, int* count) {
     size_t start = 0;
     for (size_t bar; (bar = refused.find('|', start)) != std::string::npos; start = bar + 1) {
         std::string part = refused.substr(start, bar - start);
+        // The first part of an answer still carries the reply frame's header.
+        if (part.size() > kReplyHeaderBytes && part[0] == '\x02' && part[1] == '\x01')
+            part.erase(0, kReplyHeaderBytes);
         const char status = part.empty() ? '\0' : part.back();
         const char* word = status == '\x15' ? "NAK" : status == '\x05' ? "ENQ" : "error";
         if (status == '\x15' || status == '\x05')

@@ -301,11 +301,14 @@ int RunWatchVerb(int argc, char** argv) {
     // Records stay where the library was given them until the end.
     std::list<_QVDeviceInfo> records{table[static_cast<size_t>(args.index)]};
     _QVDeviceInfo* current = &records.back();
+    // Registered under the lock: a scan that comes at once waits for the
+    // connection line, so lines keep the order of events. The callbacks run
+    // on the library's reader thread, never inside the registration.
     {
         std::lock_guard lock(watch.mutex);
+        ktr_register_notify_all(current, OnStatus, OnData, &watch);
         PrintConnection(watch, current, false);
     }
-    ktr_register_notify_all(current, OnStatus, OnData, &watch);
     auto searched = std::chrono::steady_clock::now();
     while (g_stop == 0) {
         std::unique_lock lock(watch.mutex);
@@ -329,9 +332,9 @@ int RunWatchVerb(int argc, char** argv) {
         current = &records.back();
         lock.lock();
         watch.lost = false;
+        ktr_register_notify_all(current, OnStatus, OnData, &watch);
         PrintConnection(watch, current, true);
         lock.unlock();
-        ktr_register_notify_all(current, OnStatus, OnData, &watch);
     }
     if (current != nullptr) {
         ktr_unregister_notify(current, 1, 1);

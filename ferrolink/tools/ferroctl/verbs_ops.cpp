@@ -2,7 +2,9 @@
 #include "verbs_ops.h"
 
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -218,6 +220,21 @@ std::optional<KernelInfo> ReadFirmwareHeader(const std::string& file, std::strin
     KernelInfo info{};
     if (qvds_get_kernel_info(file.c_str(), &info, 0) == 0 || info.nKind < 1 || info.nKind > 3) {
         *error = file + ": not a firmware file";
+        return std::nullopt;
+    }
+    // The header is right; the image must be the one it describes.
+    std::ifstream in(file, std::ios::binary);
+    in.seekg(sizeof(KernelInfo));
+    std::vector<char> image(info.dwImageSize);
+    in.read(image.data(), static_cast<std::streamsize>(image.size()));
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (size_t at = 0; at < image.size();) {
+        const uInt chunk = static_cast<uInt>(std::min<size_t>(image.size() - at, 1u << 30));
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(image.data() + at), chunk);
+        at += chunk;
+    }
+    if (!in || static_cast<uint32_t>(crc) != info.dwImageCrc) {
+        *error = file + ": damaged firmware file (the image does not match its header's CRC)";
         return std::nullopt;
     }
     return info;
