@@ -20,6 +20,8 @@
 #include <memory>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "about_dialog.h"
@@ -162,6 +164,57 @@ TEST_F(WindowTest, WithoutAScannerThePromptAsksAndCancelEndsTheDialog) {
     EXPECT_EQ(prompts, 2);
     EXPECT_TRUE(ended);
     EXPECT_FALSE(m_dialog->IsConnected());
+}
+
+// A scanner's texts reach the screen with their control characters escaped:
+// a product name cannot send terminal sequences or reshape the status.
+TEST_F(WindowTest, ControlCharactersOfTheScannersTextsAreShownEscaped) {
+    scansim::ScannerOptions options;
+    options.identity.productName = "KTR\x1b[2J\x07";
+    options.identity.serialNumber =
+        "SN\x7f"
+        "1";
+    std::string error;
+    m_scanner = scansim::Scanner::Start(options, &error);
+    ASSERT_NE(m_scanner, nullptr) << error;
+    m_settings.languageId = kLanguageEnglish;
+    OpenWindow();
+    EXPECT_TRUE(StatusText().contains("Product Name:  KTR\\x1B[2J\\x07\n"))
+        << StatusText().toStdString();
+    EXPECT_TRUE(StatusText().contains("Serial Number: SN\\x7F1\n")) << StatusText().toStdString();
+    EXPECT_EQ(m_window->TrayIcon().toolTip(), "Quillon \u2014 connected: KTR\\x1B[2J\\x07");
+}
+
+// A scanner that another program holds is not shown as connected with empty
+// texts: the prompt says which device could not be opened and why.
+TEST_F(WindowTest, AScannerHeldByAnotherProgramIsNamedWithTheReason) {
+    StartScanner();
+    const fs::path node = m_scanner->LinkPath();
+    const int held = open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(held, 0) << node;
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    m_settings.languageId = kLanguageEnglish;
+    m_window = std::make_unique<MainWindow>();
+    m_dialog = std::make_unique<CAutoTabAppDlg>(m_settings, m_dir / "ktr.ini",
+                                                fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon",
+                                                *m_window);
+    QString prompt;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr && box->isVisible()) {
+            prompt = box->text();
+            box->button(QMessageBox::Cancel)->click();
+        }
+    });
+    answer.start(20);
+    m_dialog->OnInitDialog();
+    close(held);
+    EXPECT_FALSE(m_dialog->IsConnected());
+    EXPECT_TRUE(prompt.startsWith("Could not open the device \\\\?\\usb#vid_1eab&pid_0d10#sim0001"))
+        << prompt.toStdString();
+    EXPECT_TRUE(prompt.contains(": another program holds it\nPlease insert the scanning device"))
+        << prompt.toStdString();
 }
 
 TEST_F(WindowTest, CaptionAndMenusFollowTheSettings) {

@@ -4,6 +4,10 @@
 
 #include <signal.h>
 
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -82,27 +86,92 @@ TEST_F(NetworkDelivery, EveryScanIsPostedWithItsBytesAZeroByteAndTheFixedHeaders
     EXPECT_EQ(m_run->Output().find(kErrorBalloon), std::string::npos) << m_run->Output();
 }
 
-TEST_F(NetworkDelivery, AnyReplyButSuccesShowsTheErrorBalloon) {
+// The error line names the url and the reason: the reply that was not
+// "succes" (control characters escaped), or why no reply came.
+TEST_F(NetworkDelivery, AnyReplyButSuccesShowsTheErrorBalloonWithUrlAndReason) {
     struct Case {
         std::string url;
         bool reachesServer;
+        std::string reason;
     };
+    const std::string unused = std::to_string(delivery_test::UnusedPort());
     const Case cases[] = {
-        {m_server.Url("/reply?text=success"), true},
-        {m_server.Url("/reply?text=succes%0A"), true},
-        {m_server.Url("/status/500?text=succes%21"), true},
-        {"http://127.0.0.1:" + std::to_string(delivery_test::UnusedPort()) + "/", false},
-        {"ftp://127.0.0.1:" + std::to_string(m_server.Port()) + "/", false},
+        {m_server.Url("/reply?text=success"), true,
+         "the server answered \"success\" instead of \"succes\""},
+        {m_server.Url("/reply?text=succes%0A"), true,
+         "the server answered \"succes\\x0A\" instead of \"succes\""},
+        {m_server.Url("/status/500?text=succes%21"), true, "the server answered \"succes!\""},
+        {"http://127.0.0.1:" + unused + "/", false, "127.0.0.1 port " + unused},
+        {"ftp://127.0.0.1:" + std::to_string(m_server.Port()) + "/", false,
+         "not an http or https address"},
     };
     size_t expected = 0;
     for (const Case& c : cases) {
         Start(c.url);
         m_scanner.Send("SCAN-1");
-        EXPECT_TRUE(m_run->WaitFor(kErrorBalloon)) << c.url << "\n" << m_run->Output();
+        EXPECT_TRUE(m_run->WaitFor(std::string(kErrorBalloon) + ": " + c.url + ": "))
+            << c.url << "\n"
+            << m_run->Output();
+        EXPECT_TRUE(m_run->WaitFor(c.reason)) << c.url << "\n" << m_run->Output();
         EXPECT_EQ(m_run->Stop(), 0);
         expected += c.reachesServer ? 1 : 0;
         EXPECT_EQ(WaitForRequests(m_server, expected).size(), expected) << c.url;
     }
+}
+
+// --headless --json: every line one JSON object with a time, the kind and
+// the text; status changes and balloons alike.
+TEST_F(NetworkDelivery, JsonLinesCarryStatusesAndBalloons) {
+    const std::string url = m_server.Url("/reply?text=nope");
+    std::ofstream(m_home.IniFile()) << "[init]\nlang=en\nWorkMode=1\nurl=" << url << "\n";
+    ASSERT_TRUE(m_scanner.WaitPresent());
+    // Standard output alone: the data-stream library's log lines go to
+    // standard error.
+    const std::string errors = (m_home.Root() / "stderr.txt").string();
+    m_run = std::make_unique<QuillonRun>(
+        "/bin/sh",
+        std::vector<std::string>{"-c", "exec \"$0\" --headless --json 2>\"$1\"",
+                                 m_home.Program().string(), errors},
+        m_home.Environment({}));
+    ASSERT_TRUE(m_run->WaitFor("Device is Connected")) << m_run->Output();
+    m_scanner.Send("SCAN-1");
+    ASSERT_TRUE(m_run->WaitFor("\"kind\":\"balloon\"")) << m_run->Output();
+    m_scanner.Send(":unplug");
+    ASSERT_TRUE(m_run->WaitFor("Please insert the scanning device")) << m_run->Output();
+    EXPECT_EQ(m_run->Stop(), 0);
+
+    std::vector<QJsonObject> objects;
+    std::istringstream lines(m_run->Output());
+    for (std::string line; std::getline(lines, line);) {
+        QJsonParseError error{};
+        const QJsonDocument document =
+            QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+        ASSERT_TRUE(document.isObject()) << "not a JSON object: " << line;
+        const QJsonObject object = document.object();
+        EXPECT_TRUE(QDateTime::fromString(object["time"].toString(), Qt::ISODateWithMs).isValid())
+            << line;
+        EXPECT_TRUE(object["text"].isString()) << line;
+        objects.push_back(object);
+    }
+    auto find = [&](const QString& kind, const QString& start) -> const QJsonObject* {
+        for (const QJsonObject& object : objects) {
+            if (object["kind"].toString() == kind && object["text"].toString().startsWith(start)) {
+                return &object;
+            }
+        }
+        return nullptr;
+    };
+    EXPECT_NE(find("caption", "Quillon V1.0.0.B2"), nullptr) << m_run->Output();
+    const QJsonObject* connected = find("status", "Device is Connected\n\nProduct Name:  ");
+    ASSERT_NE(connected, nullptr) << m_run->Output();
+    EXPECT_TRUE((*connected)["text"].toString().endsWith(QString::fromStdString(url)));
+    const QJsonObject* balloon = find("balloon", QString::fromStdString(url));
+    ASSERT_NE(balloon, nullptr) << m_run->Output();
+    EXPECT_EQ((*balloon)["title"].toString(), "Interface communication error!");
+    EXPECT_EQ((*balloon)["text"].toString(),
+              QString::fromStdString(url + ": the server answered \"nope\" instead of \"succes\""));
+    EXPECT_NE(find("status", "Device not connected"), nullptr) << m_run->Output();
+    EXPECT_NE(find("prompt", "Please insert the scanning device"), nullptr) << m_run->Output();
 }
 
 TEST_F(NetworkDelivery, OtherWorkModesPostNothing) {
