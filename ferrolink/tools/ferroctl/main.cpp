@@ -37,13 +37,15 @@ constexpr Verb kVerbs[] = {
 };
 
 void PrintHelp(FILE* out) {
-    std::fprintf(out, "Usage: ferroctl [-v] VERB [ARGS]\n\nVerbs:\n");
+    std::fprintf(out, "Usage: ferroctl [-v] [--json] VERB [ARGS]\n\nVerbs:\n");
     for (const Verb& verb : kVerbs)
         std::fprintf(out, "  %s\n", verb.help);
     std::fprintf(out,
                  "\n"
                  "  -v, --verbose   let the library's log lines (with time stamps) through to\n"
                  "                  standard error; otherwise only ferroctl's own lines appear\n"
+                 "  --json          machine-readable output of list, identity show, watch\n"
+                 "                  (one object per line), oplog and compare\n"
                  "  --help, --version\n"
                  "\n"
                  "Each verb prints its own options with --help. `flash compare FILE` is the same\n"
@@ -76,15 +78,22 @@ void ChooseLibraryLog(bool verbose) {
 int main(int argc, char** argv) {
     // Code page 0 (scans that are not UTF-8) is the locale's charset.
     std::setlocale(LC_ALL, "");
-    // -v may stand anywhere; the verbs see the other arguments in order.
+    // -v may stand anywhere; --json before the verb is handed to the verb;
+    // the verbs see the other arguments in order.
     std::vector<char*> args;
     bool verbose = false;
+    bool json = false;
     for (int i = 0; i < argc; ++i) {
         if (i > 0 && (std::strcmp(argv[i], "-v") == 0 || std::strcmp(argv[i], "--verbose") == 0))
             verbose = true;
+        else if (args.size() == 1 && std::strcmp(argv[i], "--json") == 0)
+            json = true;
         else
             args.push_back(argv[i]);
     }
+    static char jsonOption[] = "--json";
+    if (json && args.size() >= 2)
+        args.insert(args.begin() + 2, jsonOption);
     const int count = static_cast<int>(args.size());
     args.push_back(nullptr);
     ChooseLibraryLog(verbose);
