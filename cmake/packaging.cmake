@@ -75,7 +75,8 @@ operation log.")
 
 set(CPACK_DEBIAN_QUILLON_PACKAGE_NAME quillon)
 set(CPACK_DEBIAN_QUILLON_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_QUILLON_PACKAGE_DEPENDS "${_suite_library_dep}")
+# Qt's own translations: the standard buttons in the language of the texts.
+set(CPACK_DEBIAN_QUILLON_PACKAGE_DEPENDS "${_suite_library_dep}, qt6-translations-l10n")
 set(CPACK_DEBIAN_QUILLON_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei")
 set(CPACK_DEBIAN_QUILLON_DESCRIPTION "scan relay for barcode scanners
 Quillon finds the scanner and delivers every scan at the text cursor of the
