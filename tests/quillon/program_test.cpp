@@ -220,6 +220,7 @@ TEST(Program, HelpVersionAndMissingDisplay) {
     QuillonRun help(home, {"--help"});
     EXPECT_EQ(help.Wait(), 0);
     EXPECT_NE(help.Output().find("--send-command N"), std::string::npos);
+    EXPECT_NE(help.Output().find("2 for a usage error"), std::string::npos) << help.Output();
     QuillonRun noDisplay(home, {});
     EXPECT_EQ(noDisplay.Wait(), 1);
     EXPECT_NE(noDisplay.Output().find("use --headless"), std::string::npos);
@@ -232,6 +233,9 @@ TEST(Program, HelpVersionAndMissingDisplay) {
                   std::string::npos)
             << run.Output();
     }
+    QuillonRun jsonAlone(home, {"--json"});
+    EXPECT_EQ(jsonAlone.Wait(), 2);
+    EXPECT_EQ(jsonAlone.Output(), "quillon: --json needs --headless\n");
     EXPECT_FALSE(fs::exists(home.IniFile())) << "a refused start writes no settings";
 }
 
