@@ -2,8 +2,8 @@
 # and its tests, which ctest runs under Wine. Included by the top-level
 # CMakeLists.txt in place of the Linux component list.
 #
-# Built here: platform (its Windows backends beside the OS-neutral modules)
-# and the formatting engine. Each component joins the list once its Windows
+# Built here: platform (its Windows backends beside the OS-neutral modules),
+# the formatting engine and the echo wire format. Each component joins the list once its Windows
 # backend exists.
 
 # The Unicode forms of the API, Windows 8 and later.
@@ -35,9 +35,10 @@ endif()
 
 add_subdirectory(platform)
 add_subdirectory(vantrel/fmtx)
+add_subdirectory(vantrel/echo)
 
 if(SUITE_BUILD_TESTS)
-  foreach(dir support codepage ini vantrel_fmtx)
+  foreach(dir support codepage ini vantrel_fmtx vantrel_echo)
     add_subdirectory(tests/${dir})
   endforeach()
 endif()

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <zlib.h>
+#endif
 
 #include <random>
 #include <vector>
@@ -7,6 +11,15 @@
 #include "chunk.h"
 #include "chunk_check.h"
 #include "crc32.h"
+
+#ifdef _WIN32
+// Windows' own CRC-32 of the same polynomial as zlib's, in place of zlib.
+extern "C" DWORD NTAPI RtlComputeCrc32(DWORD initial, const BYTE* data, INT length);
+static uint32_t crc32(uint32_t initial, const uint8_t* data, unsigned length) {
+    return RtlComputeCrc32(initial, data, static_cast<INT>(length));
+}
+using uInt = unsigned;
+#endif
 
 TEST(Crc32, CheckValueAndAgreesWithZlib) {
     EXPECT_EQ(Crc32("123456789", 9), 0xCBF43926u);
