@@ -3,12 +3,8 @@
 // prints the one refusal line, ends with a nonzero status and leaves the
 // folder as it found it.
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +15,9 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -41,62 +40,18 @@ fs::path BinDir() {
 // pipe, for at most `seconds`.
 Finished RunProgram(const std::vector<std::string>& command, const std::vector<std::string>& env,
                     int seconds = 20) {
+    support::ChildOptions options;
+    options.clearEnvironment = true;
+    for (const std::string& entry : env) {
+        const size_t equals = entry.find('=');
+        options.set.emplace_back(entry.substr(0, equals), entry.substr(equals + 1));
+    }
+    support::ChildProcess child((BinDir() / command[0]).string(),
+                                std::vector<std::string>(command.begin() + 1, command.end()),
+                                options);
     Finished result;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        return result;
-    }
-    std::vector<std::string> args = command;
-    args[0] = (BinDir() / args[0]).string();
-    std::vector<char*> argv;
-    for (auto& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> envCopy = env;
-    std::vector<char*> envp;
-    for (auto& entry : envCopy) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    const int spawned =
-        posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (spawned != 0) {
-        ::close(fds[0]);
-        result.output = "cannot start " + args[0];
-        return result;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        pollfd p{fds[0], POLLIN, 0};
-        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        char buffer[1024];
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            break;  // every copy of the pipe closed: the program ended
-        }
-        result.output.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    }
+    result.status = child.Finish(std::chrono::seconds(seconds));
+    result.output = child.Output();
     return result;
 }
 
@@ -111,16 +66,11 @@ size_t EntryCount(const fs::path& folder) {
 class NamespaceRefusal : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ns-refusal-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        scratch_ = pattern;
+        scratch_ = folder_.Path();
+        ASSERT_FALSE(scratch_.empty());
         for (const char* folder : {"run", "config", "home", "outside"}) {
             ASSERT_EQ(::mkdir((scratch_ / folder).c_str(), 0700), 0);
         }
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
     }
     std::vector<std::string> Environment(const fs::path& ktr, const fs::path& run) const {
         return {"KTR_RUNTIME_DIR=" + ktr.string(),
@@ -131,6 +81,7 @@ class NamespaceRefusal : public ::testing::Test {
                 "LANG=C.UTF-8"};
     }
 
+    support::TempDir folder_{"ns-refusal"};
     fs::path scratch_;
 };
 

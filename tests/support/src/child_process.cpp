@@ -15,7 +15,8 @@
 namespace support {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const ChildOptions& options) {
+                           const ChildOptions& options)
+    : endSignal_(options.endSignal) {
     // A program that ends before reading its input must not take the test down.
     std::signal(SIGPIPE, SIG_IGN);
     int toChild[2];
@@ -33,7 +34,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     // Everything the child needs is made before the fork: after it, in a
     // threaded test program, only async-signal-safe calls are allowed.
     std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
+    for (char** entry = environ; !options.clearEnvironment && *entry != nullptr; ++entry) {
         const std::string text(*entry);
         const std::string name = text.substr(0, text.find('='));
         bool dropped = false;
@@ -87,6 +88,8 @@ ChildProcess::~ChildProcess() {
     if (pid_ <= 0)
         return;
     CloseInput();
+    if (endSignal_ != 0)
+        ::kill(pid_, endSignal_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -194,6 +197,43 @@ int ChildProcess::Finish() {
     }
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ChildProcess::Finish(std::chrono::milliseconds limit) {
+    if (pid_ <= 0)
+        return -1;
+    CloseInput();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    bool exited = false;
+    for (;;) {
+        if (!exited) {
+            const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
+            if (ended < 0 && errno != EINTR) {
+                pid_ = -1;
+                return -1;
+            }
+            exited = ended == pid_;
+        }
+        if (exited && output_fd_ < 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            if (!exited) {
+                ::kill(pid_, SIGKILL);
+                while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }
+            pid_ = -1;
+            return -1;
+        }
+        // While the output is open its end is the event to wait for; once it
+        // is closed, only the exit is left.
+        if (!ReadMore(std::min(deadline, now + std::chrono::milliseconds(50))) && !exited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

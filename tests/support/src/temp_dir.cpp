@@ -1,5 +1,7 @@
 #include "support/temp_dir.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,19 +12,9 @@
 
 namespace support {
 
-TempDir::TempDir(std::string_view prefix) {
-    std::error_code error;
-    std::filesystem::path base = std::filesystem::temp_directory_path(error);
-    if (error)
-        base = "/tmp";
-    std::string pattern = (base / (std::string(prefix) + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp " << pattern << ": " << std::strerror(errno);
-        return;
-    }
-    // mkdtemp makes it 0700 already; say so, whatever the umask did.
-    ::chmod(pattern.c_str(), 0700);
-    path_ = pattern;
+TempDir::TempDir(std::string_view prefix) : path_(MakePrivateFolder(prefix)) {
+    if (path_.empty())
+        ADD_FAILURE() << "no temporary folder " << prefix << ": " << std::strerror(errno);
 }
 
 TempDir::~TempDir() {

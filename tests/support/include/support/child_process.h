@@ -16,8 +16,14 @@ struct ChildOptions {
     // Changes to the child's environment: variables set, then variables removed.
     std::vector<std::pair<std::string, std::string>> set;
     std::vector<std::string> unset;
+    // The child starts from an empty environment (then `set`) instead of the
+    // test's own.
+    bool clearEnvironment = false;
     // Standard error joins standard output; otherwise it stays the test's own.
     bool mergeStderr = true;
+    // Sent to a child still running when the object goes, for programs that
+    // do not end when their input does (0: none, the child is waited for).
+    int endSignal = 0;
 };
 
 class ChildProcess {
@@ -26,8 +32,8 @@ class ChildProcess {
     // tells whether it runs; a program that cannot be executed ends with 127.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const ChildOptions& options = {});
-    // Closes the input and waits for the end; a child still running 10 s
-    // later is killed.
+    // Closes the input (and sends the end signal, if any) and waits for the
+    // end; a child still running 10 s later is killed.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -53,12 +59,16 @@ class ChildProcess {
     // Closes the input, reads the output to its end and waits for the child:
     // its exit status, -1 when a signal ended it.
     int Finish();
+    // The same within `limit`: a child whose output has not ended and that
+    // has not exited by then is killed, and the result is -1.
+    int Finish(std::chrono::milliseconds limit);
 
   private:
     // Reads what is there within `limit`; false at the end of the output.
     bool ReadMore(std::chrono::steady_clock::time_point deadline);
 
     pid_t pid_ = -1;
+    int endSignal_ = 0;
     int input_ = -1;
     int output_fd_ = -1;
     std::string output_;
