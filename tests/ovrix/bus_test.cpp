@@ -12,24 +12,11 @@ using namespace ovrix_test;
 constexpr char kScanner[] = "usb#vid_1eab&pid_0d10#sim0001";
 constexpr char kScannerInstancePath[] = "USB\\VID_1EAB&PID_0D10\\SIM0001";
 
-class BusTest : public RuntimeDirFixture {
+class BusTest : public BusFixture {
   protected:
-    void StartBus(ovrix::DaemonOptions options = {}) {
-        daemon_ = std::make_unique<ovrix::Daemon>(std::move(options));
-        std::string error;
-        ASSERT_TRUE(daemon_->Start(&error)) << error;
-    }
-    void TearDown() override {
-        daemon_.reset();
-        RuntimeDirFixture::TearDown();
-    }
     // Waits for the port of a USB endpoint and returns it.
     ovrix::PortInfo PortOf(const std::string& usbName) {
-        std::optional<ovrix::PortInfo> port;
-        Eventually([&] {
-            port = daemon_->PortForUsb(usbName);
-            return port && port->usbOnline;
-        });
+        const std::optional<ovrix::PortInfo> port = OnlinePort(usbName);
         EXPECT_TRUE(port.has_value()) << "no port for " << usbName;
         return port.value_or(ovrix::PortInfo{});
     }
@@ -50,8 +37,6 @@ class BusTest : public RuntimeDirFixture {
         WriteText(from, text);
         EXPECT_EQ(ReadBytes(to, text.size()), text);
     }
-
-    std::unique_ptr<ovrix::Daemon> daemon_;
 };
 
 TEST_F(BusTest, PortIsPublishedWithItsValuesOnTheFirstFreeNumber) {

@@ -14,28 +14,26 @@ using ovrix::Target;
 
 constexpr char kScanner[] = "usb#vid_1eab&pid_0d10#sim0001";
 
-class ControlTest : public RuntimeDirFixture {
+class ControlTest : public BusFixture {
   protected:
     void SetUp() override {
-        RuntimeDirFixture::SetUp();
+        BusFixture::SetUp();
         scanner_ = std::make_unique<FakeEndpoint>(kScanner);
         ovrix::DaemonOptions options;
         options.lifemode = ovrix::Lifemode::Persistent;
         options.isAdministrator = [this](uid_t) { return admin_.load(); };
-        daemon_ = std::make_unique<ovrix::Daemon>(options);
-        std::string error;
-        ASSERT_TRUE(daemon_->Start(&error)) << error;
-        ASSERT_TRUE(Eventually([&] {
-            auto port = daemon_->PortForUsb(kScanner);
-            return port && port->usbOnline;
-        }));
-        port_ = *daemon_->PortForUsb(kScanner);
+        StartBus(options);
+        if (HasFatalFailure())
+            return;
+        const std::optional<ovrix::PortInfo> port = OnlinePort(kScanner);
+        ASSERT_TRUE(port && port->usbOnline);
+        port_ = *port;
         com_ = "COM" + std::to_string(port_.comNumber);
     }
     void TearDown() override {
         daemon_.reset();
         scanner_.reset();
-        RuntimeDirFixture::TearDown();
+        BusFixture::TearDown();
     }
     Reply Ask(const Request& request) {
         Reply reply = Send(Path("vbus/control"), request);
@@ -49,7 +47,6 @@ class ControlTest : public RuntimeDirFixture {
     }
 
     std::unique_ptr<FakeEndpoint> scanner_;
-    std::unique_ptr<ovrix::Daemon> daemon_;
     std::atomic<bool> admin_{false};
     ovrix::PortInfo port_;
     std::string com_;

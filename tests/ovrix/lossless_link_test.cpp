@@ -97,28 +97,13 @@ void ExpectStreamWhole(int writeFd, int readFd) {
     EXPECT_TRUE(got == sent) << "bytes out of order from byte " << FirstDifference(got, sent);
 }
 
-class LosslessLinkTest : public RuntimeDirFixture {
+class LosslessLinkTest : public BusFixture {
   protected:
-    void StartBus(ovrix::DaemonOptions options = {}) {
-        daemon_ = std::make_unique<ovrix::Daemon>(std::move(options));
-        std::string error;
-        ASSERT_TRUE(daemon_->Start(&error)) << error;
-    }
-    void TearDown() override {
-        daemon_.reset();
-        RuntimeDirFixture::TearDown();
-    }
     unsigned ScannerPort() {
-        std::optional<ovrix::PortInfo> port;
-        Eventually([&] {
-            port = daemon_->PortForUsb(kScanner);
-            return port && port->usbOnline;
-        });
+        const std::optional<ovrix::PortInfo> port = OnlinePort(kScanner);
         EXPECT_TRUE(port.has_value());
         return port ? port->comNumber : 0;
     }
-
-    std::unique_ptr<ovrix::Daemon> daemon_;
 };
 
 TEST_F(LosslessLinkTest, LinkedPairHoldsBytesForASlowReaderBothWays) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -26,7 +28,9 @@
 
 #include "driver/ovrix_ioctl.h"
 #include "driver/ovrix_wire.h"
+#include "ovrix/daemon.h"
 #include "platform/runtime_namespace.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace ovrix_test {
@@ -159,6 +163,53 @@ class RuntimeDirFixture : public ::testing::Test {
     std::optional<support::RuntimeDir> runtime_;
     fs::path dir_;
 };
+
+// The bus of the daemon library running in the test's namespace.
+class BusFixture : public RuntimeDirFixture {
+  protected:
+    // A fatal test failure when it does not start.
+    void StartBus(ovrix::DaemonOptions options = {}) {
+        daemon_ = std::make_unique<ovrix::Daemon>(std::move(options));
+        std::string error;
+        ASSERT_TRUE(daemon_->Start(&error)) << error;
+    }
+    void TearDown() override {
+        daemon_.reset();
+        RuntimeDirFixture::TearDown();
+    }
+    // The port of a USB endpoint, waited for until it is online or
+    // `seconds` are up; none when there is no port at all.
+    std::optional<ovrix::PortInfo> OnlinePort(const std::string& usbName, int seconds = 10) {
+        std::optional<ovrix::PortInfo> port;
+        Eventually(
+            [&] {
+                port = daemon_->PortForUsb(usbName);
+                return port && port->usbOnline;
+            },
+            seconds);
+        return port;
+    }
+
+    std::unique_ptr<ovrix::Daemon> daemon_;
+};
+
+// The ovrixd program, built beside the test program (SUITE_BIN_DIR names the
+// folder when the test runs from elsewhere).
+inline fs::path OvrixdPath() {
+    const char* bin = std::getenv("SUITE_BIN_DIR");
+    if (bin != nullptr && *bin != '\0')
+        return fs::path(bin) / "ovrixd";
+    return fs::read_symlink("/proc/self/exe").parent_path() / "ovrixd";
+}
+
+// ovrixd running with `args` in the test's namespace, its standard output and
+// error read by the test; stopped with `endSignal` if still running at the end.
+inline std::unique_ptr<support::ChildProcess> StartOvrixd(const std::vector<std::string>& args,
+                                                          int endSignal = SIGKILL) {
+    support::ChildOptions options;
+    options.endSignal = endSignal;
+    return std::make_unique<support::ChildProcess>(OvrixdPath().string(), args, options);
+}
 
 // A raw control request and its answer, as the port layer sends them.
 struct Reply {

@@ -123,20 +123,9 @@ class Flooder {
     std::atomic<bool> done_{false};
 };
 
-class ServingTest : public RuntimeDirFixture {
+class ServingTest : public BusFixture {
   protected:
-    void StartBus(ovrix::DaemonOptions options) {
-        daemon_ = std::make_unique<ovrix::Daemon>(std::move(options));
-        std::string error;
-        ASSERT_TRUE(daemon_->Start(&error)) << error;
-    }
-    void TearDown() override {
-        daemon_.reset();
-        RuntimeDirFixture::TearDown();
-    }
     fs::path Control() const { return Path("vbus/control"); }
-
-    std::unique_ptr<ovrix::Daemon> daemon_;
 };
 
 TEST_F(ServingTest, AClientThatNeverReadsHoldsUpNobodyAndIsDropped) {
@@ -245,11 +234,9 @@ TEST_F(ServingTest, RequestsThatChangeTheBusAreRefusedToOtherUsers) {
     // with the bus unless it is the bus's own user.
     options.isAdministrator = [](uid_t) { return true; };
     StartBus(options);
-    ASSERT_TRUE(Eventually([&] {
-        auto port = daemon_->PortForUsb(kScanner);
-        return port && port->usbOnline;
-    }));
-    ovrix::PortInfo port = *daemon_->PortForUsb(kScanner);
+    const std::optional<ovrix::PortInfo> online = OnlinePort(kScanner);
+    ASSERT_TRUE(online && online->usbOnline);
+    const ovrix::PortInfo port = *online;
     std::string com = "COM" + std::to_string(port.comNumber);
     // Let the other user reach the socket at all; the bus has to decide.
     fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
