@@ -26,88 +26,37 @@ namespace {
 class EchoPair : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string vantrel = ProgramPath();
-        const std::string daemon = vantrel.substr(0, vantrel.rfind('/') + 1) + "ovrixd";
-        if (access(daemon.c_str(), X_OK) != 0)
+        if (access(SuiteProgramPath("ovrixd").c_str(), X_OK) != 0)
             GTEST_SKIP() << "ovrixd is not built";
         dir_ = tmp_.String();
-        daemon_ = fork();
-        if (daemon_ == 0) {
-            setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
-            execl(daemon.c_str(), "ovrixd", "--pair", "COM20:COM21", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        daemon_ = StartOvrixd({"--pair", "COM20:COM21"}, dir_);
         ASSERT_TRUE(Appears(dir_ + "/dosdevices/COM21")) << "ovrixd did not make its ports";
     }
-    void TearDown() override {
-        if (daemon_ > 0) {
-            kill(daemon_, SIGTERM);
-            int status = 0;
-            waitpid(daemon_, &status, 0);
-        }
-    }
-    static bool Appears(const std::string& path) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        struct stat info {};
-        while (std::chrono::steady_clock::now() < limit) {
-            if (lstat(path.c_str(), &info) == 0)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
+    void TearDown() override { daemon_.reset(); }
 
-    // The Python peer runs beside the console; its output goes to a file.
-    pid_t StartPeer(const std::vector<std::string>& args) {
+    // The Python peer runs beside the console; the test reads its output.
+    std::unique_ptr<support::ChildProcess> StartPeer(const std::vector<std::string>& args) {
         const char* source = std::getenv("SUITE_SOURCE_DIR");
-        const std::string script =
-            std::string(source ? source : ".") + "/tests/vantrel_app/echo_peer.py";
-        peerOutput_ = dir_ + "/peer.out";
-        // A file left by an earlier peer would announce this one as ready.
-        std::remove(peerOutput_.c_str());
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int out = open(peerOutput_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(out, 2);
-            std::vector<const char*> argv = {"python3", script.c_str()};
-            for (const auto& arg : args)
-                argv.push_back(arg.c_str());
-            argv.push_back(nullptr);
-            execvp("python3", const_cast<char* const*>(argv.data()));
-            _exit(127);
-        }
-        return pid;
+        std::vector<std::string> argv = {std::string(source ? source : ".") +
+                                         "/tests/vantrel_app/echo_peer.py"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<support::ChildProcess>("/usr/bin/python3", argv);
     }
     // Waits until the peer has opened its port (it says so); false after a
     // generous limit.
-    bool WaitPeerReady() const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::ifstream in(peerOutput_);
-            std::stringstream text;
-            text << in.rdbuf();
-            if (text.str().find("PY-READY") != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+    static bool WaitPeerReady(support::ChildProcess& peer) {
+        return peer.WaitFor("PY-READY", std::chrono::seconds(30));
     }
     // Waits for the peer; its exit status and what it printed.
-    std::pair<int, std::string> FinishPeer(pid_t pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        std::ifstream in(peerOutput_);
-        std::stringstream text;
-        text << in.rdbuf();
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+    static std::pair<int, std::string> FinishPeer(support::ChildProcess& peer) {
+        const int status = peer.Finish();
+        return {status, peer.Output()};
     }
     std::string Port(int number) const { return "\\\\.\\COM" + std::to_string(number); }
 
     support::TempDir tmp_{"vantrel_app"};
     std::string dir_;
-    std::string peerOutput_;
-    pid_t daemon_ = -1;
+    std::unique_ptr<support::ChildProcess> daemon_;
 };
 
 TEST_F(EchoPair, TwoConsolesEndTheEchoTestWithTheirSuccessLines) {
@@ -219,12 +168,12 @@ TEST_F(EchoPair, BackgroundThreadsSeeTheOtherConsolesWordsAndEndWithTheProgram) 
 }
 
 TEST_F(EchoPair, ConsoleClientAgainstAnIndependentServer) {
-    const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "2"});
-    ASSERT_TRUE(WaitPeerReady());
+    const auto peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "2"});
+    ASSERT_TRUE(WaitPeerReady(*peer)) << peer->Output();
     const ProgramRun client =
         RunProgram({Port(21), "-m", "30000", "-K", "3000", "--echo-srand=42"}, "C\x1b", dir_);
     EXPECT_NE(client.output.find("Echo test success."), std::string::npos) << client.output;
-    const auto [status, output] = FinishPeer(peer);
+    const auto [status, output] = FinishPeer(*peer);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("bad_crc=0"), std::string::npos) << output;
 }
@@ -241,13 +190,13 @@ TEST_F(EchoPair, IndependentServerSeesBareHeadersAndACountingSequence) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options.back());
-        const pid_t peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "1"});
-        ASSERT_TRUE(WaitPeerReady());
+        const auto peer = StartPeer({"server", dir_ + "/dosdevices/COM20", "1"});
+        ASSERT_TRUE(WaitPeerReady(*peer)) << peer->Output();
         std::vector<std::string> args = {Port(21)};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const ProgramRun client = RunProgram(args, "C\x1b", dir_);
         EXPECT_NE(client.output.find("Echo test success."), std::string::npos) << client.output;
-        const auto [status, output] = FinishPeer(peer);
+        const auto [status, output] = FinishPeer(*peer);
         EXPECT_EQ(status, 0) << output;
         for (const std::string& text : c.seen)
             EXPECT_NE(output.find(text), std::string::npos) << output;
@@ -259,8 +208,8 @@ TEST_F(EchoPair, ConsoleServerAgainstAnIndependentClient) {
     ASSERT_TRUE(server.WaitFor("Choose action:")) << server.Output();
     server.Type("S");
     ASSERT_TRUE(server.WaitFor("waiting client...")) << server.Output();
-    const pid_t peer = StartPeer({"client", dir_ + "/dosdevices/COM21", "20000", "2000"});
-    const auto [status, output] = FinishPeer(peer);
+    const auto peer = StartPeer({"client", dir_ + "/dosdevices/COM21", "20000", "2000"});
+    const auto [status, output] = FinishPeer(*peer);
     EXPECT_EQ(status, 0) << output << server.Output();
     EXPECT_NE(output.find("PY-CLIENT OK chunks="), std::string::npos) << output;
     server.Type("0\x1b");

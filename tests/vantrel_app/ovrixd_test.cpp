@@ -29,46 +29,16 @@ class WithOvrixd : public ::testing::Test {
     // Starts ovrixd in the test's runtime folder; ready once `comName` and the
     // control socket are there.
     void StartDaemon(std::vector<std::string> args, const std::string& comName) {
-        std::string daemon = ProgramPathOf("ovrixd");
-        if (access(daemon.c_str(), X_OK) != 0)
+        if (access(SuiteProgramPath("ovrixd").c_str(), X_OK) != 0)
             GTEST_SKIP() << "ovrixd is not built";
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("KTR_RUNTIME_DIR", dir_.c_str(), 1);
-            std::vector<char*> argv{daemon.data()};
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(daemon.c_str(), argv.data());
-            _exit(127);
-        }
+        daemon_ = StartOvrixd(args, dir_);
         ASSERT_TRUE(Appears(dir_ + "/dosdevices/" + comName)) << "ovrixd did not make its ports";
         ASSERT_TRUE(Appears(dir_ + "/vbus/control"));
     }
-    void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
-    }
-    static std::string ProgramPathOf(const char* name) {
-        const std::string vantrel = ProgramPath();
-        return vantrel.substr(0, vantrel.rfind('/') + 1) + name;
-    }
-    static bool Appears(const std::string& path) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        struct stat info {};
-        while (std::chrono::steady_clock::now() < limit) {
-            if (lstat(path.c_str(), &info) == 0)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
+    void TearDown() override { daemon_.reset(); }
     support::TempDir tmp_{"vantrel_app"};
     std::string dir_;
-    pid_t pid_ = -1;
+    std::unique_ptr<support::ChildProcess> daemon_;
 };
 
 TEST_F(WithOvrixd, DriverRequestsOnAVirtualPort) {

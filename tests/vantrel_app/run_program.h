@@ -1,6 +1,7 @@
 // Runs the console program as a real process and collects what it printed.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ struct ProgramRun {
 };
 
 std::string ProgramPath();
+// Another program of the suite, built beside the console.
+std::string SuiteProgramPath(const std::string& name);
 // Runs vantrel with `args` and `input` on standard input, in a runtime
 // directory of its own.
 // `printLess` sets VANTREL_PRINT_LESS for the run.
@@ -34,3 +37,11 @@ class LiveProgram {
   private:
     support::ChildProcess child_;
 };
+
+// ovrixd serving with `args` in `runtimeDir`; stopped with SIGTERM when the
+// object goes.
+std::unique_ptr<support::ChildProcess> StartOvrixd(const std::vector<std::string>& args,
+                                                   const std::string& runtimeDir);
+// True once `path` exists (a link counts even when its target does not);
+// false after 20 s.
+bool Appears(const std::string& path);
