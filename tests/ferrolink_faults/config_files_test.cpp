@@ -14,7 +14,7 @@
 namespace {
 
 TEST(ConfigSetExport, RepeatedItemsInAHugeReplyAskForTheDataFormatOnce) {
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-faults-ns"};
     faults_test::WorkingDir cwd;
     auto scanner = faults_test::StartScanner(scansim::Attachment::kUsb);
     ASSERT_NE(scanner, nullptr);

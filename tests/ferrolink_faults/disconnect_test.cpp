@@ -61,7 +61,7 @@ class UnplugAfter {
 class Disconnect : public ::testing::Test {
   protected:
     faults_test::WorkingDir cwd;
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-faults-ns"};
 };
 
 TEST_F(Disconnect, DuringDiscoveryTheOtherScannerIsStillIdentified) {

@@ -351,7 +351,7 @@ void ComplainAboutLeftovers(Outcome& outcome, const faults_test::fs::path& dir, 
 // Runs the export against its own scanner, namespace and working directory.
 Outcome RunRow(Kind kind, const ExportRow& row) {
     Outcome outcome;
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-faults-ns"};
     faults_test::WorkingDir cwd;
     auto scanner = faults_test::StartScanner(row.attachment);
     if (scanner == nullptr) {
@@ -377,36 +377,24 @@ Outcome RunRow(Kind kind, const ExportRow& row) {
     return outcome;
 }
 
-using ChildRun = faults_test::ChildRun<Outcome>;
-
 class ExportsUnderFault : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(ExportsUnderFault, EachFailsWithinTheGuardsAndLeavesOnlyWholeFiles) {
     const Kind kind = GetParam();
-    std::vector<std::unique_ptr<ChildRun>> children;
-    for (const ExportRow& row : Rows())
-        children.push_back(std::make_unique<ChildRun>([kind, &row] { return RunRow(kind, row); }));
-    // Far beyond every row's own bound: only a hang runs into it.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
-    for (size_t i = 0; i < children.size(); ++i) {
-        const ExportRow& row = Rows()[i];
-        SCOPED_TRACE(std::string(row.name) + " under " + FaultName(kind));
-        std::string why;
-        const std::optional<Outcome> outcome = children[i]->Collect(deadline, why);
-        if (!outcome) {
-            ADD_FAILURE() << why;
-            continue;
-        }
-        // The wall time of each export, kept in the test report.
-        RecordProperty(std::string(row.name) + "_ms", std::to_string(outcome->elapsedMs));
-        EXPECT_EQ(outcome->result, row.expected.For(kind));
-        EXPECT_LE(std::chrono::milliseconds(outcome->elapsedMs),
-                  row.exchanges * faults_test::kReplyGuard + faults_test::kSlack);
-        EXPECT_EQ(outcome->firmwareUpdates, 0u) << "no firmware image may be taken";
-        EXPECT_STREQ(outcome->complaints, "");
-        EXPECT_TRUE(outcome->drained) << "the scanner kept sending";
-        EXPECT_TRUE(outcome->answersAgain) << "a plain command fails afterwards";
-    }
+    SCOPED_TRACE(std::string("under ") + FaultName(kind));
+    const auto run = [kind](const ExportRow& row) { return RunRow(kind, row); };
+    faults_test::RunRowsApart<Outcome>(
+        Rows(), run, [kind](const ExportRow& row, const Outcome& outcome) {
+            // The wall time of each export, kept in the test report.
+            RecordProperty(std::string(row.name) + "_ms", std::to_string(outcome.elapsedMs));
+            EXPECT_EQ(outcome.result, row.expected.For(kind));
+            EXPECT_LE(std::chrono::milliseconds(outcome.elapsedMs),
+                      row.exchanges * faults_test::kReplyGuard + faults_test::kSlack);
+            EXPECT_EQ(outcome.firmwareUpdates, 0u) << "no firmware image may be taken";
+            EXPECT_STREQ(outcome.complaints, "");
+            EXPECT_TRUE(outcome.drained) << "the scanner kept sending";
+            EXPECT_TRUE(outcome.answersAgain) << "a plain command fails afterwards";
+        });
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, ExportsUnderFault,
@@ -560,7 +548,7 @@ const std::vector<BadArgumentRow>& BadArgumentRows() {
 
 Outcome RunBadArgumentRow(const BadArgumentRow& row) {
     Outcome outcome;
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-faults-ns"};
     faults_test::WorkingDir cwd;
     auto scanner = faults_test::StartScanner(row.attachment);
     if (scanner == nullptr) {
@@ -595,25 +583,15 @@ Outcome RunBadArgumentRow(const BadArgumentRow& row) {
 }
 
 TEST(ExportsWithBadArguments, EachRefusesWithItsFailureValueAndSendsNothingItCannotUse) {
-    std::vector<std::unique_ptr<ChildRun>> children;
-    for (const BadArgumentRow& row : BadArgumentRows())
-        children.push_back(std::make_unique<ChildRun>([&row] { return RunBadArgumentRow(row); }));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
-    for (size_t i = 0; i < children.size(); ++i) {
-        const BadArgumentRow& row = BadArgumentRows()[i];
-        SCOPED_TRACE(row.name);
-        std::string why;
-        const std::optional<Outcome> outcome = children[i]->Collect(deadline, why);
-        if (!outcome) {
-            ADD_FAILURE() << why;
-            continue;
-        }
-        EXPECT_EQ(outcome->result, row.expected);
-        EXPECT_LE(outcome->scannerReceived, row.scannerReceivesAtMost);
-        EXPECT_EQ(outcome->firmwareUpdates, 0u);
-        EXPECT_STREQ(outcome->complaints, "");
-        EXPECT_TRUE(outcome->answersAgain) << "a plain command fails afterwards";
-    }
+    faults_test::RunRowsApart<Outcome>(
+        BadArgumentRows(), RunBadArgumentRow,
+        [](const BadArgumentRow& row, const Outcome& outcome) {
+            EXPECT_EQ(outcome.result, row.expected);
+            EXPECT_LE(outcome.scannerReceived, row.scannerReceivesAtMost);
+            EXPECT_EQ(outcome.firmwareUpdates, 0u);
+            EXPECT_STREQ(outcome.complaints, "");
+            EXPECT_TRUE(outcome.answersAgain) << "a plain command fails afterwards";
+        });
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -19,6 +21,7 @@
 #include "ferrolink/record.h"
 #include "ops_fixture.h"
 #include "scansim/scanner.h"
+#include "support/temp_dir.h"
 
 namespace faults_test {
 
@@ -49,7 +52,7 @@ class WorkingDir {
     const fs::path& Path() const { return dir_.Path(); }
 
   private:
-    ops_test::TempDir dir_{"ferrolink-faults-cwd"};
+    support::TempDir dir_{"ferrolink-faults-cwd"};
     fs::path previous_;
 };
 
@@ -152,5 +155,28 @@ class ChildRun {
     pid_t pid_ = -1;
     int fd_ = -1;
 };
+
+// Runs `run` on every row (each with a `name`) in a child process of its
+// own, all side by side, then `check` on each row's outcome under the row's
+// name. A row whose child crashed, hung (100 s for all together) or gave no
+// outcome is a test failure saying which.
+template <typename Outcome, typename Row, typename Run, typename Check>
+void RunRowsApart(const std::vector<Row>& rows, const Run& run, const Check& check) {
+    std::vector<std::unique_ptr<ChildRun<Outcome>>> children;
+    for (const Row& row : rows)
+        children.push_back(std::make_unique<ChildRun<Outcome>>([&run, &row] { return run(row); }));
+    // Far beyond every row's own bound: only a hang runs into it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
+    for (size_t i = 0; i < children.size(); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        std::string why;
+        const std::optional<Outcome> outcome = children[i]->Collect(deadline, why);
+        if (!outcome) {
+            ADD_FAILURE() << why;
+            continue;
+        }
+        check(rows[i], *outcome);
+    }
+}
 
 }  // namespace faults_test

@@ -384,7 +384,7 @@ Outcome RunRow(const Row& row) {
     Outcome outcome;
     ResetPeakRss();
     outcome.startKb = PeakRssKb();
-    ops_test::TempNamespace ns;
+    support::RuntimeDir ns{"ferrolink-faults-ns"};
     auto scanner = faults_test::StartScanner(row.attachment);
     if (scanner == nullptr) {
         std::snprintf(outcome.complaints, sizeof outcome.complaints, "the scanner did not start");
@@ -403,26 +403,13 @@ Outcome RunRow(const Row& row) {
 }
 
 TEST(ReplyBounds, EachExportFailsWithinItsBoundWithoutCrashOrGrowth) {
-    std::vector<std::unique_ptr<faults_test::ChildRun<Outcome>>> children;
-    for (const Row& row : Rows())
-        children.push_back(
-            std::make_unique<faults_test::ChildRun<Outcome>>([&row] { return RunRow(row); }));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
-    for (size_t i = 0; i < children.size(); ++i) {
-        const Row& row = Rows()[i];
-        SCOPED_TRACE(row.name);
-        std::string why;
-        const std::optional<Outcome> outcome = children[i]->Collect(deadline, why);
-        if (!outcome) {
-            ADD_FAILURE() << why;
-            continue;
-        }
-        RecordProperty(std::string(row.name) + "_peak_kb", std::to_string(outcome->peakKb));
-        EXPECT_EQ(outcome->result, row.expected);
-        EXPECT_STREQ(outcome->complaints, "");
-        EXPECT_GT(outcome->peakKb, 0);
-        EXPECT_LT(outcome->peakKb - (kAddressSanitizer ? outcome->startKb : 0), kPeakLimitKb);
-    }
+    faults_test::RunRowsApart<Outcome>(Rows(), RunRow, [](const Row& row, const Outcome& outcome) {
+        RecordProperty(std::string(row.name) + "_peak_kb", std::to_string(outcome.peakKb));
+        EXPECT_EQ(outcome.result, row.expected);
+        EXPECT_STREQ(outcome.complaints, "");
+        EXPECT_GT(outcome.peakKb, 0);
+        EXPECT_LT(outcome.peakKb - (kAddressSanitizer ? outcome.startKb : 0), kPeakLimitKb);
+    });
 }
 
 }  // namespace
