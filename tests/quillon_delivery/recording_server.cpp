@@ -116,20 +116,6 @@ std::vector<RecordedRequest> RecordingServer::Requests() const {
     return requests;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "delivery-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        path_ = pattern;
-    }
-}
-
-TempDir::~TempDir() {
-    if (!path_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-}
-
 std::string PercentEncode(const std::string& bytes) {
     std::string out;
     char buffer[4];

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace delivery_test {
 
 struct RecordedRequest {
@@ -39,14 +41,15 @@ class RecordingServer {
     bool https_ = false;
 };
 
-// A fresh temporary directory, removed with its files by the destructor.
+// A fresh private temporary directory, removed with its files by the
+// destructor; these tests name files in it as text.
 class TempDir {
   public:
-    TempDir();
-    ~TempDir();
+    TempDir() : dir_("delivery"), path_(dir_.String()) {}
     const std::string& Path() const { return path_; }
 
   private:
+    support::TempDir dir_;
     std::string path_;
 };
 
