@@ -2,10 +2,13 @@
 // port, bus or folder, 2 a wrong command line), the one error line on standard
 // error, --help and --version, and the bytes of a read shown whole with the
 // control and non-ASCII ones escaped, or as a hex dump.
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -123,6 +126,41 @@ TEST(VantrelStreams, HelpAndVersionAnswerOnStandardOutputWithStatusZero) {
     EXPECT_EQ(bare.exitStatus, 2);
     EXPECT_NE(bare.err.find("\nNeed at least one argument as COM port DevOpenPath.\n"),
               std::string::npos);
+}
+
+// The listing names each port's COM name; a request the bus cannot take
+// (no daemon) ends with status 1, one it carried out with 0.
+TEST(VantrelStreams, ListingShowsComNamesAndBusRequestsTellWhetherTheyWereDone) {
+    const support::TempDir tmp("vantrel_app");
+    const support::ChildOptions ns = InNamespace(tmp.String());
+    const support::SplitResult noBus = support::RunSplit(ProgramPath(), {"--unplug-vcoms"}, "", ns);
+    EXPECT_EQ(noBus.exitStatus, 1) << noBus.out << noBus.err;
+    EXPECT_NE(noBus.out.find("Unplug all VCOMs fail. WinErr=1167(ERROR_DEVICE_NOT_CONNECTED)"),
+              std::string::npos)
+        << noBus.out;
+
+    const std::string daemon =
+        std::filesystem::path(ProgramPath()).parent_path().string() + "/ovrixd";
+    if (::access(daemon.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "ovrixd is not part of this build";
+    support::ChildProcess bus(daemon, {"--pair", "COM20:COM21"}, ns);
+    ASSERT_TRUE(bus.WaitFor("ovrixd: serving\n")) << bus.Output();
+    const support::SplitResult listed = support::RunSplit(ProgramPath(), {"-l"}, "", ns);
+    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+    size_t from = 0;
+    for (const char* line :
+         {"<#1>\n", "    PortName     : COM20  (vantrel \\\\.\\COM20)\n", "<#2>\n",
+          "    PortName     : COM21  (vantrel \\\\.\\COM21)\n", "Total 2 VCOM devices found.\n"}) {
+        const size_t at = listed.out.find(line, from);
+        ASSERT_NE(at, std::string::npos) << line << "\n" << listed.out;
+        from = at;
+    }
+    const support::SplitResult unplugged =
+        support::RunSplit(ProgramPath(), {"--unplug-vcoms"}, "", ns);
+    EXPECT_EQ(unplugged.exitStatus, 0) << unplugged.out << unplugged.err;
+    EXPECT_NE(unplugged.out.find("Unplug all VCOMs success."), std::string::npos) << unplugged.out;
+    bus.Signal(SIGTERM);
+    EXPECT_EQ(bus.Finish(), 0);
 }
 
 struct ReadCase {
