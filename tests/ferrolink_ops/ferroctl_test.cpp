@@ -321,6 +321,8 @@ TEST_F(OpsFerroctl, FailuresEndWithTheirStatusAndOneLine) {
          "ferroctl: shot.jpg: the output file must end in .png or .pgm (try 'ferroctl image "
          "--help')"},
         {false, "list --bogus", 2, "ferroctl: unknown option --bogus (try 'ferroctl list --help')"},
+        {false, "send --json QRYPSN", 2,
+         "ferroctl: send has no JSON output (try 'ferroctl send --help')"},
         {false, "frobnicate", 2, "ferroctl: unknown verb 'frobnicate' (try 'ferroctl --help')"},
         {false, "watch --index x", 2,
          "ferroctl: --index needs a number from 0 to 19 (try 'ferroctl watch --help')"},

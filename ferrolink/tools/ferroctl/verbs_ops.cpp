@@ -294,6 +294,8 @@ int RunSendVerb(int argc, char** argv) {
     const OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Usage("send", args.error);
+    if (args.json)
+        return Usage("send", "send has no JSON output");
     if (ShowHelp(args,
                  "send [--com N [--baud R]] [--hex] COMMAND\n  (--hex: bytes as hex pairs, sent "
                  "unframed)"))
@@ -384,6 +386,8 @@ int RunIdentityVerb(int argc, char** argv) {
         std::printf("Device Info: %s\n", esn == 1 ? Escaped(info).c_str() : "(not answered)");
         return 0;
     }
+    if (args.json)
+        return Usage("identity", "only identity show has JSON output");
     if (what == "info" && p.size() == 4) {
         return setDeviceInfo(p[1].c_str(), p[2].c_str(), p[3].c_str()) == 1
                    ? 0
@@ -422,6 +426,8 @@ int RunFlashVerb(int argc, char** argv) {
     OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Usage("flash", args.error);
+    if (args.json)
+        return Usage("flash", "flash has no JSON output");
     if (ShowHelp(args,
                  "flash [--com N [--baud R]] FIRMWARE-FILE\n"
                  "       ferroctl flash compare [--json] FIRMWARE-FILE   (as compare)\n"
@@ -503,6 +509,8 @@ int RunImageVerb(int argc, char** argv) {
     const OpsArgs args = ParseArgs(argc, argv);
     if (!args.error.empty())
         return Usage("image", args.error);
+    if (args.json)
+        return Usage("image", "image has no JSON output");
     if (ShowHelp(args,
                  "image [--com N] OUTPUT.png|OUTPUT.pgm\n"
                  "Writes the last captured image as PNG or as a portable graymap, chosen by the\n"
