@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "scansim/scanner.h"
 #include "support/temp_dir.h"
@@ -97,6 +99,34 @@ TEST_F(FerroctlConfig, FailuresEndWithOneErrorLine) {
     }
 }
 
+// Without a terminal the download shows one line per further tenth of the
+// settings sent, each with the count, rate and time left, up to 100 %.
+TEST_F(FerroctlConfig, WriteProgressCountsTheSettingsSent) {
+    {
+        std::ofstream set(dir_ / "many.xml");
+        set << "<Tarnwell>";
+        for (int i = 0; i < 120; ++i)
+            set << "<Command CommandName=\"ALLENA\" Value=\"1\"/>";
+        set << "</Tarnwell>";
+    }
+    Outcome run = Ferroctl("write-config --com 31 many.xml");
+    ASSERT_EQ(run.status, 0) << run.err;
+    static const std::regex line(
+        R"(Writing many\.xml \.\.\. +(\d+)% (\d+) / 120 settings, \d+ settings/s, (\d+ s|\?) left)");
+    std::istringstream lines(run.err);
+    std::vector<int> percents;
+    for (std::string text; std::getline(lines, text);) {
+        std::smatch match;
+        if (std::regex_match(text, match, line))
+            percents.push_back(std::stoi(match[1]));
+    }
+    ASSERT_GE(percents.size(), 3u) << "a start, a step between and the end\n" << run.err;
+    EXPECT_EQ(percents.front(), 0) << run.err;
+    EXPECT_EQ(percents.back(), 100) << run.err;
+    for (size_t i = 1; i < percents.size(); ++i)
+        EXPECT_GT(percents[i] / 10, percents[i - 1] / 10) << run.err;
+}
+
 // 300,000 nested elements would overflow the stack inside TinyXML: the file
 // is refused with a message and status 1, and nothing reaches the scanner.
 TEST_F(FerroctlConfig, DeeplyNestedSetIsRefusedBeforeItIsRead) {
@@ -154,7 +184,12 @@ TEST_F(FerroctlConfig, ProgressLineUpdatesInPlaceOnATerminal) {
     ::waitpid(child, &status, 0);
     ::close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-    EXPECT_NE(seen.find("\rWriting"), std::string::npos) << seen;
+    // Redrawn in place with the numbers, the rest of a longer line erased.
+    EXPECT_NE(seen.find("\rWriting " + file + " ...   0% 0 / 1 settings"), std::string::npos)
+        << seen;
+    EXPECT_NE(seen.find("\rWriting " + file + " ... 100% 1 / 1 settings"), std::string::npos)
+        << seen;
+    EXPECT_NE(seen.find("\033[K"), std::string::npos) << seen;
     EXPECT_NE(seen.find("done"), std::string::npos) << seen;
     EXPECT_EQ(scanner_->SettingValue("ALLENA"), "0");
 }
