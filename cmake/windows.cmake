@@ -3,7 +3,8 @@
 # CMakeLists.txt in place of the Linux component list.
 #
 # Built here: platform (its Windows backends beside the OS-neutral modules),
-# the formatting engine and the echo wire format. Each component joins the list once its Windows
+# the data stream on the Win32 serial API, the formatting engine and the echo
+# wire format. Each component joins the list once its Windows
 # backend exists.
 
 # The Unicode forms of the API, Windows 8 and later.
@@ -34,11 +35,12 @@ if(SUITE_BUILD_TESTS)
 endif()
 
 add_subdirectory(platform)
+add_subdirectory(tidestream)
 add_subdirectory(vantrel/fmtx)
 add_subdirectory(vantrel/echo)
 
 if(SUITE_BUILD_TESTS)
-  foreach(dir support codepage ini vantrel_fmtx vantrel_echo)
+  foreach(dir support codepage ini vantrel_fmtx vantrel_echo tidestream_win)
     add_subdirectory(tests/${dir})
   endforeach()
 endif()
