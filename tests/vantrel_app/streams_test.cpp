@@ -96,9 +96,10 @@ TEST(VantrelStreams, HelpAndVersionAnswerOnStandardOutputWithStatusZero) {
     EXPECT_EQ(help.exitStatus, 0) << help.out << help.err;
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(help.out.rfind("Usage: vantrel [options] <DevOpenPath>\n", 0), 0u) << help.out;
-    for (const char* line : {"  --hex  ", "Exit status:\n", "  0  everything asked was done",
-                             "  1  the port, the virtual bus or the runtime folder refused",
-                             "  2  the command line is wrong", "  -Q <rtoc> \n"})
+    for (const char* line :
+         {"  --hex  ", "Exit status:\n", "  0  everything asked was done",
+          "  1  the port, the virtual bus, the runtime folder or the --read-log file refused\n",
+          "  2  the command line is wrong", "  -Q <rtoc> \n"})
         EXPECT_NE(help.out.find(line), std::string::npos) << line << "\n" << help.out;
     EXPECT_EQ(help.out.find("Need at least one argument"), std::string::npos) << help.out;
     // Help wins over the rest of the command line, as with other programs.

@@ -1,4 +1,5 @@
 // The serial-port test console: start-up, the key loop and the exit path.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,8 @@ using namespace win;
 constexpr int kEsc = 27;
 constexpr int kExtendedKey = 224;
 constexpr int kReadLogBufferBytes = 8192;
+
+bool g_readLogRefused = false;
 
 void PrintKernelVersion() {
     HANDLE bus = CreateFile(VbusInterfacePath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -82,8 +85,12 @@ void PrintStartupReport(HANDLE port) {
     if (s.readLog[0]) {
         std::printf("Read logging to file(%s): %s\n", s.readLogAppend ? "append" : "clean",
                     s.readLog);
-        if (!ReadLog().Open(s.readLog, s.readLogAppend, kReadLogBufferBytes))
-            std::printf("!!! Error: %s open/create fail!\n", s.readLog);
+        if (!ReadLog().Open(s.readLog, s.readLogAppend, kReadLogBufferBytes)) {
+            const int reason = errno;
+            ErrorLine("!!! Error: %s open/create fail! (%s)\n", s.readLog, std::strerror(reason));
+            // The session runs on without its log, but not everything asked is done.
+            g_readLogRefused = true;
+        }
     }
     if (s.waitCommEventDelay0)
         std::printf("g_waitcommevent_delay0 = %u\n", s.waitCommEventDelay0);
@@ -342,7 +349,7 @@ int Run(int argc, char** argv) {
         ReadKey();
     }
     std::fflush(stdout);
-    return kExitDone;
+    return g_readLogRefused ? kExitRefused : kExitDone;
 }
 
 }  // namespace vantrel::app

@@ -533,8 +533,8 @@ void PrintHelp() {
         "Exit status:\n",
         "  0  everything asked was done (the key loop ended with ESC, X or T, a listing was\n",
         "     printed)\n",
-        "  1  the port, the virtual bus or the runtime folder refused (the line on standard\n",
-        "     error names it and the reason)\n",
+        "  1  the port, the virtual bus, the runtime folder or the --read-log file refused\n",
+        "     (the line on standard error names it and the reason)\n",
         "  2  the command line is wrong (the line on standard error names the option)\n",
     };
     for (const char* line : kLines)
