@@ -113,7 +113,7 @@ struct Daemon::Impl final : Bus {
     }
     void Reinstall() override {
         UnplugAll();
-        for (const std::string& name : platform::ListEntries(platform::kUsbFolder))
+        for (const std::string& name : platform::ListEntries(platform::kUsbFolder).ValueOr({}))
             UsbArrived(name);
     }
     bool IsAdministrator(uid_t uid) const override { return options.isAdministrator(uid); }
@@ -529,7 +529,7 @@ struct Daemon::Impl final : Bus {
             *error = "cannot watch the usb folder of the runtime namespace";
             return false;
         }
-        for (const std::string& name : platform::ListEntries(platform::kUsbFolder))
+        for (const std::string& name : platform::ListEntries(platform::kUsbFolder).ValueOr({}))
             UsbArrived(name);
         loop = std::thread([this] { Run(); });
         return true;

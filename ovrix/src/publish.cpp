@@ -83,9 +83,9 @@ bool PrepareNamespace(std::string* error) {
     // The bus watches usb/, links in dosdevices/ and serves from vbus/.
     for (std::string_view folder :
          {platform::kUsbFolder, platform::kComFolder, platform::kVbusFolder}) {
-        platform::Error failure;
-        if (!platform::OpenRuntimeFolder(folder, true, &failure)) {
-            *error = failure.message;
+        const auto opened = platform::OpenRuntimeFolder(folder, true);
+        if (!opened) {
+            *error = opened.GetError().message;
             return false;
         }
     }
@@ -93,10 +93,9 @@ bool PrepareNamespace(std::string* error) {
 }
 
 void RemoveStaleEntries() {
-    platform::Error error;
-    if (auto bus = platform::OpenRuntimeFolder("vbus/Ktr_vcom", false, &error)) {
+    if (auto bus = platform::OpenRuntimeFolder("vbus/Ktr_vcom", false)) {
         for (const std::string& instance : FolderNames(*bus)) {
-            auto values = bus->Sub(instance, false, &error);
+            auto values = bus->Sub(instance, false);
             if (!values)
                 continue;
             const std::string portName = ReadValue(*values, "PortName");
@@ -112,7 +111,7 @@ void RemoveStaleEntries() {
         std::error_code ec;
         fs::remove_all(bus->Path(), ec);
     }
-    if (auto vbus = platform::OpenRuntimeFolder(platform::kVbusFolder, false, &error)) {
+    if (auto vbus = platform::OpenRuntimeFolder(platform::kVbusFolder, false)) {
         struct stat st {};
         if (::fstatat(vbus->Fd(), "datapipe", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
             ::unlinkat(vbus->Fd(), "datapipe", 0);
@@ -121,28 +120,32 @@ void RemoveStaleEntries() {
 
 bool PublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath,
                  const std::string& hardwarePath) {
-    platform::Error error;
-    auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), true, &error);
-    if (!values || !values->WriteValue("PortName", ComName(comNumber), &error) ||
-        !values->WriteValue(kComLinkTargetValue, ttyPath, &error) ||
-        (!hardwarePath.empty() &&
-         !values->WriteValue("HardwareDevinstpath", hardwarePath, &error))) {
-        Report(error);
+    auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), true);
+    platform::Result<void> written = values ? values->WriteValue("PortName", ComName(comNumber))
+                                            : platform::Result<void>(values.GetError());
+    if (written)
+        written = values->WriteValue(kComLinkTargetValue, ttyPath);
+    if (written && !hardwarePath.empty())
+        written = values->WriteValue("HardwareDevinstpath", hardwarePath);
+    if (!written) {
+        Report(written.GetError());
         return false;
     }
     return platform::AddEntry(platform::kComFolder, ComName(comNumber), ttyPath).Ok();
 }
 
 void PublishUsbOnline(const std::string& instance, bool online) {
-    platform::Error error;
-    auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), false, &error);
-    if (!values || !values->WriteValue("UsbdOnline", online ? "1" : "0", &error))
-        Report(error);
+    auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), false);
+    if (!values) {
+        Report(values.GetError());
+        return;
+    }
+    if (const auto written = values->WriteValue("UsbdOnline", online ? "1" : "0"); !written)
+        Report(written.GetError());
 }
 
 void UnpublishPort(const std::string& instance, unsigned comNumber, const std::string& ttyPath) {
-    platform::Error error;
-    if (auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), false, &error)) {
+    if (auto values = platform::OpenRuntimeFolder(InstanceFolder(instance), false)) {
         std::error_code ec;
         fs::remove_all(values->Path(), ec);
     }
@@ -151,8 +154,7 @@ void UnpublishPort(const std::string& instance, unsigned comNumber, const std::s
 }
 
 std::string ComLinkTarget(unsigned comNumber) {
-    platform::Error error;
-    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false, &error);
+    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false);
     if (!links)
         return {};
     char target[kMaxValueBytes];
@@ -162,8 +164,7 @@ std::string ComLinkTarget(unsigned comNumber) {
 }
 
 bool ComLinkExists(unsigned comNumber) {
-    platform::Error error;
-    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false, &error);
+    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false);
     struct stat st {};
     return links &&
            ::fstatat(links->Fd(), ComName(comNumber).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -171,8 +172,7 @@ bool ComLinkExists(unsigned comNumber) {
 }
 
 bool ComLinkLive(unsigned comNumber) {
-    platform::Error error;
-    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false, &error);
+    auto links = platform::OpenRuntimeFolder(platform::kComFolder, false);
     struct stat st {};
     return links && ComLinkExists(comNumber) &&
            ::fstatat(links->Fd(), ComName(comNumber).c_str(), &st, 0) == 0;

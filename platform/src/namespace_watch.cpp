@@ -111,9 +111,9 @@ NamespaceWatch::NamespaceWatch(std::vector<std::string> folders, Handler handler
     for (const auto& folder : folders) {
         // The watch is set on the folder that was checked, through its
         // descriptor, so a folder swapped in after the check is not watched.
-        Error error;
-        const auto dir = OpenRuntimeFolder(folder, true, &error);
+        const auto dir = OpenRuntimeFolder(folder, true);
         if (!dir) {
+            const Error error = dir.GetError();
             impl_->error = error.message.empty() ? Error::FromCode(error.code, folder) : error;
             return;
         }

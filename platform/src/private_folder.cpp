@@ -126,8 +126,10 @@ std::atomic<unsigned> g_temporaryCounter{0};
 
 }  // namespace
 
-std::optional<PrivateFolder> PrivateFolder::Open(const std::filesystem::path& path, bool create,
-                                                 Error* error, std::string_view advice) {
+Result<PrivateFolder> PrivateFolder::Open(const std::filesystem::path& path, bool create,
+                                          std::string_view advice) {
+    Error failure;
+    Error* error = &failure;
     std::filesystem::path full = path.lexically_normal();
     if (!full.has_filename()) {
         full = full.parent_path();  // a trailing separator
@@ -135,7 +137,7 @@ std::optional<PrivateFolder> PrivateFolder::Open(const std::filesystem::path& pa
     const std::string name = full.filename().string();
     if (!IsPlainName(name)) {
         SetError(error, EINVAL, "cannot use " + path.string() + " as a private folder");
-        return std::nullopt;
+        return failure;
     }
     std::filesystem::path parent = full.parent_path();
     if (parent.empty()) {
@@ -143,32 +145,36 @@ std::optional<PrivateFolder> PrivateFolder::Open(const std::filesystem::path& pa
     }
     UniqueFd parentFd = OpenParent(parent, create, error);
     if (!parentFd) {
-        return std::nullopt;
+        return failure;
     }
     UniqueFd fd = OpenChecked(parentFd.Get(), name, full, create, advice, error);
     if (!fd) {
-        return std::nullopt;
+        return failure;
     }
     return PrivateFolder(std::move(fd), std::move(full), std::string(advice));
 }
 
-std::optional<PrivateFolder> PrivateFolder::Sub(std::string_view name, bool create,
-                                                Error* error) const {
+Result<PrivateFolder> PrivateFolder::Sub(std::string_view name, bool create) const {
+    Error failure;
+    Error* error = &failure;
     if (!IsPlainName(name)) {
         SetError(error, EINVAL, "cannot use " + (path_ / name).string() + " as a private folder");
-        return std::nullopt;
+        return failure;
     }
     const std::filesystem::path shown = path_ / name;
     UniqueFd fd = OpenChecked(fd_.Get(), std::string(name), shown, create, advice_, error);
     if (!fd) {
-        return std::nullopt;
+        return failure;
     }
     return PrivateFolder(std::move(fd), shown, advice_);
 }
 
-bool PrivateFolder::WriteValue(std::string_view name, std::string_view text, Error* error) const {
+Result<void> PrivateFolder::WriteValue(std::string_view name, std::string_view text) const {
+    Error failure;
+    Error* error = &failure;
     if (!IsPlainName(name) || name[0] == '.') {
-        return SetError(error, EINVAL, "cannot write a value named " + std::string(name));
+        SetError(error, EINVAL, "cannot write a value named " + std::string(name));
+        return failure;
     }
     const std::string file(name);
     const std::filesystem::path shown = path_ / file;
@@ -178,21 +184,23 @@ bool PrivateFolder::WriteValue(std::string_view name, std::string_view text, Err
             char target[4096];
             const ssize_t length = ::readlinkat(fd_.Get(), file.c_str(), target, sizeof target - 1);
             const std::string to = length > 0 ? std::string(target, length) : std::string("?");
-            return SetError(error, ELOOP,
-                            "refusing " + shown.string() + ": it is a symbolic link to " + to +
-                                ", not written through; remove it");
+            SetError(error, ELOOP,
+                     "refusing " + shown.string() + ": it is a symbolic link to " + to +
+                         ", not written through; remove it");
+            return failure;
         }
-        return SetError(error, EEXIST,
-                        "refusing " + shown.string() + ": it is not a plain file; remove it");
+        SetError(error, EEXIST,
+                 "refusing " + shown.string() + ": it is not a plain file; remove it");
+        return failure;
     }
     const std::string temporary = "." + file + ".new" + std::to_string(::getpid()) + "." +
                                   std::to_string(g_temporaryCounter.fetch_add(1));
     UniqueFd out(::openat(fd_.Get(), temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out) {
-        return SetError(
-            error, errno,
-            "cannot write " + shown.string() + ": " + std::string(std::strerror(errno)));
+        SetError(error, errno,
+                 "cannot write " + shown.string() + ": " + std::string(std::strerror(errno)));
+        return failure;
     }
     size_t done = 0;
     while (done < text.size()) {
@@ -203,9 +211,9 @@ bool PrivateFolder::WriteValue(std::string_view name, std::string_view text, Err
         if (n <= 0) {
             const int code = n < 0 ? errno : EIO;
             ::unlinkat(fd_.Get(), temporary.c_str(), 0);
-            return SetError(
-                error, code,
-                "cannot write " + shown.string() + ": " + std::string(std::strerror(code)));
+            SetError(error, code,
+                     "cannot write " + shown.string() + ": " + std::string(std::strerror(code)));
+            return failure;
         }
         done += static_cast<size_t>(n);
     }
@@ -213,10 +221,11 @@ bool PrivateFolder::WriteValue(std::string_view name, std::string_view text, Err
     if (::renameat(fd_.Get(), temporary.c_str(), fd_.Get(), file.c_str()) != 0) {
         const int code = errno;
         ::unlinkat(fd_.Get(), temporary.c_str(), 0);
-        return SetError(error, code,
-                        "cannot write " + shown.string() + ": " + std::string(std::strerror(code)));
+        SetError(error, code,
+                 "cannot write " + shown.string() + ": " + std::string(std::strerror(code)));
+        return failure;
     }
-    return true;
+    return {};
 }
 
 }  // namespace platform

@@ -69,8 +69,7 @@ std::optional<std::filesystem::path> ResolveLink(const std::filesystem::path& li
 // The terminal behind folder/name, nullopt when the folder is refused, the
 // entry is missing or dangling, or its target is no terminal.
 std::optional<std::filesystem::path> ResolveDevice(std::string_view folder, std::string_view name) {
-    Error error;
-    const auto dir = OpenRuntimeFolder(folder, false, &error);
+    const auto dir = OpenRuntimeFolder(folder, false);
     if (!dir) {
         return std::nullopt;
     }
@@ -93,22 +92,23 @@ std::filesystem::path RuntimeDir() {
     return std::filesystem::path("/tmp") / ("ktr-" + std::to_string(getuid()));
 }
 
-std::optional<PrivateFolder> OpenRuntimeFolder(std::string_view folder, bool create, Error* error) {
-    auto dir = PrivateFolder::Open(RuntimeDir(), create, error);
+Result<PrivateFolder> OpenRuntimeFolder(std::string_view folder, bool create) {
+    Result<PrivateFolder> dir = PrivateFolder::Open(RuntimeDir(), create);
     while (dir && !folder.empty()) {
         const size_t slash = folder.find('/');
         const std::string_view level = folder.substr(0, slash);
         folder = slash == std::string_view::npos ? std::string_view() : folder.substr(slash + 1);
         if (!level.empty()) {
-            dir = dir->Sub(level, create, error);
+            dir = dir->Sub(level, create);
         }
     }
     return dir;
 }
 
 std::string RuntimeDirRefusal() {
-    Error error;
-    if (!OpenRuntimeFolder({}, true, &error)) {
+    const auto dir = OpenRuntimeFolder({}, true);
+    if (!dir) {
+        const Error error = dir.GetError();
         return error.message.empty()
                    ? "cannot open " + RuntimeDir().string() + ": " + std::strerror(error.code)
                    : error.message;
@@ -168,20 +168,19 @@ std::optional<std::filesystem::path> ResolveComPort(unsigned portNumber) {
     return ResolveDevice(kComFolder, "com" + name.substr(3));
 }
 
-std::vector<std::string> ListEntries(std::string_view folder) {
+Result<std::vector<std::string>> ListEntries(std::string_view folder) {
     std::vector<std::string> names;
-    Error error;
-    const auto dir = OpenRuntimeFolder(folder, false, &error);
+    const auto dir = OpenRuntimeFolder(folder, false);
     if (!dir) {
-        if (error.code == ENOENT) {
-            errno = 0;  // a folder nobody made yet simply has no entries
+        if (dir.GetError().code == ENOENT) {
+            return names;  // a folder nobody made yet simply has no entries
         }
-        return names;
+        return dir.GetError();
     }
     UniqueFd listed(::dup(dir->Fd()));
     DIR* stream = listed ? ::fdopendir(listed.Get()) : nullptr;
     if (stream == nullptr) {
-        return names;
+        return Error::FromErrno("list " + dir->Path().string());
     }
     listed.Release();  // closedir closes it
     while (const dirent* entry = ::readdir(stream)) {
@@ -202,7 +201,11 @@ std::vector<std::string> ListEntries(std::string_view folder) {
 
 std::vector<unsigned> ListComPorts() {
     std::vector<unsigned> ports;
-    for (const auto& name : ListEntries(kComFolder)) {
+    const auto names = ListEntries(kComFolder);
+    if (!names) {
+        return ports;
+    }
+    for (const auto& name : *names) {
         if (auto number = ParseComName(name)) {
             ports.push_back(*number);
         }
@@ -217,9 +220,9 @@ Result<void> AddEntry(std::string_view folder, std::string_view name,
     if (!IsSafeEntryName(name) || name[0] == '.') {
         return Error::FromCode(EINVAL, "entry name '" + std::string(name) + "'");
     }
-    Error error;
-    const auto dir = OpenRuntimeFolder(folder, true, &error);
+    const auto dir = OpenRuntimeFolder(folder, true);
     if (!dir) {
+        const Error error = dir.GetError();
         return error.message.empty() ? Error::FromCode(error.code, std::string(folder)) : error;
     }
     // A temporary link renamed over the old one replaces it in one step, so a
@@ -242,9 +245,9 @@ Result<void> RemoveEntry(std::string_view folder, std::string_view name) {
     if (!IsSafeEntryName(name)) {
         return Error::FromCode(EINVAL, "entry name '" + std::string(name) + "'");
     }
-    Error error;
-    const auto dir = OpenRuntimeFolder(folder, false, &error);
+    const auto dir = OpenRuntimeFolder(folder, false);
     if (!dir) {
+        const Error error = dir.GetError();
         return error.message.empty() ? Error::FromCode(error.code, std::string(folder)) : error;
     }
     if (::unlinkat(dir->Fd(), std::string(name).c_str(), 0) != 0) {

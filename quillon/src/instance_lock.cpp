@@ -25,8 +25,8 @@ constexpr std::string_view kLockFolderAdvice = "set XDG_RUNTIME_DIR to a folder 
 
 // The lock folder, made 0700 when missing and refused unless it is the
 // user's own.
-std::optional<platform::PrivateFolder> OpenLockFolder(platform::Error* error) {
-    return platform::PrivateFolder::Open(RuntimeDirectory(), true, error, kLockFolderAdvice);
+platform::Result<platform::PrivateFolder> OpenLockFolder() {
+    return platform::PrivateFolder::Open(RuntimeDirectory(), true, kLockFolderAdvice);
 }
 
 QString SocketPath(const QString& name) {
@@ -43,8 +43,8 @@ std::filesystem::path RuntimeDirectory() {
 }
 
 std::string RuntimeFoldersRefusal() {
-    platform::Error error;
-    if (!OpenLockFolder(&error)) {
+    if (const auto folder = OpenLockFolder(); !folder) {
+        const platform::Error error = folder.GetError();
         return error.message.empty() ? "cannot open " + RuntimeDirectory().string() : error.message;
     }
     return platform::RuntimeDirRefusal();
@@ -60,8 +60,8 @@ InstanceLock::~InstanceLock() {
 }
 
 bool InstanceLock::Acquire() {
-    platform::Error error;
-    const auto folder = OpenLockFolder(&error);
+    const auto folder = OpenLockFolder();
+    const platform::Error error = folder.GetError();
     if (!folder && !error.message.empty()) {
         // Somebody else's folder: a lock there says nothing about our copies.
         std::fprintf(stderr, "quillon: %s\n", error.message.c_str());

@@ -100,8 +100,9 @@ TEST_F(PrivateFolderTest, RefusesFoldersOthersCouldHavePrepared) {
         struct stat before {};
         ASSERT_EQ(::lstat(folder.c_str(), &before), 0);
 
-        Error error;
-        EXPECT_FALSE(PrivateFolder::Open(folder, true, &error));
+        const auto opened = PrivateFolder::Open(folder, true);
+        EXPECT_FALSE(opened);
+        const Error error = opened.GetError();
         EXPECT_EQ(error.code, c.code);
         EXPECT_NE(error.message.find(folder.string()), std::string::npos) << error.message;
         EXPECT_NE(error.message.find(c.says), std::string::npos) << error.message;
@@ -125,7 +126,9 @@ TEST_F(PrivateFolderTest, RefusesFoldersOthersCouldHavePrepared) {
         EXPECT_EQ(added.GetError().code, c.code);
         EXPECT_EQ(added.GetError().message, error.message);
         EXPECT_FALSE(ResolveComPort(3));
-        EXPECT_TRUE(ListEntries(kComFolder).empty());
+        const auto listed = ListEntries(kComFolder);
+        EXPECT_FALSE(listed);
+        EXPECT_EQ(listed.GetError().message, error.message);
         NamespaceWatch watch({std::string(kUsbFolder)}, [](const NamespaceEvent&) {});
         EXPECT_FALSE(watch.IsRunning());
         EXPECT_EQ(watch.StartError().code, c.code);
@@ -144,27 +147,28 @@ TEST_F(PrivateFolderTest, RefusesFoldersOthersCouldHavePrepared) {
 TEST_F(PrivateFolderTest, MakesMissingFoldersPrivateAndTakesTheUsersOwn) {
     // Missing, with missing parents: made 0700 all the way.
     const fs::path deep = scratch_ / "run" / "ktr";
-    Error error;
-    auto made = PrivateFolder::Open(deep, true, &error);
-    ASSERT_TRUE(made) << error.message;
+    auto made = PrivateFolder::Open(deep, true);
+    ASSERT_TRUE(made) << made.GetError().message;
     EXPECT_EQ(ModeOf(deep), 0700u);
     EXPECT_EQ(ModeOf(scratch_ / "run"), 0700u);
-    auto sub = made->Sub("usb", true, &error);
-    ASSERT_TRUE(sub) << error.message;
+    auto sub = made->Sub("usb", true);
+    ASSERT_TRUE(sub) << sub.GetError().message;
     EXPECT_EQ(sub->Path(), deep / "usb");
     EXPECT_EQ(ModeOf(deep / "usb"), 0700u);
 
     // A relative name is taken from the working folder.
     const fs::path here = fs::current_path();
     fs::current_path(scratch_);
-    EXPECT_TRUE(PrivateFolder::Open("rel/ktr", true, &error)) << error.message;
+    const auto relative = PrivateFolder::Open("rel/ktr", true);
+    EXPECT_TRUE(relative) << relative.GetError().message;
     fs::current_path(here);
     EXPECT_EQ(ModeOf(scratch_ / "rel/ktr"), 0700u);
 
     // Missing and not to be made: ENOENT and no line, nothing made.
-    EXPECT_FALSE(PrivateFolder::Open(scratch_ / "absent", false, &error));
-    EXPECT_EQ(error.code, ENOENT);
-    EXPECT_EQ(error.message, "");
+    const auto absent = PrivateFolder::Open(scratch_ / "absent", false);
+    EXPECT_FALSE(absent);
+    EXPECT_EQ(absent.GetError().code, ENOENT);
+    EXPECT_EQ(absent.GetError().message, "");
     EXPECT_FALSE(fs::exists(scratch_ / "absent"));
 
     // The user's own folder readable by others (mkdir -p under umask 022)
@@ -172,7 +176,8 @@ TEST_F(PrivateFolderTest, MakesMissingFoldersPrivateAndTakesTheUsersOwn) {
     const fs::path shared = scratch_ / "readable";
     ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
     ASSERT_EQ(::chmod(shared.c_str(), 0755), 0);
-    EXPECT_TRUE(PrivateFolder::Open(shared, false, &error)) << error.message;
+    const auto readable = PrivateFolder::Open(shared, false);
+    EXPECT_TRUE(readable) << readable.GetError().message;
     EXPECT_EQ(ModeOf(shared), 0755u);
 }
 
@@ -196,8 +201,9 @@ TEST_F(PrivateFolderTest, AFolderInTheNamespaceThatIsALinkIsNeverUsed) {
     EXPECT_EQ(RemoveEntry(kComFolder, "COM4").GetError().code, ELOOP);
     EXPECT_FALSE(ResolveComPort(4));
     EXPECT_TRUE(ListComPorts().empty());
-    Error error;
-    EXPECT_FALSE(OpenRuntimeFolder(kComFolder, true, &error));
+    const auto opened = OpenRuntimeFolder(kComFolder, true);
+    EXPECT_FALSE(opened);
+    const Error error = opened.GetError();
     EXPECT_EQ(error.code, ELOOP);
     EXPECT_NE(error.message.find((ktr / "dosdevices").string()), std::string::npos)
         << error.message;
@@ -206,13 +212,14 @@ TEST_F(PrivateFolderTest, AFolderInTheNamespaceThatIsALinkIsNeverUsed) {
 }
 
 TEST_F(PrivateFolderTest, ValuesAreReplacedByRenameAndNeverWrittenThroughALink) {
-    Error error;
-    auto folder = PrivateFolder::Open(scratch_ / "values", true, &error);
-    ASSERT_TRUE(folder) << error.message;
-    ASSERT_TRUE(folder->WriteValue("PortName", "COM7", &error)) << error.message;
+    auto folder = PrivateFolder::Open(scratch_ / "values", true);
+    ASSERT_TRUE(folder) << folder.GetError().message;
+    const auto first = folder->WriteValue("PortName", "COM7");
+    ASSERT_TRUE(first) << first.GetError().message;
     EXPECT_EQ(ReadText(scratch_ / "values/PortName"), "COM7");
     EXPECT_EQ(ModeOf(scratch_ / "values/PortName"), 0600u);
-    ASSERT_TRUE(folder->WriteValue("PortName", "COM12", &error)) << error.message;
+    const auto second = folder->WriteValue("PortName", "COM12");
+    ASSERT_TRUE(second) << second.GetError().message;
     EXPECT_EQ(ReadText(scratch_ / "values/PortName"), "COM12");
     EXPECT_EQ(EntryCount(scratch_ / "values"), 1u) << "a temporary file was left";
 
@@ -236,7 +243,9 @@ TEST_F(PrivateFolderTest, ValuesAreReplacedByRenameAndNeverWrittenThroughALink) 
         } else {
             ASSERT_EQ(::symlink(c.target.c_str(), value.c_str()), 0);
         }
-        EXPECT_FALSE(folder->WriteValue(c.name, "COM7", &error));
+        const auto written = folder->WriteValue(c.name, "COM7");
+        EXPECT_FALSE(written);
+        const Error error = written.GetError();
         EXPECT_EQ(error.code, c.code);
         EXPECT_NE(error.message.find(value.string()), std::string::npos) << error.message;
         EXPECT_NE(error.message.find("remove it"), std::string::npos) << error.message;
@@ -250,8 +259,9 @@ TEST_F(PrivateFolderTest, ValuesAreReplacedByRenameAndNeverWrittenThroughALink) 
     EXPECT_EQ(EntryCount(scratch_ / "values"), 4u) << "a temporary file was left";
 
     for (const char* name : {"", ".", "..", "a/b", ".PortName"}) {
-        EXPECT_FALSE(folder->WriteValue(name, "x", &error)) << name;
-        EXPECT_EQ(error.code, EINVAL) << name;
+        const auto written = folder->WriteValue(name, "x");
+        EXPECT_FALSE(written) << name;
+        EXPECT_EQ(written.GetError().code, EINVAL) << name;
     }
 }
 

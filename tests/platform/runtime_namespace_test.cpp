@@ -55,6 +55,13 @@ TEST(RuntimeDirChoice, FollowsEnvironmentInOrder) {
     }
 }
 
+// The entries of a folder, a test failure when it cannot be listed.
+std::vector<std::string> Listed(std::string_view folder) {
+    auto names = ListEntries(folder);
+    EXPECT_TRUE(names) << names.GetError().message;
+    return std::move(names).ValueOr({});
+}
+
 class NamespaceTest : public ::testing::Test {
   protected:
     support::RuntimeDir dir_;
@@ -90,27 +97,27 @@ TEST_F(NamespaceTest, DanglingLinkCountsAsAbsent) {
     EXPECT_FALSE(ResolveComPort(3));
     EXPECT_FALSE(ResolveComPort(4));
     EXPECT_TRUE(ListComPorts().empty());
-    EXPECT_TRUE(ListEntries(kUsbFolder).empty());
+    EXPECT_EQ(Listed(kUsbFolder), std::vector<std::string>{});
     EXPECT_FALSE(ResolveUsbDevicePath(UsbDevicePathFromName("usb#gone")));
 }
 
 TEST_F(NamespaceTest, ListsAddsReplacesAndRemovesEntries) {
     support::PtyPair a, b;
-    EXPECT_TRUE(ListEntries(kUsbFolder).empty());  // folder missing is no error
+    EXPECT_EQ(Listed(kUsbFolder), std::vector<std::string>{});  // folder missing is no error
     ASSERT_TRUE(AddEntry(kUsbFolder, "usb#vid_1#b", a.node()));
     ASSERT_TRUE(AddEntry(kUsbFolder, "usb#vid_1#a", a.node()));
     ASSERT_TRUE(AddEntry(kComFolder, "COM12", a.node()));
     ASSERT_TRUE(AddEntry(kComFolder, "COM2", a.node()));
     ASSERT_TRUE(AddEntry(kComFolder, "notacom", a.node()));
 
-    EXPECT_EQ(ListEntries(kUsbFolder), (std::vector<std::string>{"usb#vid_1#a", "usb#vid_1#b"}));
+    EXPECT_EQ(Listed(kUsbFolder), (std::vector<std::string>{"usb#vid_1#a", "usb#vid_1#b"}));
     EXPECT_EQ(ListComPorts(), (std::vector<unsigned>{2, 12}));
 
     ASSERT_TRUE(AddEntry(kComFolder, "COM2", b.node()));  // replaces the old link
     EXPECT_EQ(ResolveComPort(2), b.node());
 
     EXPECT_TRUE(RemoveEntry(kUsbFolder, "usb#vid_1#a"));
-    EXPECT_EQ(ListEntries(kUsbFolder), (std::vector<std::string>{"usb#vid_1#b"}));
+    EXPECT_EQ(Listed(kUsbFolder), (std::vector<std::string>{"usb#vid_1#b"}));
     const auto removedAgain = RemoveEntry(kUsbFolder, "usb#vid_1#a");
     EXPECT_FALSE(removedAgain);
     EXPECT_EQ(removedAgain.GetError().code, ENOENT);

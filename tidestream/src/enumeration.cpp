@@ -30,7 +30,7 @@ int qvds_enum_usb_device(void* pBuffer, int nMaxCount) {
     }
     int count = 0;
     try {
-        std::vector<std::string> names = platform::ListEntries(platform::kUsbFolder);
+        std::vector<std::string> names = platform::ListEntries(platform::kUsbFolder).ValueOr({});
         for (auto& tty : tidestream::ListUsbSerialTtys()) {
             names.push_back(std::move(tty.name));
         }

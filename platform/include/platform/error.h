@@ -1,7 +1,7 @@
 // The one way a platform call fails: the errno it stopped at and one line for
 // the user. Code 0 is success, so a call that can only fail returns an Error
 // and the caller asks Failed(); a call that also yields a value returns
-// Result<T> (platform/result.h) or takes an Error* beside its value.
+// Result<T> (platform/result.h).
 #pragma once
 
 #include <string>

@@ -7,11 +7,11 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/result.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -23,22 +23,21 @@ inline constexpr std::string_view kRuntimeDirAdvice =
 class PrivateFolder {
   public:
     // Opens the folder at `path`; with `create` a missing one is made 0700
-    // (missing parents too). nullopt with `error` set when it is missing
-    // (ENOENT, no message) or refused: a link (ELOOP), not a folder (ENOTDIR),
-    // another owner or writable by group or others (EACCES). The refusal line
-    // names the folder, its owner and mode, and says to remove it or to
-    // follow `advice`.
-    static std::optional<PrivateFolder> Open(const std::filesystem::path& path, bool create,
-                                             Error* error,
-                                             std::string_view advice = kRuntimeDirAdvice);
+    // (missing parents too). The error when it is missing (ENOENT, no
+    // message) or refused: a link (ELOOP), not a folder (ENOTDIR), another
+    // owner or writable by group or others (EACCES). The refusal line names
+    // the folder, its owner and mode, and says to remove it or to follow
+    // `advice`.
+    static Result<PrivateFolder> Open(const std::filesystem::path& path, bool create,
+                                      std::string_view advice = kRuntimeDirAdvice);
 
     // The same for `name`, one folder level below this one.
-    std::optional<PrivateFolder> Sub(std::string_view name, bool create, Error* error) const;
+    Result<PrivateFolder> Sub(std::string_view name, bool create) const;
 
     // Writes `text` as the file `name`: a temporary file in this folder
     // renamed over it. A link or anything else but a plain file under that
     // name is refused (ELOOP or EEXIST, with its line) and left as it is.
-    bool WriteValue(std::string_view name, std::string_view text, Error* error) const;
+    Result<void> WriteValue(std::string_view name, std::string_view text) const;
 
     int Fd() const { return fd_.Get(); }
     const std::filesystem::path& Path() const { return path_; }

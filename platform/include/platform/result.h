@@ -23,6 +23,10 @@ class Result {
     T* operator->() { return &std::get<0>(state_); }
     const T* operator->() const { return &std::get<0>(state_); }
 
+    // The value, or `fallback` after a failure.
+    T ValueOr(T fallback) const& { return Ok() ? std::get<0>(state_) : std::move(fallback); }
+    T ValueOr(T fallback) && { return Ok() ? std::move(std::get<0>(state_)) : std::move(fallback); }
+
     // The failure; a success gives an Error with code 0.
     Error GetError() const { return Ok() ? Error{} : std::get<1>(state_); }
 

@@ -31,7 +31,7 @@ std::filesystem::path RuntimeDir();
 // The namespace folder itself (folder "") or a folder in it ("usb",
 // "vbus/Ktr_vcom/0001"), every level opened as a private folder; with `create`
 // missing levels are made 0700. See PrivateFolder::Open for the refusals.
-std::optional<PrivateFolder> OpenRuntimeFolder(std::string_view folder, bool create, Error* error);
+Result<PrivateFolder> OpenRuntimeFolder(std::string_view folder, bool create);
 // Makes the namespace folder when it is missing and checks it: the refusal
 // line when it cannot be used, empty when it can. A program prints the line
 // and ends with a nonzero status. Folders in it are checked when they are
@@ -51,8 +51,9 @@ std::optional<std::filesystem::path> ResolveUsbDevicePath(std::u16string_view de
 std::optional<std::filesystem::path> ResolveComPort(unsigned portNumber);
 
 // Live entries of a folder ("usb", "dosdevices"), sorted by name; links whose
-// target is gone are left out. Empty (errno set) when the folder is refused.
-std::vector<std::string> ListEntries(std::string_view folder);
+// target is gone are left out. A folder nobody made yet has none; a refused
+// folder is the error.
+Result<std::vector<std::string>> ListEntries(std::string_view folder);
 // COM numbers present in dosdevices/, ascending.
 std::vector<unsigned> ListComPorts();
 
