@@ -91,6 +91,27 @@ int ReadVirtualPortEntry(const std::string& name, std::string* hardwarePath) {
     return port;
 }
 
+int VirtualPortOfUsbDevice(const QString& devicePath) {
+    // The name as events give it: lower case, without "\\?\" and the class.
+    QString name = devicePath.toLower();
+    if (name.startsWith(QStringLiteral("\\\\?\\"))) {
+        name = name.mid(4);
+    }
+    if (const qsizetype classStart = name.indexOf(QStringLiteral("#{")); classStart >= 0) {
+        name.truncate(classStart);
+    }
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(VirtualPortsDir(), error)) {
+        std::string hardware;
+        const int port = ReadVirtualPortEntry(entry.path().filename().string(), &hardware);
+        std::replace(hardware.begin(), hardware.end(), '\\', '#');
+        if (port > 0 && !hardware.empty() && QString::fromStdString(Lowered(hardware)) == name) {
+            return port;
+        }
+    }
+    return -1;
+}
+
 int PortFromFriendlyName(const std::string& friendlyName) {
     const size_t open = friendlyName.find("(COM");
     const size_t close = friendlyName.find(')');

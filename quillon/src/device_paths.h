@@ -23,4 +23,9 @@ int PortFromFriendlyName(const std::string& friendlyName);
 // Otherwise `out` is left alone.
 bool FindPortDevicePath(int port, QString& out);
 
+// The COM port the virtual COM bus made for a USB device ("\\?\usb#...#{class}"
+// or "usb#vid_..&pid_..#serial", any case): the bus then holds the device's
+// endpoint. -1 when no port of the bus is bound to it.
+int VirtualPortOfUsbDevice(const QString& devicePath);
+
 }  // namespace quillon

@@ -174,8 +174,19 @@ QString CAutoTabAppDlg::OpenableScannerRefusal() {
         return {};
     }
     // Discovery could not ask the scanner: registering it would show a
-    // connection that receives nothing.
-    const QString reason = OpenRefusal(m_devices[0]);
+    // connection that receives nothing. The virtual COM bus reads the
+    // endpoint of a USB scanner it made a port for, so the answers go there.
+    QString reason;
+    if (m_devices[0].nPortType != FERROLINK_PORT_COM) {
+        const int port = VirtualPortOfUsbDevice(m_szDevicePaths[0]);
+        if (port > 0) {
+            reason =
+                QStringLiteral("the virtual COM-port bus (ovrixd) holds it as COM%1").arg(port);
+        }
+    }
+    if (reason.isEmpty()) {
+        reason = OpenRefusal(m_devices[0]);
+    }
     if (reason.isEmpty()) {
         return {};
     }

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -186,35 +187,67 @@ TEST_F(WindowTest, ControlCharactersOfTheScannersTextsAreShownEscaped) {
 }
 
 // A scanner that another program holds is not shown as connected with empty
-// texts: the prompt says which device could not be opened and why.
+// texts: the prompt says which device could not be opened and why. Held by
+// a program that locked its node, or read by the virtual COM bus that made a
+// port for it (the scanner's answers go there, so discovery hears nothing).
 TEST_F(WindowTest, AScannerHeldByAnotherProgramIsNamedWithTheReason) {
-    StartScanner();
-    const fs::path node = m_scanner->LinkPath();
-    const int held = open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(held, 0) << node;
-    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    struct Case {
+        bool locked;  // else: bound to a port of the bus
+        const char* reason;
+    };
+    const Case cases[] = {
+        {true, ": another program holds it\n"},
+        {false, ": the virtual COM-port bus (ovrixd) holds it as COM7\n"},
+    };
     m_settings.languageId = kLanguageEnglish;
-    m_window = std::make_unique<MainWindow>();
-    m_dialog = std::make_unique<CAutoTabAppDlg>(m_settings, m_dir / "ktr.ini",
-                                                fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon",
-                                                *m_window);
-    QString prompt;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box != nullptr && box->isVisible()) {
-            prompt = box->text();
-            box->button(QMessageBox::Cancel)->click();
+    for (const Case& c : cases) {
+        StartScanner();
+        int held = -1;
+        const fs::path port = m_runtime.Path() / "vbus" / "Ktr_vcom" / "0001";
+        if (c.locked) {
+            held = open(m_scanner->LinkPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(held, 0) << m_scanner->LinkPath();
+            ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+        } else {
+            // The values the bus writes for its port, and a scanner whose
+            // answers the bus takes.
+            fs::create_directories(port);
+            std::ofstream(port / "PortName") << "COM7";
+            std::ofstream(port / "HardwareDevinstpath") << "USB\\VID_1EAB&PID_0D10\\SIM0001";
+            scansim::Fault silence;
+            silence.kind = scansim::Fault::Kind::kSilence;
+            m_scanner->SetFault(silence);
         }
-    });
-    answer.start(20);
-    m_dialog->OnInitDialog();
-    close(held);
-    EXPECT_FALSE(m_dialog->IsConnected());
-    EXPECT_TRUE(prompt.startsWith("Could not open the device \\\\?\\usb#vid_1eab&pid_0d10#sim0001"))
-        << prompt.toStdString();
-    EXPECT_TRUE(prompt.contains(": another program holds it\nPlease insert the scanning device"))
-        << prompt.toStdString();
+        m_window = std::make_unique<MainWindow>();
+        m_dialog = std::make_unique<CAutoTabAppDlg>(
+            m_settings, m_dir / "ktr.ini", fs::path(std::getenv("SUITE_BIN_DIR")) / "quillon",
+            *m_window);
+        QString prompt;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr && box->isVisible()) {
+                prompt = box->text();
+                box->button(QMessageBox::Cancel)->click();
+            }
+        });
+        answer.start(20);
+        m_dialog->OnInitDialog();
+        if (held >= 0) {
+            close(held);
+        }
+        fs::remove_all(port);
+        EXPECT_FALSE(m_dialog->IsConnected()) << c.reason;
+        EXPECT_TRUE(
+            prompt.startsWith("Could not open the device \\\\?\\usb#vid_1eab&pid_0d10#sim0001"))
+            << prompt.toStdString();
+        EXPECT_TRUE(
+            prompt.contains(QString::fromUtf8(c.reason) + "Please insert the scanning device"))
+            << prompt.toStdString();
+        m_dialog.reset();
+        m_window.reset();
+        m_scanner.reset();
+    }
 }
 
 TEST_F(WindowTest, CaptionAndMenusFollowTheSettings) {
