@@ -621,3 +621,30 @@ TEST_F(OpsFerroctl, FlashProgressCountsTenthsOfTheBytes) {
     EXPECT_NE(last.find("Updating SIM0001 with big.bin ... done ("), std::string::npos) << last;
     EXPECT_EQ(scanner->GetIdentity().firmwareVersion, "V6.0.0");
 }
+
+// A scanner's texts reach the terminal with their control characters
+// escaped: a product name cannot recolour or clear the terminal. A
+// COM port given by number is identified like a discovered scanner.
+TEST_F(OpsFerroctl, DeviceTextsAreEscapedOnTheTerminal) {
+    auto scanner = ops_test::StartComScanner(33);
+    ASSERT_NE(scanner, nullptr);
+    scansim::Identity identity;
+    identity.productName = "Evil\x1B[31mRed\x07\xC2\x85Z";
+    identity.serialNumber = "SN\x1B[2J";
+    identity.esn = "11:22:\x1B[1m";
+    scanner->SetIdentity(identity);
+    const Outcome shown = RunAsUser(program, binDir, dir.Path(), "identity --com 33 show");
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("Product Name: Evil\\x1B[31mRed\\x07\\u0085Z\n"), std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find("Serial Number: SN\\x1B[2J\n"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("Device Info: 11:22:\\x1B[1m\n"), std::string::npos) << shown.out;
+    const Outcome listed = RunAsUser(program, binDir, dir.Path(), "list");
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("COM33@115200"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("Evil\\x1B[31mRed\\x07\\u0085Z"), std::string::npos) << listed.out;
+    for (const Outcome* outcome : {&shown, &listed}) {
+        EXPECT_EQ(outcome->out.find('\x1B'), std::string::npos) << outcome->out;
+        EXPECT_EQ(outcome->out.find('\x07'), std::string::npos) << outcome->out;
+    }
+}
