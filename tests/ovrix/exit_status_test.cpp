@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ struct UsageCase {
     std::vector<std::string> args;
     std::string errLine;
 };
+
+// Test names show the case name, not the bytes of the record.
+void PrintTo(const UsageCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class OvrixdUsage : public ::testing::TestWithParam<UsageCase> {};
 

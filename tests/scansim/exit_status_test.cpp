@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,11 @@ struct FailureCase {
     int exitStatus;
     std::string errLine;
 };
+
+// Test names show the case name, not the bytes of the record.
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ScansimFailures : public ::testing::TestWithParam<FailureCase> {};
 
@@ -122,6 +128,11 @@ struct NameCase {
     std::vector<std::string> second;
     std::string link;  // under the runtime folder
 };
+
+// Test names show the case name, not the bytes of the record.
+void PrintTo(const NameCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class NameInUse : public ::testing::TestWithParam<NameCase> {};
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ struct FailureCase {
     int exitStatus;
     std::string firstErrLine;  // the whole first line of standard error
 };
+
+// Test names show the case name, not the bytes of the record.
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class VantrelFailures : public ::testing::TestWithParam<FailureCase> {};
 
@@ -170,6 +176,11 @@ struct ReadCase {
     std::string bytes;
     std::string shown;  // the line(s) the read prints after its result line
 };
+
+// Test names show the case name, not the bytes of the record.
+void PrintTo(const ReadCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReadDisplay : public ::testing::TestWithParam<ReadCase> {};
 
