@@ -17,13 +17,14 @@
 
 #include "firmware_file.h"
 #include "fuzz_check.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 // In memory where there is such a folder: rewriting a file on disk tens of
 // thousands of times costs a block flush each time, which held the target to
 // a few hundred runs a second.
-char g_folder[64] = "/dev/shm/fuzz_firmware_XXXXXX";
+std::filesystem::path g_folder;
 
 void RemoveFolder() {
     std::error_code ignored;
@@ -32,13 +33,13 @@ void RemoveFolder() {
 
 const std::filesystem::path& FirmwarePath() {
     static const std::filesystem::path file = [] {
-        if (mkdtemp(g_folder) == nullptr) {
-            std::strcpy(g_folder, "/tmp/fuzz_firmware_XXXXXX");
-            if (mkdtemp(g_folder) == nullptr)
-                std::abort();
-        }
+        g_folder = support::MakePrivateFolder("fuzz_firmware", "/dev/shm");
+        if (g_folder.empty())
+            g_folder = support::MakePrivateFolder("fuzz_firmware");
+        if (g_folder.empty())
+            std::abort();
         std::atexit(RemoveFolder);
-        return std::filesystem::path(g_folder) / "image.bin";
+        return g_folder / "image.bin";
     }();
     return file;
 }

@@ -15,12 +15,13 @@
 
 #include "fuzz_check.h"
 #include "platform/ini_file.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 // In memory where there is such a folder: every write syncs the file, which
 // on disk held the target to a few dozen runs a second.
-char g_folder[64] = "/dev/shm/fuzz_ini_XXXXXX";
+std::filesystem::path g_folder;
 
 void RemoveFolder() {
     std::error_code ignored;
@@ -29,13 +30,13 @@ void RemoveFolder() {
 
 const std::filesystem::path& IniFile() {
     static const std::filesystem::path file = [] {
-        if (mkdtemp(g_folder) == nullptr) {
-            std::strcpy(g_folder, "/tmp/fuzz_ini_XXXXXX");
-            if (mkdtemp(g_folder) == nullptr)
-                std::abort();
-        }
+        g_folder = support::MakePrivateFolder("fuzz_ini", "/dev/shm");
+        if (g_folder.empty())
+            g_folder = support::MakePrivateFolder("fuzz_ini");
+        if (g_folder.empty())
+            std::abort();
         std::atexit(RemoveFolder);
-        return std::filesystem::path(g_folder) / "fuzz.ini";
+        return g_folder / "fuzz.ini";
     }();
     return file;
 }

@@ -19,11 +19,12 @@
 #include "ferrolink/tidestream/tidestream.h"
 #include "fuzz_check.h"
 #include "platform/runtime_namespace.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 constexpr char kDeviceName[] = "usb#vid_1eab&pid_0d10#fuzz0001";
-char g_runtimeDir[] = "/tmp/fuzz_reply_collect_XXXXXX";
+std::filesystem::path g_runtimeDir;
 
 struct Device {
     int master = -1;
@@ -40,10 +41,11 @@ void RemoveRuntimeDir() {
 Device& TheDevice() {
     static Device& device = *[] {
         auto* made = new Device;  // lives as long as the process
-        if (mkdtemp(g_runtimeDir) == nullptr)
+        g_runtimeDir = support::MakePrivateFolder("fuzz_reply_collect");
+        if (g_runtimeDir.empty())
             std::abort();
         std::atexit(RemoveRuntimeDir);
-        setenv("KTR_RUNTIME_DIR", g_runtimeDir, 1);
+        setenv("KTR_RUNTIME_DIR", g_runtimeDir.c_str(), 1);
         int slave = -1;
         char name[128];
         if (openpty(&made->master, &slave, name, nullptr, nullptr) != 0)
