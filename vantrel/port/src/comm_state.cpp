@@ -182,7 +182,7 @@ void InitPortState(SerialPort& port) {
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
     termios tio{};
-    if (!port.isTty || ::tcgetattr(port.fd, &tio) != 0)
+    if (!port.isTty || ::tcgetattr(port.fd.Get(), &tio) != 0)
         return;
     cfmakeraw(&tio);
     tio.c_cflag |= CREAD | CLOCAL;
@@ -190,7 +190,7 @@ void InitPortState(SerialPort& port) {
     tio.c_cc[VTIME] = 0;
     tio.c_cc[VSTART] = 0x11;
     tio.c_cc[VSTOP] = 0x13;
-    ::tcsetattr(port.fd, TCSANOW, &tio);
+    ::tcsetattr(port.fd.Get(), TCSANOW, &tio);
 }
 
 }  // namespace detail
@@ -204,7 +204,7 @@ BOOL GetCommState(HANDLE file, DCB* dcb) {
         *dcb = port->storedDcb;
         return TRUE;
     }
-    if (::tcgetattr(port->fd, &tio) != 0)
+    if (::tcgetattr(port->fd.Get(), &tio) != 0)
         return Fail(ErrnoToWin(errno), FALSE);
     TermiosToDcb(tio, port->storedDcb, port->keepsFrame, dcb);
     return TRUE;
@@ -216,13 +216,13 @@ BOOL SetCommState(HANDLE file, const DCB* dcb) {
         return FALSE;
     if (port->isTty) {
         termios tio{};
-        if (::tcgetattr(port->fd, &tio) != 0)
+        if (::tcgetattr(port->fd.Get(), &tio) != 0)
             return Fail(ErrnoToWin(errno), FALSE);
         DcbToTermios(*dcb, &tio);
-        if (::tcsetattr(port->fd, TCSANOW, &tio) != 0)
+        if (::tcsetattr(port->fd.Get(), TCSANOW, &tio) != 0)
             return Fail(ErrnoToWin(errno), FALSE);
         termios now{};
-        if (::tcgetattr(port->fd, &now) == 0)
+        if (::tcgetattr(port->fd.Get(), &now) == 0)
             port->keepsFrame = FrameKept(tio, now);
     }
     port->storedDcb = *dcb;
@@ -272,12 +272,12 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
         port->reads.clear();
     }
     if ((flags & PURGE_TXCLEAR) && port->isTty) {
-        ::tcflush(port->fd, TCOFLUSH);
+        ::tcflush(port->fd.Get(), TCOFLUSH);
         port->deviceFull = false;  // what it held is gone
     }
     if (flags & PURGE_RXCLEAR) {
         if (port->isTty)
-            ::tcflush(port->fd, TCIFLUSH);
+            ::tcflush(port->fd.Get(), TCIFLUSH);
         port->inQueue.clear();
     }
     port->Wake();
@@ -348,18 +348,18 @@ BOOL EscapeCommFunction(HANDLE file, DWORD function) {
         case SETRTS:
         case CLRRTS:
             bits = TIOCM_RTS;
-            result = ::ioctl(port->fd, function == SETRTS ? TIOCMBIS : TIOCMBIC, &bits);
+            result = ::ioctl(port->fd.Get(), function == SETRTS ? TIOCMBIS : TIOCMBIC, &bits);
             break;
         case SETDTR:
         case CLRDTR:
             bits = TIOCM_DTR;
-            result = ::ioctl(port->fd, function == SETDTR ? TIOCMBIS : TIOCMBIC, &bits);
+            result = ::ioctl(port->fd.Get(), function == SETDTR ? TIOCMBIS : TIOCMBIC, &bits);
             break;
         case SETBREAK:
-            result = ::ioctl(port->fd, TIOCSBRK);
+            result = ::ioctl(port->fd.Get(), TIOCSBRK);
             break;
         case CLRBREAK:
-            result = ::ioctl(port->fd, TIOCCBRK);
+            result = ::ioctl(port->fd.Get(), TIOCCBRK);
             break;
         default:
             return Fail(ERROR_INVALID_PARAMETER, FALSE);

@@ -13,6 +13,7 @@
 
 #include "byte_queue.h"
 #include "objects.h"
+#include "platform/unique_fd.h"
 #include "scanner_presence.h"
 
 namespace win::detail {
@@ -60,8 +61,10 @@ struct Device : Object {
 };
 
 struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
-    int fd = -1;
-    int wakeFd = -1;
+    // The device; OnClose closes it once the I/O thread has ended and no
+    // device call is in flight.
+    platform::UniqueFd fd;
+    platform::UniqueFd wakeFd;
     bool isTty = false;
     std::string comName;  // "COM7" when known, for control requests
     // Set for a virtual port with a scanner behind it; read by the I/O thread.
@@ -89,7 +92,7 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     // The I/O thread sleeps in epoll on the wake-up eventfd, the device and
     // the scanner watch. The device's interest set follows what the port
     // needs (dispatcher lock held), changed by whichever thread changes that.
-    int epollFd = -1;
+    platform::UniqueFd epollFd;
     bool deviceWatched = false;
     uint32_t deviceInterest = 0;
     // A thread that waits for its own head read or write polls the device
@@ -150,7 +153,7 @@ struct SerialPort : Device, std::enable_shared_from_this<SerialPort> {
     template <typename Call>
     ssize_t CallDevice(Call call) {
         ++deviceCallsInFlight;
-        const int device = fd;
+        const int device = fd.Get();
         DispatcherLock().unlock();
         FlushDeferredWakes();
         const ssize_t result = call(device);

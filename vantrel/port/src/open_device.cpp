@@ -108,8 +108,8 @@ HANDLE OpenSerial(const std::filesystem::path& node, std::string comName, DWORD 
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
         return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     auto port = std::make_shared<SerialPort>();
-    port->fd = fd.Release();  // the port closes it from here on
-    port->isTty = ::isatty(port->fd) == 1;
+    port->fd = std::move(fd);  // the port closes it from here on
+    port->isTty = ::isatty(port->fd.Get()) == 1;
     port->canRead = read;
     port->canWrite = write;
     port->overlappedMode = (flags & FILE_FLAG_OVERLAPPED) != 0;

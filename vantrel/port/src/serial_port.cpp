@@ -133,12 +133,7 @@ std::shared_ptr<Request> FindPendingLocked(OVERLAPPED* overlapped) {
     return it == pending.end() ? nullptr : it->second;
 }
 
-SerialPort::~SerialPort() {
-    for (int* owned : {&fd, &wakeFd, &epollFd}) {
-        if (*owned >= 0)
-            ::close(*owned);
-    }
-}
+SerialPort::~SerialPort() = default;
 
 namespace {
 
@@ -154,28 +149,28 @@ bool Watch(int epollFd, int fd, uint32_t events, uint32_t tag) {
 }  // namespace
 
 void SerialPort::Start() {
-    wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    Watch(epollFd, wakeFd, EPOLLIN, kWakeTag);
+    wakeFd.Reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    epollFd.Reset(::epoll_create1(EPOLL_CLOEXEC));
+    Watch(epollFd.Get(), wakeFd.Get(), EPOLLIN, kWakeTag);
     if (presence)
-        Watch(epollFd, presence->Fd(), EPOLLIN, kPresenceTag);
+        Watch(epollFd.Get(), presence->Fd(), EPOLLIN, kPresenceTag);
     // Terminals, pipes and sockets can be watched; a plain file or /dev/null
     // cannot (and is always ready).
-    deviceWatched = Watch(epollFd, fd, 0, kDeviceTag);
+    deviceWatched = Watch(epollFd.Get(), fd.Get(), 0, kDeviceTag);
     modemLines = ReadModemLinesLocked();
     ioThread = std::thread([this] { IoLoop(); });
 }
 
 void SerialPort::Wake() {
     uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
+    [[maybe_unused]] ssize_t n = ::write(wakeFd.Get(), &one, sizeof one);
 }
 
 void SerialPort::WatchDeviceLocked() {
     if (!deviceWatched || closing)
         return;
     if (gone) {
-        ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+        ::epoll_ctl(epollFd.Get(), EPOLL_CTL_DEL, fd.Get(), nullptr);
         deviceWatched = false;
         return;
     }
@@ -191,7 +186,7 @@ void SerialPort::WatchDeviceLocked() {
     epoll_event entry{};
     entry.events = wanted;
     entry.data.u32 = kDeviceTag;
-    if (::epoll_ctl(epollFd, EPOLL_CTL_MOD, fd, &entry) == 0)
+    if (::epoll_ctl(epollFd.Get(), EPOLL_CTL_MOD, fd.Get(), &entry) == 0)
         deviceInterest = wanted;
 }
 
@@ -226,8 +221,7 @@ void SerialPort::OnClose() {
         std::unique_lock lock(DispatcherLock());
         deviceCallsDone.wait(lock, [&] { return deviceCallsInFlight == 0; });
     }
-    ::close(fd);
-    fd = -1;
+    fd.Reset();
 }
 
 void SerialPort::EndAllLocked(DWORD error) {
@@ -254,7 +248,7 @@ DWORD SerialPort::ReadModemLinesLocked() const {
     if (gone)
         return 0;
     int bits = 0;
-    if (isTty && ::ioctl(fd, TIOCMGET, &bits) == 0) {
+    if (isTty && ::ioctl(fd.Get(), TIOCMGET, &bits) == 0) {
         DWORD lines = 0;
         if (bits & TIOCM_CTS)
             lines |= MS_CTS_ON;
@@ -553,7 +547,7 @@ bool SerialPort::ServeWhileWaitingLocked(Clock::time_point deadline) {
         outputHelper = &waiter;
     WatchDeviceLocked();  // the I/O thread leaves this to the waiter now
     waiter.polling = true;
-    pollfd fds[2] = {{fd, 0, 0}, {wakeFd, POLLIN, 0}};
+    pollfd fds[2] = {{fd.Get(), 0, 0}, {wakeFd, POLLIN, 0}};
     if (forInput)
         fds[0].events |= POLLIN;
     if (forOutput)
@@ -605,14 +599,14 @@ void SerialPort::IoLoop() {
         lock.unlock();
         FlushDeferredWakes();
         epoll_event events[3];
-        int count = ::epoll_wait(epollFd, events, 3, timeout);
+        int count = ::epoll_wait(epollFd.Get(), events, 3, timeout);
         bool presenceChanged = false;
         bool deviceFailed = false;
         bool hasRoom = false;
         for (int i = 0; i < count; ++i) {
             if (events[i].data.u32 == kWakeTag) {
                 uint64_t wakes;
-                [[maybe_unused]] ssize_t n = ::read(wakeFd, &wakes, sizeof wakes);
+                [[maybe_unused]] ssize_t n = ::read(wakeFd.Get(), &wakes, sizeof wakes);
             }
             presenceChanged |= events[i].data.u32 == kPresenceTag;
             const bool device = events[i].data.u32 == kDeviceTag;
