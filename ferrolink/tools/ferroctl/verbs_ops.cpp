@@ -456,13 +456,15 @@ int RunFlashVerb(int argc, char** argv) {
     if (ok)
         return 0;
     const uint32_t sent = info.dwBytesSent;
+    std::string reason;
     if (sent == 0)
-        return Fail(target + ": the scanner did not take the update (not opened, or it refused " +
-                    "the start of " + file + ")");
-    if (sent < header->dwImageSize)
-        return Fail(target + ": the transfer of " + file + " stopped after " +
-                    std::to_string(sent) + " of " + std::to_string(header->dwImageSize) + " bytes");
-    return Fail(target + ": the scanner rejected the image of " + file + " after the transfer");
+        reason = "the scanner did not take the update (not opened, or it refused the start)";
+    else if (sent < header->dwImageSize)
+        reason = "the transfer stopped after " + std::to_string(sent) + " of " +
+                 std::to_string(header->dwImageSize) + " bytes";
+    else
+        reason = "the scanner rejected the image after the transfer";
+    return Fail("firmware update failed: " + target + ", " + file + ": " + reason);
 }
 
 int RunCompareVerb(int argc, char** argv) {
