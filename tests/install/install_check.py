@@ -359,7 +359,7 @@ def cmd_man(prefix):
             documented = set(OPTION.findall("\n".join(
                 sections.get(name, "") for name in ("SYNOPSIS", "OPTIONS", "VERBS"))))
             # The flag that prints the help counts as one the help names.
-            flag = "-h" if program == "vantrel" else "--help"
+            flag = "--help"
             shown = help_text(prefix, program, [flag], runtime)
             helped = set(OPTION.findall(shown)) | {flag}
             if program == "ferroctl":
@@ -430,7 +430,7 @@ def cmd_completion(prefix, work):
             problems.append("%s %s: offered %s" % (program, " ".join(words), sorted(offered)))
     # Every option (and ferroctl verb) the help names is offered.
     for program in PROGRAMS:
-        flag = "-h" if program == "vantrel" else "--help"
+        flag = "--help"
         shown = help_text(prefix, program, [flag], runtime)
         wanted = set(OPTION.findall(shown)) | {flag}
         offered = set(o.rstrip("=") for o in complete(prefix, program, ["-"], env))

@@ -526,7 +526,7 @@ void PrintHelp() {
     static const char* const kLines[] = {
         "  --hex  (show each read as a hex dump; without it a read is shown as text in which\n",
         "          control and non-ASCII bytes are escaped as \\xHH, \\r, \\n, \\t, \\\\)\n",
-        "  --help  --version\n",
+        "  -h  (the usage text alone)  --help  --version\n",
         "\n",
         "Press '?' in the key loop for the keys.\n",
         "\n",
