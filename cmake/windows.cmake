@@ -40,7 +40,7 @@ add_subdirectory(vantrel/fmtx)
 add_subdirectory(vantrel/echo)
 
 if(SUITE_BUILD_TESTS)
-  foreach(dir support codepage ini vantrel_fmtx vantrel_echo tidestream_win)
+  foreach(dir support codepage ini platform_win vantrel_fmtx vantrel_echo tidestream_win)
     add_subdirectory(tests/${dir})
   endforeach()
 endif()
