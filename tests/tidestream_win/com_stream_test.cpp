@@ -3,11 +3,14 @@
 // program; the hang-up comes last.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "com_ports.h"
 #include "com_stream.h"
 
 namespace {
@@ -77,6 +80,18 @@ TEST(ComStreamErrors, DeviceGoneAndTimeOutAreToldApart) {
     }
     EXPECT_EQ(tidestream::ComDevicePath(L"COM5"), L"\\\\.\\COM5");
     EXPECT_EQ(tidestream::ComDevicePath(L"\\\\?\\usb#vid_1eab"), L"\\\\?\\usb#vid_1eab");
+}
+
+// With the port entered in Wine's Ports key, Wine lists it as Windows' serial
+// drivers do.
+TEST(ComPortList, ARegisteredPortIsListed) {
+    if (std::getenv("SUITE_COM_REGISTERED") == nullptr)
+        GTEST_SKIP() << "the port is only linked, not registered";
+    const char* port = std::getenv("SUITE_COM_PORT");
+    ASSERT_NE(port, nullptr);
+    const unsigned number = static_cast<unsigned>(std::atoi(port + 3));
+    const std::vector<unsigned> ports = tidestream::ListSerialCommPorts();
+    EXPECT_NE(std::find(ports.begin(), ports.end(), number), ports.end()) << port;
 }
 
 TEST_F(ComStreamTest, ARepliedFrameIsReadToItsTerminatorAndTheRestKept) {
