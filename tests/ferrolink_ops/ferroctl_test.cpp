@@ -648,3 +648,31 @@ TEST_F(OpsFerroctl, DeviceTextsAreEscapedOnTheTerminal) {
         EXPECT_EQ(outcome->out.find('\x07'), std::string::npos) << outcome->out;
     }
 }
+
+// A scanner that stops answering in the middle of an update: status 1 and one
+// line that keeps "firmware update failed" and names scanner, file and where
+// it stopped; the library's own error lines stay out of standard error.
+TEST_F(OpsFerroctl, AFailedUpdateSaysWhereItStopped) {
+    auto scanner = ops_test::StartUsbScanner("cli09");
+    ASSERT_NE(scanner, nullptr);
+    ops_test::WriteFirmwareFile(dir.Path() / "big.bin", 2, "V7.0.0", 4 * 1024 * 1024);
+    support::ChildOptions options;
+    options.set = {{"LD_LIBRARY_PATH", binDir.string()}};
+    options.unset = {"TIDESTREAM_LOG_LEVEL"};
+    support::ChildProcess flash(program.string(), {"flash", (dir.Path() / "big.bin").string()},
+                                options);
+    ASSERT_TRUE(flash.Started());
+    // The first line comes as the transfer starts, after discovery is done.
+    ASSERT_TRUE(flash.WaitFor("Updating SIM0001 with ")) << flash.Output();
+    scanner->SetFault({scansim::Fault::Kind::kSilence, 0, 1});
+    EXPECT_EQ(flash.Finish(), 1) << flash.Output();
+    const std::vector<std::string> lines = MessageLines(flash.Output());
+    ASSERT_EQ(lines.size(), 1u) << flash.Output();
+    EXPECT_EQ(lines[0].rfind("ferroctl: firmware update failed: SIM0001, " +
+                                 (dir.Path() / "big.bin").string() + ": ",
+                             0),
+              0u)
+        << lines[0];
+    EXPECT_FALSE(HasLibraryLogLine(flash.Output())) << flash.Output();
+    EXPECT_NE(scanner->GetIdentity().firmwareVersion, "V7.0.0");
+}
