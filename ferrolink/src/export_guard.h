@@ -34,15 +34,10 @@ Result Guarded(const char* exportName, Result failure, Body&& body) noexcept {
 // The same for exports without a result.
 template <typename Body>
 void GuardedVoid(const char* exportName, Body&& body) noexcept {
-    try {
+    Guarded(exportName, 0, [&body] {
         std::forward<Body>(body)();
-    } catch (const std::bad_alloc&) {
-        LogEscaped(exportName, "out of memory");
-    } catch (const std::exception& error) {
-        LogEscaped(exportName, error.what());
-    } catch (...) {
-        LogEscaped(exportName, "unknown exception");
-    }
+        return 0;
+    });
 }
 
 }  // namespace ferrolink_guard
