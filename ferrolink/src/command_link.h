@@ -37,6 +37,4 @@ std::string ReplyText(const CCmdSend& sender);
 // ACK three bytes before the reply's end.
 bool ReplyAcknowledged(const CCmdSend& sender);
 
-void PauseMs(int milliseconds);
-
 }  // namespace ferrolink_ops

@@ -1,17 +1,16 @@
 // Single commands and short fixed sequences, each on a connection of its own.
 #include "ferrolink/commands.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "command_link.h"
 #include "export_guard.h"
 #include "ferrolink/discovery.h"
 #include "ferrolink/tidestream/tidestream.h"
+#include "platform/tick.h"
 
 using ferrolink_ops::PerCallLink;
 
@@ -62,10 +61,6 @@ bool ReplyAcknowledged(const CCmdSend& sender) {
     return sender.m_dwCurrentSize >= 3 && sender.Data()[sender.m_dwCurrentSize - 3] == 0x06;
 }
 
-void PauseMs(int milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
 }  // namespace ferrolink_ops
 
 namespace {
@@ -96,6 +91,28 @@ int TooLong(bool sized) {
     return sized ? FERROLINK_TOO_LONG : 0;
 }
 
+// How one exchange on a per-call connection ended.
+enum class Exchange { kNoLink, kNotOpened, kTooLong, kDone };
+
+// How the sender writes a text: framed or as it is.
+using SendStep = ReplyRecord* (CCmdSend::*)(__STRUCT_DEVICE_ONLINE*, const char*, int*);
+
+// Opens `link`, writes `text` to it with `send` (the sender collects the
+// reply), copies what `reply` takes of the answer to the output when it fits,
+// and closes the link 100 ms later.
+Exchange ExchangeOnLink(PerCallLink& link, CCmdSend& sender, SendStep send, const char* text,
+                        std::string (*reply)(const CCmdSend&), char* output, size_t capacity) {
+    if (!link.Made())
+        return Exchange::kNoLink;
+    if (!link.Open())
+        return Exchange::kNotOpened;
+    int count = 0;
+    (sender.*send)(link.Get(), text, &count);
+    const bool fits = CopyOut(output, capacity, reply(sender));
+    link.Close(100);
+    return fits ? Exchange::kDone : Exchange::kTooLong;
+}
+
 // Sends one framed command on a per-call connection and hands back the
 // payload; `logged` tells whether failures are logged (only SendCommand does).
 // A payload that does not fit the output fails (FERROLINK_TOO_LONG for the
@@ -104,27 +121,26 @@ int FramedCommand(PerCallLink& link, const char* szCommand, char* szOutput, size
                   bool logged, bool sized) {
     if (szCommand == nullptr)  // nothing to send: no empty frame goes out
         return 0;
-    if (!link.Made()) {
-        if (logged)
-            logout_line(QVDS_LOG_ERROR, kLogSource, 3547, "%s %s", "SendCommand", "error");
-        return 0;
-    }
-    CCmdSend sender;
-    if (!link.Open()) {
-        if (logged)
-            logout_line(QVDS_LOG_ERROR, kLogSource, 3570, "%s %s", "Open", "error");
-        return 0;
-    }
     char command[1024] = {};
-    std::snprintf(command, sizeof(command), "%s", szCommand != nullptr ? szCommand : "");
-    int count = 0;
-    sender.SendFramed(link.Get(), command, &count);
-    const bool fits = CopyOut(szOutput, nOutputSize, ferrolink_ops::ReplyPayload(sender));
-    link.Close(100);
-    if (!fits) {
-        logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s %s", command,
-                    "reply longer than the output");
-        return TooLong(sized);
+    std::snprintf(command, sizeof(command), "%s", szCommand);
+    CCmdSend sender;
+    const Exchange exchange = ExchangeOnLink(link, sender, &CCmdSend::SendFramed, command,
+                                             ferrolink_ops::ReplyPayload, szOutput, nOutputSize);
+    switch (exchange) {
+        case Exchange::kNoLink:
+            if (logged)
+                logout_line(QVDS_LOG_ERROR, kLogSource, 3547, "%s %s", "SendCommand", "error");
+            return 0;
+        case Exchange::kNotOpened:
+            if (logged)
+                logout_line(QVDS_LOG_ERROR, kLogSource, 3570, "%s %s", "Open", "error");
+            return 0;
+        case Exchange::kTooLong:
+            logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s %s", command,
+                        "reply longer than the output");
+            return TooLong(sized);
+        case Exchange::kDone:
+            break;
     }
     if (ferrolink_ops::ReplyAcknowledged(sender))
         return 1;
@@ -140,24 +156,18 @@ int RawCommand(const _QVDeviceInfo* pDevice, const char* pBytes, char* pOutput, 
     // still mean something to the device.
     if (pBytes == nullptr || std::strlen(pBytes) > kMaxRawBytes)
         return 0;
-    PerCallLink link(pDevice);
-    if (!link.Made())
-        return 0;
-    CCmdSend sender;
-    if (!link.Open())
-        return 0;
     char bytes[1024] = {};
     std::snprintf(bytes, sizeof(bytes), "%s", pBytes);
-    int count = 0;
-    sender.SendRaw(link.Get(), bytes, &count);
-    const bool fits = CopyOut(pOutput, nOutputSize, ferrolink_ops::ReplyText(sender));
-    link.Close(100);
-    if (!fits) {
+    PerCallLink link(pDevice);
+    CCmdSend sender;
+    const Exchange exchange = ExchangeOnLink(link, sender, &CCmdSend::SendRaw, bytes,
+                                             ferrolink_ops::ReplyText, pOutput, nOutputSize);
+    if (exchange == Exchange::kTooLong) {
         logout_line(QVDS_LOG_ERROR, kLogSource, __LINE__, "%s %s", "SendCommandHEX",
                     "reply longer than the output");
         return TooLong(sized);
     }
-    return sender.m_dwCurrentSize > 0 ? 1 : 0;
+    return exchange == Exchange::kDone && sender.m_dwCurrentSize > 0 ? 1 : 0;
 }
 
 // Sends one framed command and reports the sender's reply (the caller's sender).
@@ -234,7 +244,7 @@ int SendCmdClave(const _QVDeviceInfo* pDevice, const char* szValue) {
             return 0;
         const std::string value = szValue;
         SendOnOpenLink(sender, link, "ESNSET" + value);
-        ferrolink_ops::PauseMs(100);
+        platform::SleepMs(100);
         SendOnOpenLink(sender, link, "QRYESN");
         const bool readBack = ferrolink_ops::ReplyText(sender).find(value) != std::string::npos;
         const bool acknowledged = ferrolink_ops::ReplyAcknowledged(sender);
@@ -252,7 +262,7 @@ int OpenGreenILL(const _QVDeviceInfo* pDevice) {
         if (!link.Open())
             return 0;
         SendOnOpenLink(sender, link, "#ILLCLR3");
-        ferrolink_ops::PauseMs(100);
+        platform::SleepMs(100);
         SendOnOpenLink(sender, link, "#ILLSCN1");
         link.Close(100);
         return 0;

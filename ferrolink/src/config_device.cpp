@@ -1,8 +1,6 @@
 // The configuration download exports and the steps that talk to the device.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "config_download.h"
 #include "config_items.h"
@@ -13,14 +11,11 @@
 #include "ferrolink/tidestream/tidestream.h"
 #include "log_source.h"
 #include "op_record.h"
+#include "platform/tick.h"
 
 namespace {
 
 constexpr size_t kLinkAnswerCapacity = 1023;
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 bool ApplyForm(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection,
                ferrolink_config::DownloadForm form) {
@@ -29,7 +24,7 @@ bool ApplyForm(const char* szFileName, __STRUCT_DEVICE_ONLINE* pConnection,
         return false;
     return ferrolink_config::DownloadConfigSet(
         elements, form, [pConnection](const std::string& frame) {
-            SleepMs(30);
+            platform::SleepMs(30);
             return SendConfigFrame(pConnection, frame.data(), frame.size());
         });
 }
@@ -97,7 +92,7 @@ bool SendConfigFrame(__STRUCT_DEVICE_ONLINE* pConnection, const char* pBytes, si
 }
 
 void QueryBufferSize(const _QVDeviceInfo* pDevice) {
-    SleepMs(500);
+    platform::SleepMs(500);
     bool acknowledged = false;
     const std::string payload =
         ferrolink_config::QueryPayload(pDevice, "BUFQRY", 1023, &acknowledged);
