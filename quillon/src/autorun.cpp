@@ -1,10 +1,9 @@
 #include "autorun.h"
 
-#include <strings.h>
-
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/ascii_case.h"
 #include "xdg_dirs.h"
 
 namespace quillon {
@@ -94,7 +93,7 @@ bool RegisterAutorun(const std::filesystem::path& programFile) {
 }
 
 bool IsAutorunStart(int argc, const char* const* argv) {
-    return argc == 2 && argv[1] != nullptr && strcasecmp(argv[1], "-autorun") == 0;
+    return argc == 2 && argv[1] != nullptr && platform::EqualNoCase(argv[1], "-autorun");
 }
 
 }  // namespace quillon

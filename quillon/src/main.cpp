@@ -1,7 +1,5 @@
 // quillon: delivers every scan of the scanner at the text cursor of the
 // focused application or to a web server.
-#include <strings.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <cerrno>
@@ -14,6 +12,7 @@
 
 #include "app.h"
 #include "instance_lock.h"
+#include "platform/ascii_case.h"
 #include "platform/module_path.h"
 #include "version_text.h"
 
@@ -126,7 +125,7 @@ int main(int argc, char** argv) {
             continue;
         }
         // Whether it makes an autorun start is decided by the count later.
-        if (strcasecmp(argv[i], "-autorun") != 0) {
+        if (!platform::EqualNoCase(argv[i], "-autorun")) {
             std::fprintf(stderr, "quillon: unknown argument \"%s\"\n\n", argv[i]);
             PrintUsage(stderr);
             return 2;
