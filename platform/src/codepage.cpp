@@ -18,6 +18,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "codepage_table.h"
 #include "codepage_utf8.h"
 
 namespace platform {
@@ -29,12 +30,8 @@ using codepage_utf8::ForEachCodePoint;
 
 constexpr char16_t kDefaultChar = u'?';
 
-enum class Kind { kUnknown, kUtf8, kSingleByte, kMultiByte };
-
-struct CodePageInfo {
-    Kind kind = Kind::kUnknown;
-    std::string charset;
-};
+using codepage_table::Kind;
+using CodePageInfo = codepage_table::Offered;
 
 CodePageInfo LocaleCodePage() {
     std::string codeset = nl_langinfo(CODESET);
@@ -45,51 +42,7 @@ CodePageInfo LocaleCodePage() {
 }
 
 CodePageInfo LookUp(unsigned codePage) {
-    switch (codePage) {
-        case kAnsiCodePage:
-            return LocaleCodePage();
-        case kUtf8CodePage:
-            return {Kind::kUtf8, "UTF-8"};
-        case 932:
-        case 936:
-        case 949:
-        case 950:
-            return {Kind::kMultiByte, "CP" + std::to_string(codePage)};
-        case 20127:
-            return {Kind::kSingleByte, "ASCII"};
-        case 437:
-        case 737:
-        case 775:
-        case 850:
-        case 852:
-        case 855:
-        case 857:
-        case 860:
-        case 861:
-        case 862:
-        case 863:
-        case 864:
-        case 865:
-        case 866:
-        case 869:
-        case 874:
-            return {Kind::kSingleByte, "CP" + std::to_string(codePage)};
-        default:
-            break;
-    }
-    if (codePage >= 1250 && codePage <= 1258) {
-        return {Kind::kSingleByte, "CP" + std::to_string(codePage)};
-    }
-    if (codePage >= 28591 && codePage <= 28606 && codePage != 28600 && codePage != 28602) {
-        return {Kind::kSingleByte, "ISO-8859-" + std::to_string(codePage - 28590)};
-    }
-    if (codePage == 20866) {
-        return {Kind::kSingleByte, "KOI8-R"};
-    }
-    if (codePage == 21866) {
-        return {Kind::kSingleByte, "KOI8-U"};
-    }
-    return {};
+    return codePage == kAnsiCodePage ? LocaleCodePage() : codepage_table::LookUp(codePage);
 }
 
 class Iconv {

@@ -12,6 +12,7 @@
 #include <climits>
 #include <string>
 
+#include "../codepage_table.h"
 #include "../codepage_utf8.h"
 #include "platform/codepage.h"
 
@@ -20,72 +21,20 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 units are wchar_t on Windows");
 
-// The code pages the programs offer; others are refused as on Linux, so a
-// text names the same code pages on both systems.
-bool Offered(unsigned codePage) {
-    switch (codePage) {
-        case kUtf8CodePage:
-        case 932:
-        case 936:
-        case 949:
-        case 950:
-        case 20127:
-        case 20866:
-        case 21866:
-        case 437:
-        case 737:
-        case 775:
-        case 850:
-        case 852:
-        case 855:
-        case 857:
-        case 860:
-        case 861:
-        case 862:
-        case 863:
-        case 864:
-        case 865:
-        case 866:
-        case 869:
-        case 874:
-            return true;
-        default:
-            break;
-    }
-    if (codePage >= 1250 && codePage <= 1258)
-        return true;
-    return codePage >= 28591 && codePage <= 28606 && codePage != 28600 && codePage != 28602;
-}
-
 // The code page a conversion uses; 0 when it is not offered or the system
 // lacks it.
 unsigned Resolve(unsigned codePage) {
     if (codePage == kAnsiCodePage)
         codePage = GetACP();
-    return Offered(codePage) && IsValidCodePage(codePage) ? codePage : 0;
+    const bool offered = codepage_table::LookUp(codePage).kind != codepage_table::Kind::kUnknown;
+    return offered && IsValidCodePage(codePage) ? codePage : 0;
 }
 
 }  // namespace
 
 std::string CodePageCharset(unsigned codePage) {
     const unsigned resolved = Resolve(codePage);
-    switch (resolved) {
-        case 0:
-            return {};
-        case kUtf8CodePage:
-            return "UTF-8";
-        case 20127:
-            return "ASCII";
-        case 20866:
-            return "KOI8-R";
-        case 21866:
-            return "KOI8-U";
-        default:
-            break;
-    }
-    if (resolved >= 28591)
-        return "ISO-8859-" + std::to_string(resolved - 28590);
-    return "CP" + std::to_string(resolved);
+    return resolved == 0 ? std::string() : codepage_table::LookUp(resolved).charset;
 }
 
 std::optional<std::u16string> MultiByteToWide(unsigned codePage, std::string_view bytes) {
