@@ -244,13 +244,23 @@ std::string Narrow(const char16_t (&field)[N]) {
     return text;
 }
 
-inline Reply SendRaw(const fs::path& socketPath, const std::vector<uint8_t>& message) {
-    Reply reply;
+// A client of the control socket; -1 when it cannot connect.
+inline int ConnectControl(const fs::path& socketPath) {
     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+inline Reply SendRaw(const fs::path& socketPath, const std::vector<uint8_t>& message) {
+    Reply reply;
+    const int fd = ConnectControl(socketPath);
+    if (fd >= 0) {
         timeval limit{10, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
@@ -261,8 +271,8 @@ inline Reply SendRaw(const fs::path& socketPath, const std::vector<uint8_t>& mes
             std::memcpy(&reply.header, buffer.data(), sizeof reply.header);
             reply.output.assign(buffer.begin() + sizeof reply.header, buffer.begin() + n);
         }
+        ::close(fd);
     }
-    ::close(fd);
     return reply;
 }
 

@@ -36,18 +36,6 @@ int Stop(support::ChildProcess& program, int signal = SIGTERM) {
     return program.Finish(std::chrono::seconds(20));
 }
 
-int ConnectControl(const fs::path& socketPath) {
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    return fd;
-}
-
 // CPU time the process has used so far, in clock ticks.
 long CpuTicks(pid_t pid) {
     std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");

@@ -23,23 +23,11 @@ using ovrix::Target;
 constexpr char kScanner[] = "usb#vid_1eab&pid_0d10#sim0001";
 constexpr uid_t kNobody = 65534;
 
-int Connect(const fs::path& socketPath) {
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    return fd;
-}
-
 // Sends one request on a fresh connection and waits at most `ms` for its
 // answer; nothing when none came in time.
 std::optional<Reply> AskWithin(const fs::path& socketPath, const Request& request, int ms) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    int fd = Connect(socketPath);
+    int fd = ConnectControl(socketPath);
     if (fd < 0)
         return std::nullopt;
     std::vector<uint8_t> message = Encode(request);
@@ -71,7 +59,7 @@ std::optional<Reply> AskWithin(const fs::path& socketPath, const Request& reques
 class Flooder {
   public:
     Flooder(const fs::path& socketPath, std::vector<uint8_t> message, int count)
-        : fd_(Connect(socketPath)) {
+        : fd_(ConnectControl(socketPath)) {
         // Bounded, so a bus that stops reading ends the flood instead of the test.
         timeval limit{3, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
