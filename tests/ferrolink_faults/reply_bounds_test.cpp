@@ -118,6 +118,21 @@ std::function<void(scansim::Scanner&)> Image(std::string header, uint64_t bodyBy
     };
 }
 
+// Hands the export an output of `outputBytes` and checks that nothing from
+// byte `bound` on was written; with `emptyText`, that the output holds an
+// empty text too.
+std::function<int(Call&)> Bounded(size_t outputBytes, size_t bound, bool emptyText,
+                                  std::function<int(Call&, char*)> call) {
+    return [=](Call& c) {
+        auto out = c.Output(outputBytes);
+        const int result = call(c, out.data());
+        if (emptyText)
+            c.Check(out[0] == '\0', "the output is no empty text");
+        c.CheckUntouchedFrom(out, bound);
+        return result;
+    };
+}
+
 const char kRawQryEsn[] =
     "\x7E\x01"
     "0000@QRYESN;\x03";
@@ -165,57 +180,35 @@ const std::vector<Row>& Rows() {
     static const std::vector<Row> rows = {
         // The forms without a size copy at most FERROLINK_COMMAND_OUTPUT_BYTES.
         {"SendCommand100KbAnswer", A::kUsb, LongEsn,
-         [](Call& c) {
-             auto out = c.Output(kLongEsn.size() + 4096);
-             const int result = SendCommand(&c.record, "QRYESN", out.data());
-             c.Check(out[0] == '\0', "the output is no empty text");
-             c.CheckUntouchedFrom(out, FERROLINK_COMMAND_OUTPUT_BYTES);
-             return result;
-         },
+         Bounded(kLongEsn.size() + 4096, FERROLINK_COMMAND_OUTPUT_BYTES, true,
+                 [](Call& c, char* out) { return SendCommand(&c.record, "QRYESN", out); }),
          0},
         {"SendCommandCom100KbAnswer", A::kCom, LongEsn,
-         [](Call& c) {
-             auto out = c.Output(kLongEsn.size() + 4096);
-             const int result = SendCommandCom(faults_test::kComPort, "QRYESN", out.data());
-             c.CheckUntouchedFrom(out, FERROLINK_COMMAND_OUTPUT_BYTES);
-             return result;
-         },
+         Bounded(
+             kLongEsn.size() + 4096, FERROLINK_COMMAND_OUTPUT_BYTES, false,
+             [](Call&, char* out) { return SendCommandCom(faults_test::kComPort, "QRYESN", out); }),
          0},
         {"SendCommandHEX100KbAnswer", A::kUsb, LongEsn,
-         [](Call& c) {
-             auto out = c.Output(kLongEsn.size() + 4096);
-             const int result = SendCommandHEX(&c.record, kRawQryEsn, out.data());
-             c.CheckUntouchedFrom(out, FERROLINK_COMMAND_OUTPUT_BYTES);
-             return result;
-         },
+         Bounded(kLongEsn.size() + 4096, FERROLINK_COMMAND_OUTPUT_BYTES, false,
+                 [](Call& c, char* out) { return SendCommandHEX(&c.record, kRawQryEsn, out); }),
          0},
         // The sized forms say "too long" and write nothing past the capacity.
         {"SendCommandSizedTooSmall", A::kUsb, LongEsn,
-         [](Call& c) {
-             auto out = c.Output(kLongEsn.size() + 4096);
-             const int result = SendCommandSized(&c.record, "QRYESN", out.data(), 1000);
-             c.Check(out[0] == '\0', "the output is no empty text");
-             c.CheckUntouchedFrom(out, 1000);
-             return result;
-         },
+         Bounded(
+             kLongEsn.size() + 4096, 1000, true,
+             [](Call& c, char* out) { return SendCommandSized(&c.record, "QRYESN", out, 1000); }),
          FERROLINK_TOO_LONG},
         {"SendCommandComSizedTooSmall", A::kCom, LongEsn,
-         [](Call& c) {
-             auto out = c.Output(200);
-             const int result =
-                 SendCommandComSized(faults_test::kComPort, "QRYESN", out.data(), 100);
-             c.CheckUntouchedFrom(out, 100);
-             return result;
-         },
+         Bounded(200, 100, false,
+                 [](Call&, char* out) {
+                     return SendCommandComSized(faults_test::kComPort, "QRYESN", out, 100);
+                 }),
          FERROLINK_TOO_LONG},
         {"SendCommandHEXSizedTooSmall", A::kUsb, LongEsn,
-         [](Call& c) {
-             auto out = c.Output(kLongEsn.size() + 4096);
-             const int result =
-                 SendCommandHEXSized(&c.record, kRawQryEsn, out.data(), kLongEsn.size());
-             c.CheckUntouchedFrom(out, kLongEsn.size());
-             return result;
-         },
+         Bounded(kLongEsn.size() + 4096, kLongEsn.size(), false,
+                 [](Call& c, char* out) {
+                     return SendCommandHEXSized(&c.record, kRawQryEsn, out, kLongEsn.size());
+                 }),
          FERROLINK_TOO_LONG},
         // With room for it the whole answer arrives: payload and NUL fit exactly.
         {"SendCommandSizedRoomEnough", A::kUsb, LongEsn,
