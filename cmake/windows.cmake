@@ -3,8 +3,9 @@
 # CMakeLists.txt in place of the Linux component list.
 #
 # Built here: platform (its Windows backends beside the OS-neutral modules),
-# the data stream on the Win32 serial API, the formatting engine and the echo
-# wire format. Each component joins the list once its Windows
+# the data stream on the Win32 serial API, the formatting engine, the echo
+# wire format and the test console (vantrel.exe, its port layer naming the
+# system's own serial calls). Each component joins the list once its Windows
 # backend exists.
 
 # The Unicode forms of the API, Windows 8 and later.
@@ -36,11 +37,16 @@ endif()
 
 add_subdirectory(platform)
 add_subdirectory(tidestream)
+add_subdirectory(vantrel/driver)
+add_subdirectory(vantrel/port)
 add_subdirectory(vantrel/fmtx)
+add_subdirectory(vantrel/log)
 add_subdirectory(vantrel/echo)
+add_subdirectory(vantrel/app)
 
 if(SUITE_BUILD_TESTS)
-  foreach(dir support codepage ini platform_win vantrel_fmtx vantrel_echo tidestream_win)
+  foreach(dir support codepage ini platform_win vantrel_fmtx vantrel_echo vantrel_log vantrel_app
+              tidestream_win)
     add_subdirectory(tests/${dir})
   endforeach()
 endif()

@@ -55,6 +55,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "  -k 12 or --echo-chunk-minbytes=12 (server & client)\n", "  -Q <rtoc> \n"},
                    {kHelpHint}},
         OptionCase{"OnlyH", {"-h"}, 0, {kUsageHead, "  -Q <rtoc> \n"}, {"Bad short option"}},
+        OptionCase{"LongHelp",
+                   {"--help"},
+                   0,
+                   {"Usage: vantrel [options] <DevOpenPath>\n", "\nExit status:\n"},
+                   {kHelpHint, "Bad long option"}},
         OptionCase{
             "HWithPort", {"-h", "COM3"}, 2, {"Bad short option '-h'.\n", kHelpHint}, {kUsageHead}},
         OptionCase{"TwoNames",

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include "support/child_process.h"
+#endif
 
 struct ProgramRun {
     int exitStatus = -1;
@@ -21,6 +23,7 @@ std::string SuiteProgramPath(const std::string& name);
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input,
                       const std::string& runtimeDir, bool printLess = false);
 
+#ifndef _WIN32
 // A program that keeps running while the test types keys and reads its
 // output as it comes.
 class LiveProgram {
@@ -45,3 +48,5 @@ std::unique_ptr<support::ChildProcess> StartOvrixd(const std::vector<std::string
 // True once `path` exists (a link counts even when its target does not);
 // false after 20 s.
 bool Appears(const std::string& path);
+
+#endif  // _WIN32

@@ -93,7 +93,7 @@ TEST_F(LogFileTest, BufferedDataThenAChunkTooLargeToShare) {
 
 TEST_F(LogFileTest, AppendKeepsAndTruncateCuts) {
     {
-        std::ofstream out(path_);
+        std::ofstream out(path_, std::ios::binary);
         out << "old line\n";
     }
     LogFile log;

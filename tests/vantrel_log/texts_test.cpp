@@ -12,6 +12,22 @@
 namespace vantrel::log {
 namespace {
 
+#ifdef _WIN32
+// The C runtime's names for the POSIX calls the time-zone fixture uses.
+int setenv(const char* name, const char* value, int) {
+    return _putenv_s(name, value);
+}
+int unsetenv(const char* name) {
+    return _putenv_s(name, "");
+}
+void tzset() {
+    _tzset();
+}
+std::tm* gmtime_r(const std::time_t* time, std::tm* result) {
+    return gmtime_s(result, time) == 0 ? result : nullptr;
+}
+#endif
+
 TEST(LogTexts, SizesUseDecimalUnits) {
     struct Case {
         uint64_t value;

@@ -49,8 +49,8 @@ void PrintKernelVersion() {
         std::printf("OVRIX kernel version: %u.%u.%u\n", version.major, version.minor,
                     version.patch);
     else
-        std::printf("Cannot get OVRIX kernel version. WinErr=%u(%s)\n", error,
-                    log::WinErrName(error));
+        std::printf("Cannot get OVRIX kernel version. WinErr=%u(%s)\n",
+                    static_cast<unsigned>(error), log::WinErrName(error));
 }
 
 bool PrintLessWanted() {
@@ -315,10 +315,14 @@ int Run(int argc, char** argv) {
         ErrorLine("\nUse option -h to display parameter help.\n");
         return kExitUsage;
     }
+#ifndef _WIN32
+    // Windows keeps its device names itself; elsewhere they live in the
+    // runtime namespace, which must be usable.
     if (const std::string refusal = platform::RuntimeDirRefusal(); !refusal.empty()) {
         ErrorLine("%s\n", refusal.c_str());
         return kExitRefused;
     }
+#endif
     RunSettings& s = Settings();
     ListVcoms(s.listPrint, s.listPrompt);
     bool busDone = true;

@@ -56,8 +56,8 @@ HANDLE OpenPort() {
         return port;
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED) {
-        ErrorLine("CreateFile('%s') fail. WinErr=%u(%s): %s\n", s.portPath, error,
-                  log::WinErrName(error), Reason(error));
+        ErrorLine("CreateFile('%s') fail. WinErr=%u(%s): %s\n", s.portPath,
+                  static_cast<unsigned>(error), log::WinErrName(error), Reason(error));
         if (error == ERROR_FILE_NOT_FOUND)
             SuggestPrefix(s.portPath);
         return INVALID_HANDLE_VALUE;
@@ -66,7 +66,7 @@ HANDLE OpenPort() {
     if (port == INVALID_HANDLE_VALUE) {
         const DWORD again = GetLastError();
         ErrorLine("CreateFile('%s') fail -- even request read-only. WinErr=%u(%s): %s\n",
-                  s.portPath, again, log::WinErrName(again), Reason(again));
+                  s.portPath, static_cast<unsigned>(again), log::WinErrName(again), Reason(again));
         if (again == ERROR_ACCESS_DENIED)
             ErrorLine("Please check whether it is occupied by another program.\n");
         return INVALID_HANDLE_VALUE;

@@ -50,7 +50,7 @@ std::string ErrorsText(DWORD errors) {
     if (errors == 0)
         return "";
     char text[40];
-    std::snprintf(text, sizeof text, "Errors-cleared: 0x%04X", errors);
+    std::snprintf(text, sizeof text, "Errors-cleared: 0x%04X", static_cast<unsigned>(errors));
     return text;
 }
 

@@ -12,7 +12,6 @@ using namespace win;
 
 namespace {
 
-constexpr DWORD EV_RX80FULL = 0x0400;
 constexpr int32_t kMonitorStack = 256 * 1024;
 constexpr DWORD kWakeRetryMs = 500;
 

@@ -68,6 +68,9 @@ void PrintWinErr(Stamp stamp, const char* format, va_list* args) {
     FmtxVaRec message;
     fmtx_va_rec_init(&message, format, args);
     PrintWithError(stamp, "%w WinErr=%u(%s)", &message, code, WinErrName(code));
+    // Writing the line may change the last error (Windows' own calls do);
+    // the caller still finds the one it reported.
+    win::SetLastError(code);
 }
 
 }  // namespace

@@ -12,6 +12,16 @@ namespace {
 
 constexpr int32_t kDefaultStack = 64000;
 
+// The smallest stack the thread library takes (glibc asks the system).
+size_t StackFloor() {
+#ifdef PTHREAD_STACK_MIN
+    return static_cast<size_t>(PTHREAD_STACK_MIN);
+#else
+    // winpthreads names no floor; Windows rounds a stack up to whole pages itself.
+    return 16384;
+#endif
+}
+
 struct StartRecord {
     ThreadFunction function;
     void* argument;
@@ -34,7 +44,7 @@ std::optional<ThreadHandle> StartThread(ThreadFunction function, void* argument,
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     size_t size = static_cast<size_t>(stackSize > 0 ? stackSize : kDefaultStack);
-    pthread_attr_setstacksize(&attributes, std::max<size_t>(size, PTHREAD_STACK_MIN));
+    pthread_attr_setstacksize(&attributes, std::max(size, StackFloor()));
     pthread_t thread;
     int failed = pthread_create(&thread, &attributes, ThreadEntry, record);
     pthread_attr_destroy(&attributes);

@@ -1,4 +1,5 @@
-// Windows serial semantics over Linux ttys: handles, events, overlapped
+// On Windows: the system's own calls, named in namespace win (below).
+// Elsewhere: Windows serial semantics over Linux ttys: handles, events, overlapped
 // requests, alertable waits, comm state and events, and control requests to
 // the virtual bus daemon. Every failing call leaves a Windows error code in
 // the calling thread's last error and answers FALSE (or the invalid handle,
@@ -17,6 +18,72 @@
 #pragma once
 
 #include "port/win_types.h"
+
+#ifdef _WIN32
+
+// On Windows the calls are the system's own. CreateFile and CreateEvent take
+// the console's narrow texts: the ANSI forms, whatever UNICODE says.
+#undef CreateFile
+#undef CreateEvent
+
+namespace win {
+
+using ::CancelIo;
+using ::ClearCommBreak;
+using ::ClearCommError;
+using ::CloseHandle;
+using ::CreateThread;
+using ::DeviceIoControl;
+using ::EscapeCommFunction;
+using ::GetCommMask;
+using ::GetCommModemStatus;
+using ::GetCommState;
+using ::GetCommTimeouts;
+using ::GetExitCodeThread;
+using ::GetLastError;
+using ::GetOverlappedResult;
+using ::PurgeComm;
+using ::ReadFile;
+using ::ReadFileEx;
+using ::ResetEvent;
+using ::SetCommBreak;
+using ::SetCommMask;
+using ::SetCommState;
+using ::SetCommTimeouts;
+using ::SetEvent;
+using ::SetLastError;
+using ::SetupComm;
+using ::Sleep;
+using ::SleepEx;
+using ::WaitCommEvent;
+using ::WaitForMultipleObjects;
+using ::WaitForMultipleObjectsEx;
+using ::WaitForSingleObject;
+using ::WaitForSingleObjectEx;
+using ::WriteFile;
+using ::WriteFileEx;
+
+inline HANDLE CreateFile(const char* path, DWORD desiredAccess, DWORD shareMode,
+                         void* securityAttributes, DWORD creationDisposition,
+                         DWORD flagsAndAttributes, HANDLE templateFile) {
+    return ::CreateFileA(path, desiredAccess, shareMode,
+                         static_cast<SECURITY_ATTRIBUTES*>(securityAttributes), creationDisposition,
+                         flagsAndAttributes, templateFile);
+}
+
+inline HANDLE CreateEvent(void* securityAttributes, BOOL manualReset, BOOL initialState,
+                          const char* name) {
+    return ::CreateEventA(static_cast<SECURITY_ATTRIBUTES*>(securityAttributes), manualReset,
+                          initialState, name);
+}
+
+// Device path of the virtual bus interface while its driver is loaded ("" otherwise),
+// found through the device-interface enumeration.
+const char* VbusInterfacePath();
+
+}  // namespace win
+
+#else
 
 namespace win {
 
@@ -80,3 +147,5 @@ BOOL ClearCommBreak(HANDLE file);
 const char* VbusInterfacePath();
 
 }  // namespace win
+
+#endif  // _WIN32

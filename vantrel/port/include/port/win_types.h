@@ -1,10 +1,37 @@
 // Windows serial-port types and constants, as the console's code uses them.
-// Everything lives in namespace win so that these names never clash with the
-// system headers or other components.
+// On Windows they are the system's own, from <windows.h>, named in namespace
+// win as well (the constants are the system's macros). Elsewhere everything
+// lives in namespace win so that these names never clash with the system
+// headers or other components.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+
+namespace win {
+using ::BOOL;
+using ::BYTE;
+using ::COMMTIMEOUTS;
+using ::COMSTAT;
+using ::DCB;
+using ::DWORD;
+using ::HANDLE;
+using ::LPOVERLAPPED_COMPLETION_ROUTINE;
+using ::LPTHREAD_START_ROUTINE;
+using ::OVERLAPPED;
+using ::ULONG_PTR;
+using ::WORD;
+}  // namespace win
+
+#else
 
 namespace win {
 
@@ -156,6 +183,7 @@ inline constexpr DWORD EV_RLSD = 0x0020;
 inline constexpr DWORD EV_BREAK = 0x0040;
 inline constexpr DWORD EV_ERR = 0x0080;
 inline constexpr DWORD EV_RING = 0x0100;
+inline constexpr DWORD EV_RX80FULL = 0x0400;
 
 // Modem status bits.
 inline constexpr DWORD MS_CTS_ON = 0x0010;
@@ -181,3 +209,5 @@ constexpr DWORD CTL_CODE(DWORD deviceType, DWORD function, DWORD method, DWORD a
 }
 
 }  // namespace win
+
+#endif  // _WIN32
