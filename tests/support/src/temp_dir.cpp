@@ -3,7 +3,6 @@
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -24,17 +23,31 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+// Sets the namespace variable, or removes it for nullptr.
+void SetRuntimeDirVariable(const char* value) {
+#ifdef _WIN32
+    // An empty value removes the variable.
+    _putenv_s("KTR_RUNTIME_DIR", value != nullptr ? value : "");
+#else
+    if (value != nullptr)
+        ::setenv("KTR_RUNTIME_DIR", value, 1);
+    else
+        ::unsetenv("KTR_RUNTIME_DIR");
+#endif
+}
+
+}  // namespace
+
 RuntimeDir::RuntimeDir(std::string_view prefix) : dir_(prefix) {
     if (const char* value = std::getenv("KTR_RUNTIME_DIR"))
         previous_ = value;
-    ::setenv("KTR_RUNTIME_DIR", dir_.String().c_str(), 1);
+    SetRuntimeDirVariable(dir_.String().c_str());
 }
 
 RuntimeDir::~RuntimeDir() {
-    if (previous_)
-        ::setenv("KTR_RUNTIME_DIR", previous_->c_str(), 1);
-    else
-        ::unsetenv("KTR_RUNTIME_DIR");
+    SetRuntimeDirVariable(previous_ ? previous_->c_str() : nullptr);
 }
 
 }  // namespace support

@@ -2,8 +2,10 @@
 // well as TempDir.
 #pragma once
 
+#ifndef _WIN32
 #include <stdlib.h>
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -12,9 +14,13 @@
 
 namespace support {
 
-// A new folder "<prefix>-XXXXXX" (0700, the user's own) in `base`, else in
-// the system's temporary folder; empty when it cannot be made. The caller
+// A new folder "<prefix>-XXXXXX" (the user's own: 0700 on Linux, in the
+// user's temporary folder on Windows) in `base`, else in the system's
+// temporary folder; empty (errno set) when it cannot be made. The caller
 // removes it.
+#ifdef _WIN32
+std::filesystem::path MakePrivateFolder(std::string_view prefix, std::filesystem::path base = {});
+#else
 inline std::filesystem::path MakePrivateFolder(std::string_view prefix,
                                                std::filesystem::path base = {}) {
     if (base.empty()) {
@@ -30,5 +36,6 @@ inline std::filesystem::path MakePrivateFolder(std::string_view prefix,
     ::chmod(pattern.c_str(), 0700);
     return pattern;
 }
+#endif
 
 }  // namespace support
