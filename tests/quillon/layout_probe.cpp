@@ -39,6 +39,7 @@
 #include "scansim/scanner.h"
 #include "settings.h"
 #include "string_table.h"
+#include "support/qt_wait.h"
 #include "window_wiring.h"
 
 namespace fs = std::filesystem;
@@ -51,18 +52,6 @@ int g_cuts = 0;
 void Say(const QString& line) {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // Shown, laid out and drawn on the server.

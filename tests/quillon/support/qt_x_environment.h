@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "support/qt_wait.h"
 #include "support/x_session.h"
 
 class QtXEnvironment : public testing::Environment {
@@ -21,6 +22,3 @@ class QtXEnvironment : public testing::Environment {
     std::unique_ptr<XSession> m_session;
     std::unique_ptr<QApplication> m_app;
 };
-
-// Processes events until the condition holds; false after `seconds`.
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 15);
