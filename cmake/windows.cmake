@@ -50,3 +50,20 @@ if(SUITE_BUILD_TESTS)
     add_subdirectory(tests/${dir})
   endforeach()
 endif()
+
+# The Windows programs as one zip beside the build's own files; scripts/package
+# puts it beside the Debian packages.
+set(SUITE_WINDOWS_ZIP ${CMAKE_BINARY_DIR}/scanner-suite-${PROJECT_VERSION}-windows-x64.zip)
+set(_zip_files "$<TARGET_FILE:vantrel>|${CMAKE_SOURCE_DIR}/dist/windows/README.txt")
+add_custom_command(OUTPUT ${SUITE_WINDOWS_ZIP}
+  COMMAND ${CMAKE_COMMAND} -DZIP=${SUITE_WINDOWS_ZIP} -DSTAGE=${CMAKE_BINARY_DIR}/zip-stage
+          "-DFILES=${_zip_files}" -P ${CMAKE_SOURCE_DIR}/cmake/windows_zip.cmake
+  DEPENDS vantrel ${CMAKE_SOURCE_DIR}/dist/windows/README.txt
+          ${CMAKE_SOURCE_DIR}/cmake/windows_zip.cmake
+  COMMENT "Packing the Windows programs" VERBATIM)
+add_custom_target(windows_zip ALL DEPENDS ${SUITE_WINDOWS_ZIP})
+if(SUITE_BUILD_TESTS)
+  add_test(NAME windows.zip
+    COMMAND ${CMAKE_COMMAND} -DZIP=${SUITE_WINDOWS_ZIP} "-DEXPECTED=vantrel.exe|README.txt"
+            -P ${CMAKE_SOURCE_DIR}/cmake/windows_zip_check.cmake)
+endif()
