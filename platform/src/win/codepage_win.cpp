@@ -12,8 +12,8 @@
 #include <climits>
 #include <string>
 
-#include "../codepage_table.h"
-#include "../codepage_utf8.h"
+#include "codepage_table.h"
+#include "codepage_utf8.h"
 #include "platform/codepage.h"
 
 namespace platform {

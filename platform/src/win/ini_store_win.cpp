@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "../ini_store.h"
+#include "ini_store.h"
 
 namespace platform {
 namespace {
