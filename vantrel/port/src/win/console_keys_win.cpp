@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "console_line.h"
 #include "port/console_keys.h"
 
 namespace win {
@@ -96,18 +97,7 @@ size_t ConsoleReadLine(char* buffer, size_t capacity) {
     const HANDLE input = Input();
     DWORD mode = 0;
     const bool console = IsConsole(input, &mode);
-    size_t used = 0;
-    while (used + 1 < capacity) {
-        const int byte = ReadByte(input, console);
-        if (byte < 0)
-            break;
-        buffer[used++] = static_cast<char>(byte);
-        if (byte == '\n' || byte == '\r')
-            break;
-    }
-    if (capacity > 0)
-        buffer[used] = '\0';
-    return used;
+    return detail::ReadConsoleLineWith([&] { return ReadByte(input, console); }, buffer, capacity);
 }
 
 }  // namespace win
