@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/text_escape.h"
+
 namespace vantrel::app {
 
 namespace {
@@ -21,33 +23,10 @@ void AppendHex(std::string& out, uint8_t byte) {
 }  // namespace
 
 std::string EscapedText(const uint8_t* bytes, size_t count) {
-    std::string out;
-    out.reserve(count);
-    for (size_t index = 0; index < count; ++index) {
-        const uint8_t byte = bytes[index];
-        switch (byte) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (Printable(byte)) {
-                    out += static_cast<char>(byte);
-                } else {
-                    out += "\\x";
-                    AppendHex(out, byte);
-                }
-        }
-    }
-    return out;
+    platform::EscapeRules rules;
+    rules.namedControls = true;
+    rules.escapeBackslash = true;
+    return platform::EscapeText({reinterpret_cast<const char*>(bytes), count}, rules);
 }
 
 std::string HexDump(const uint8_t* bytes, size_t count) {

@@ -12,54 +12,11 @@
 #include "ferrolink/record.h"
 #include "platform/codepage.h"
 #include "platform/runtime_namespace.h"
+#include "platform/text_escape.h"
 #include "platform/utf16.h"
 
 namespace ferroctl {
 namespace {
-
-// Length of the valid UTF-8 sequence at `at` and its code point; 0 when the
-// bytes there are no valid sequence (overlong forms and surrogates included).
-size_t Utf8Sequence(std::string_view bytes, size_t at, char32_t* codePoint) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(at);
-    size_t length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        *codePoint = lead;
-        return 1;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, value = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, value = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, value = lead & 0x07, minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > bytes.size())
-        return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (byte(at + i) & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *codePoint = value;
-    return length;
-}
-
-bool IsUtf8(std::string_view bytes) {
-    char32_t ignored = 0;
-    for (size_t at = 0; at < bytes.size();) {
-        const size_t n = Utf8Sequence(bytes, at, &ignored);
-        if (n == 0)
-            return false;
-        at += n;
-    }
-    return true;
-}
 
 std::string Amount(double value, ProgressUnits units) {
     char text[32];
@@ -89,32 +46,10 @@ int Usage(const std::string& verb, const std::string& message) {
 }
 
 std::string Escaped(std::string_view bytes, bool doubleBackslash) {
-    std::string text;
-    text.reserve(bytes.size());
-    char escape[12];
-    for (size_t at = 0; at < bytes.size();) {
-        char32_t c = 0;
-        const size_t n = Utf8Sequence(bytes, at, &c);
-        if (n == 0) {
-            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(bytes[at]));
-            text += escape;
-            ++at;
-            continue;
-        }
-        if (c < 0x20 || c == 0x7F) {
-            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(c));
-            text += escape;
-        } else if (c >= 0x80 && c < 0xA0) {
-            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
-            text += escape;
-        } else if (c == '\\' && doubleBackslash) {
-            text += "\\\\";
-        } else {
-            text.append(bytes.substr(at, n));
-        }
-        at += n;
-    }
-    return text;
+    platform::EscapeRules rules;
+    rules.keepUtf8 = true;
+    rules.escapeBackslash = doubleBackslash;
+    return platform::EscapeText(bytes, rules);
 }
 
 std::string Field(const char* text, size_t size) {
@@ -122,7 +57,7 @@ std::string Field(const char* text, size_t size) {
 }
 
 std::optional<DecodedText> Decode(std::string_view bytes, std::optional<unsigned> codePage) {
-    if (IsUtf8(bytes))
+    if (platform::IsUtf8(bytes))
         return DecodedText{std::string(bytes), "UTF-8"};
     if (!codePage)
         return std::nullopt;
