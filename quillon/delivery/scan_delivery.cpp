@@ -128,7 +128,13 @@ void ScanDelivery::Notify(DeliveryNotice notice, size_t waiting) {
 }
 
 bool ScanDelivery::Post(const std::string& scan) {
-    CHttpClient client(m_settings.http);
+    // One client for the worker's life: libcurl keeps its connection to the
+    // server open between scans, so a burst pays for one connect (and one
+    // TLS handshake) instead of one per scan.
+    if (!m_http) {
+        m_http = std::make_unique<CHttpClient>(m_settings.http);
+    }
+    CHttpClient& client = *m_http;
     {
         std::lock_guard lock(m_queueMutex);
         if (m_stopping) {

@@ -103,6 +103,8 @@ std::vector<RecordedRequest> RecordingServer::Requests() const {
             current.method = rest(7);
         } else if (line.rfind("PATH ", 0) == 0) {
             current.path = rest(5);
+        } else if (line.rfind("CLIENT ", 0) == 0) {
+            current.client = rest(7);
         } else if (line.rfind("HEADER ", 0) == 0) {
             std::string header = rest(7);
             size_t colon = header.find(": ");

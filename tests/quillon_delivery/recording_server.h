@@ -15,6 +15,7 @@ namespace delivery_test {
 struct RecordedRequest {
     std::string method;
     std::string path;
+    std::string client;                          // address:port of its connection
     std::map<std::string, std::string> headers;  // names lower-cased
     std::string body;
 };

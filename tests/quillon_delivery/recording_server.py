@@ -6,6 +6,7 @@ request is appended to LOG as a block:
 
     METHOD <verb>
     PATH <path>
+    CLIENT <address>:<port>     (the connection it came over)
     HEADER <name>: <value>      (one line per header, names lower-cased)
     BODY <hex of the body>
     END
@@ -38,7 +39,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def record(self, body):
-        lines = ["METHOD " + self.command, "PATH " + self.path]
+        lines = ["METHOD " + self.command, "PATH " + self.path,
+                 "CLIENT %s:%d" % self.client_address[:2]]
         for name, value in self.headers.items():
             lines.append("HEADER %s: %s" % (name.lower(), value))
         lines.append("BODY " + body.hex())

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -153,9 +154,13 @@ TEST_F(NetworkQueue, ScansArePostedInOrderAndFailuresReported) {
     }
     const auto requests = WaitForRequests(m_server, 20);
     ASSERT_EQ(requests.size(), 20u);
+    std::set<std::string> connections;
     for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(requests[static_cast<size_t>(i)].body, Body("SCAN-" + std::to_string(i)));
+        connections.insert(requests[static_cast<size_t>(i)].client);
     }
+    // The server keeps the connection open: every scan goes over the first.
+    EXPECT_EQ(connections.size(), 1u);
     EXPECT_EQ(m_notices.CountOf(DeliveryNotice::PostFailed), 0u);
 
     ScanDelivery failing(m_pending);

@@ -143,8 +143,9 @@ class ScanDelivery {
     std::deque<std::string> m_queue;
     size_t m_queuedBytes = 0;  // of all blocks in m_queue
     bool m_stopping = false;
-    CHttpClient* m_client = nullptr;  // the POST under way
-    std::string m_lastFailure;        // of the last POST that failed
+    std::unique_ptr<CHttpClient> m_http;  // the worker's own, made at its first POST
+    CHttpClient* m_client = nullptr;      // the POST under way
+    std::string m_lastFailure;            // of the last POST that failed
     std::thread m_worker;
     // Only the worker touches it.
     std::unique_ptr<Outbox> m_outbox;
