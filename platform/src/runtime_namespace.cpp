@@ -3,6 +3,7 @@
 #include "platform/runtime_namespace.h"
 
 #include "platform/ascii_case.h"
+#include "platform/codepage.h"
 #include "platform/com_name.h"
 #include "platform/utf16.h"
 
@@ -118,10 +119,9 @@ std::string RuntimeDirRefusal() {
 
 std::u16string UsbDevicePathFromName(std::string_view name) {
     std::u16string path(kDevicePathPrefix);
-    // Interface names are ASCII; any other byte is carried over as its code unit.
-    for (char c : name) {
-        path += static_cast<char16_t>(static_cast<unsigned char>(c));
-    }
+    // Entry names are UTF-8 (a serial number may carry other letters), and
+    // the way back reads the path as UTF-16: decode, so both ways agree.
+    path += MultiByteToWide(kUtf8CodePage, name).value_or(std::u16string());
     path += u'#';
     for (char c : kUsbInterfaceClass) {
         path += static_cast<char16_t>(c);

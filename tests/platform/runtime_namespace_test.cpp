@@ -17,6 +17,11 @@ constexpr char16_t kSimPath[] =
 TEST(UsbDevicePath, NameAndPathConvertBothWays) {
     EXPECT_EQ(UsbDevicePathFromName("usb#vid_1eab&pid_0d10#sim0001"), kSimPath);
     EXPECT_EQ(UsbNameFromDevicePath(kSimPath), "usb#vid_1eab&pid_0d10#sim0001");
+    // A serial number with other letters: one unit per character, and back.
+    const std::string accented = "usb#vid_1eab&pid_0d10#s\xC3\xA9rie\xE4\xB8\xAD";
+    const std::u16string path = UsbDevicePathFromName(accented);
+    EXPECT_NE(path.find(u"#s\u00E9rie\u4E2D#"), std::u16string::npos);
+    EXPECT_EQ(UsbNameFromDevicePath(path), accented);
 }
 
 TEST(UsbDevicePath, ReverseIsCaseInsensitiveAndRejectsOtherTexts) {
